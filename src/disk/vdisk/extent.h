@@ -50,6 +50,12 @@ struct ReadReport {
     Add(failed, base + extentSector, count);
     if (failureReason.empty()) failureReason = reason;
   }
+  // Takes over the ranges of a report made by another disk of the same address space.
+  void Absorb(const ReadReport& other) {
+    for (const auto& r : other.unallocated) Add(unallocated, r.start, r.count);
+    for (const auto& r : other.failed) Add(failed, r.start, r.count);
+    if (failureReason.empty()) failureReason = other.failureReason;
+  }
 
  private:
   static void Add(std::vector<SectorRange>& ranges, uint64_t start, uint64_t count) {

@@ -1,0 +1,39 @@
+#include "fuzz/fuzz_targets.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "disk/vdisk/descriptor.h"
+#include "disk/vdisk/sparse_extent.h"
+
+namespace torvane::fuzz {
+
+int FuzzDescriptor(const uint8_t* data, size_t size) {
+  vdisk::Descriptor d;
+  std::string error;
+  vdisk::ParseDescriptor({reinterpret_cast<const char*>(data), size}, d, error);
+  vdisk::LooksLikeDescriptor({reinterpret_cast<const char*>(data), size});
+  return 0;
+}
+
+int FuzzSparseExtent(const uint8_t* data, size_t size) {
+  auto file = std::make_unique<vdisk::MemorySource>(std::vector<uint8_t>(data, data + size));
+  std::string error;
+  std::string text;
+  vdisk::ReadEmbeddedDescriptor(*file, text, error);
+  auto extent = vdisk::SparseExtent::Open(std::move(file), 0, error);
+  if (!extent) return 0;
+  // Read the whole extent in 64 KiB steps, but no more than 64 MiB of it: a header may claim
+  // a huge capacity that is all unallocated.
+  std::vector<std::byte> buffer(128 * 512);
+  vdisk::ReadReport report;
+  const uint64_t sectors = std::min<uint64_t>(extent->Sectors(), 131072);
+  for (uint64_t s = 0; s < sectors; s += 128) {
+    report.Clear();
+    extent->Read(s, std::min<uint64_t>(128, sectors - s), buffer.data(), report);
+  }
+  return 0;
+}
+
+}  // namespace torvane::fuzz

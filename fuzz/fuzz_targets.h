@@ -1,0 +1,15 @@
+// Fuzz entry points, shared by the libFuzzer targets and by the test that replays their
+// corpora. Each feeds arbitrary bytes to one parser and must neither crash nor hang.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace torvane::fuzz {
+
+// The bytes as a descriptor file.
+int FuzzDescriptor(const uint8_t* data, size_t size);
+// The bytes as a sparse extent file, opened and read end to end.
+int FuzzSparseExtent(const uint8_t* data, size_t size);
+
+}  // namespace torvane::fuzz

@@ -1,0 +1,18 @@
+// The commands of the torvane command line. Each takes its arguments (without the command
+// name) and returns the exit code: 0 success, 1 the work failed, 2 usage error.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace torvane::cli {
+
+using Args = std::vector<std::string>;
+
+int RunInfo(const Args& args);
+int RunImage(const Args& args);
+
+// Prints "torvane: <message>" on stderr.
+void PrintError(const std::string& message);
+
+}  // namespace torvane::cli

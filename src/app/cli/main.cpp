@@ -1,0 +1,64 @@
+// torvane: the command-line front end.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "app/cli/commands.h"
+#include "disk/disk_source.h"
+
+namespace {
+
+constexpr const char* kVersion = "0.1.0";
+
+struct Command {
+  std::string_view name;
+  int (*run)(const torvane::cli::Args&);
+  std::string_view summary;
+};
+
+constexpr Command kCommands[] = {
+    {"info", torvane::cli::RunInfo, "describe a virtual disk: format, capacity, extents, parents"},
+    {"image", torvane::cli::RunImage, "copy a whole virtual disk into a raw image file"},
+};
+
+void PrintUsage(FILE* out) {
+  std::fprintf(out,
+               "usage: torvane COMMAND [options]\n\n"
+               "Torvane recovers files from VMware virtual disks (.vmdk).\n\ncommands:\n");
+  for (const auto& c : kCommands)
+    std::fprintf(out, "  %-8s %s\n", std::string(c.name).c_str(), std::string(c.summary).c_str());
+  std::fprintf(out, "\n'torvane COMMAND --help' describes a command.\n");
+}
+
+}  // namespace
+
+namespace torvane::cli {
+void PrintError(const std::string& message) { std::fprintf(stderr, "torvane: %s\n", message.c_str()); }
+}  // namespace torvane::cli
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    PrintUsage(stderr);
+    return 2;
+  }
+  std::string_view name = argv[1];
+  if (name == "--help" || name == "-h" || name == "help") {
+    PrintUsage(stdout);
+    return 0;
+  }
+  if (name == "--version") {
+    std::printf("Torvane %s\n", kVersion);
+    return 0;
+  }
+  for (const auto& c : kCommands) {
+    if (c.name == name) {
+      torvane::InitDiskLibrary();
+      int rc = c.run(torvane::cli::Args(argv + 2, argv + argc));
+      torvane::ShutdownDiskLibrary();
+      return rc;
+    }
+  }
+  torvane::cli::PrintError("'" + std::string(name) + "' is not a command; see 'torvane --help'");
+  return 2;
+}

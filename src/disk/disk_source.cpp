@@ -1,0 +1,126 @@
+#include "disk/disk_source.h"
+
+#include <cstring>
+
+#include "util/bytes.h"
+
+namespace torvane {
+
+uint32_t InitDiskLibrary() { return 1; }
+void ShutdownDiskLibrary() {}
+
+ImageKind ClassifyImageFile(const std::filesystem::path& path) {
+  std::string error;
+  vdisk::OpenOptions options;
+  options.allowRaw = false;
+  if (vdisk::VirtualDisk::Open(path, options, error)) return ImageKind::kVirtualDisk;
+  auto file = vdisk::FileSource::Open(path, false, error);
+  if (!file) return ImageKind::kOther;
+  uint8_t sector[512];
+  if (file->ReadAt(63 * 512, sector, sizeof sector) && LeU16(AsBytes(sector, 512), 510) == 0xAA55)
+    return ImageKind::kRawDiskImage;
+  if (!file->ReadAt(0, sector, sizeof sector)) return ImageKind::kOther;
+  if (LeU16(AsBytes(sector, 512), 510) != 0xAA55) return ImageKind::kOther;
+  for (size_t entry : {446, 462, 478, 494})
+    if (sector[entry] != 0x00 && sector[entry] != 0x80) return ImageKind::kOther;
+  return ImageKind::kRawDiskImage;
+}
+
+bool DiskSource::OpenSource(const std::filesystem::path& path, uint64_t start,
+                            std::string& error, bool writable) {
+  CloseSource();
+  diskSectors = kNoBound;
+  volumeLastSector = kNoBound;
+  driveNumber = -1;
+  volumeStart = start;
+  if (path.empty()) {
+    error = "no disk was given";
+    return false;
+  }
+  vdisk::OpenOptions options;
+  options.writable = writable;
+  auto opened_disk = vdisk::VirtualDisk::Open(path, options, error);
+  if (!opened_disk) return false;
+  imageKind = opened_disk->IsRaw() ? ClassifyImageFile(path) : ImageKind::kVirtualDisk;
+  if (sectorBuffer.size() < kMinSectorBufferBytes && !sectorBuffer.Resize(kMinSectorBufferBytes)) {
+    error = "out of memory for the sector buffer";
+    return false;
+  }
+  disk = std::move(opened_disk);
+  sourcePath = path;
+  opened = 1;
+  handle = kVirtualDiskSentinel;
+  diskSectors = disk->Capacity();
+  bytesPerSector = 512;
+  failedReads = failedSectors = 0;
+  lastFailure = {};
+  lastFailureReason.clear();
+  std::memset(sectorBuffer.data(), 0, 512);
+  ReadSectors(sectorBuffer.data(), 1, 0);
+  std::memcpy(bootSectorCopy.data(), sectorBuffer.data(), 512);
+  return true;
+}
+
+uint32_t DiskSource::ReadSectors(void* buffer, uint32_t count, uint64_t sector) {
+  return Transfer(buffer, count, sector, false);
+}
+
+uint32_t DiskSource::ReadSectorsForImage(void* buffer, uint32_t count, uint64_t sector) {
+  return Transfer(buffer, count, sector, true);
+}
+
+uint32_t DiskSource::Transfer(void* buffer, uint32_t count, uint64_t sector,
+                              bool clearFlagsFirst) {
+  if (clearFlagsFirst) {
+    waitPromptShown = 0;
+    stopRequested = 0;
+  }
+  // Bounds are compared without forming sector + count: both come from disk data and the
+  // sum could wrap.
+  if (sector > volumeLastSector) return 0;
+  uint32_t wanted = count;
+  if (count > volumeLastSector - sector)
+    count = static_cast<uint32_t>(volumeLastSector - sector + 1);
+  if (volumeStart > diskSectors || sector > diskSectors - volumeStart) return 0;
+  const uint64_t absolute = sector + volumeStart;
+  if (count > diskSectors - absolute) return 0;
+  if (deviceLost) return 0;
+
+  auto* out = static_cast<std::byte*>(buffer);
+  std::lock_guard<std::mutex> lock(ioLock);
+  deviceLost = 0;
+  stopRequested = 0;
+  waitPromptShown = 0;
+  // The part of the buffer beyond a read cut at the volume's end holds zeros, not stale data.
+  if (wanted > count) std::memset(out + uint64_t{count} * 512, 0, uint64_t{wanted - count} * 512);
+  if (opened != 1 || handle != kVirtualDiskSentinel || !disk) {
+    std::memset(out, 0, uint64_t{count} * 512);
+    return 1;
+  }
+  disk->Read(absolute, count, out, report_);
+  if (!report_.failed.empty()) {
+    ++failedReads;
+    for (const auto& r : report_.failed) failedSectors += r.count;
+    lastFailure = report_.failed.back();
+    lastFailureReason = report_.failureReason;
+  }
+  return 1;
+}
+
+uint32_t DiskSource::WriteSectors(uint32_t count, uint64_t absoluteSector) {
+  if (opened != 1 || handle != kVirtualDiskSentinel || !disk) return 0;
+  if (uint64_t{count} * 512 > sectorBuffer.size()) return 0;
+  std::lock_guard<std::mutex> lock(ioLock);
+  return disk->Write(absoluteSector, count, sectorBuffer.data()) ? 1 : 0;
+}
+
+void DiskSource::CloseSource() {
+  std::lock_guard<std::mutex> lock(ioLock);
+  if (handle == kVirtualDiskSentinel) {
+    disk.reset();
+    handle = 0;
+  }
+  opened = 0;
+}
+
+}  // namespace torvane

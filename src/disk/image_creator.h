@@ -1,0 +1,45 @@
+// Copies sectors of the open source into a raw image file.
+//
+// The calling thread reads the source in large runs while a writer thread stores the
+// previous runs, so reading and writing overlap. All-zero blocks are not written but left
+// as holes, so that the images of sparse disks stay small; the file still has its full size.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "disk/disk_source.h"
+
+namespace torvane {
+
+struct ImageJob {
+  std::filesystem::path output;
+  uint64_t firstSector = 0;  // relative to the source's volume start
+  uint64_t sectorCount = 0;  // 0: up to the end of the volume or disk
+  bool overwrite = false;    // replace an existing output file
+};
+
+struct ImageResult {
+  bool ok = false;  // the image was written completely (some sectors may have read as zeros)
+  bool stopped = false;
+  std::string error;
+  uint64_t sectorsCopied = 0;
+  // Sectors that could not be read from the source; they hold zeros in the image.
+  uint64_t failedSectors = 0;
+  vdisk::SectorRange lastFailure;
+  std::string failureReason;
+};
+
+using ImageProgressFn = std::function<void(uint64_t sectorsDone, uint64_t sectorsTotal)>;
+
+// Refuses an output that is one of the files the source reads (its descriptor, an extent, or
+// a disk of its parent chain), compared by device and inode, not by name.
+bool IsSourceFile(const DiskSource& source, const std::filesystem::path& output);
+
+ImageResult CreateImage(DiskSource& source, const ImageJob& job, const ImageProgressFn& progress,
+                        const std::atomic<bool>* stop = nullptr);
+
+}  // namespace torvane

@@ -1,0 +1,25 @@
+#include "disk/vdisk/flat_extent.h"
+
+#include <cstring>
+
+namespace torvane::vdisk {
+
+void FlatExtent::Read(uint64_t sector, uint64_t count, std::byte* out, ReadReport& report) {
+  const uint64_t bytes = count * kSectorSize;
+  const uint64_t offset = offsetBytes_ + sector * kSectorSize;
+  const size_t got = file_->ReadSome(offset, out, bytes);
+  if (got == bytes) return;
+  std::memset(out + got, 0, bytes - got);
+  if (zeroPastEnd_ && offset + got >= file_->Size()) return;
+  const uint64_t firstMissing = sector + got / kSectorSize;
+  report.AddFailed(firstMissing, sector + count - firstMissing,
+                   offset + got >= file_->Size() ? "the extent file " + file_->Path().string() +
+                                                       " ends early"
+                                                 : "read error in " + file_->Path().string());
+}
+
+bool FlatExtent::Write(uint64_t sector, uint64_t count, const std::byte* in) {
+  return file_->WriteAt(offsetBytes_ + sector * kSectorSize, in, count * kSectorSize);
+}
+
+}  // namespace torvane::vdisk
