@@ -91,12 +91,11 @@ uint32_t DiskSource::Transfer(void* buffer, uint32_t count, uint64_t sector,
   deviceLost = 0;
   stopRequested = 0;
   waitPromptShown = 0;
+  // With no disk open nothing can be transferred: refuse rather than report a read that
+  // did not happen.
+  if (opened != 1 || handle != kVirtualDiskSentinel || !disk) return 0;
   // The part of the buffer beyond a read cut at the volume's end holds zeros, not stale data.
   if (wanted > count) std::memset(out + uint64_t{count} * 512, 0, uint64_t{wanted - count} * 512);
-  if (opened != 1 || handle != kVirtualDiskSentinel || !disk) {
-    std::memset(out, 0, uint64_t{count} * 512);
-    return 1;
-  }
   disk->Read(absolute, count, out, report_);
   if (!report_.failed.empty()) {
     ++failedReads;
