@@ -1,0 +1,96 @@
+// The torvane command as a user runs it: outputs, exit codes and one-line errors.
+#include <gtest/gtest.h>
+
+#include "test_util.h"
+
+namespace torvane {
+namespace {
+
+using test::DataPath;
+using test::ReadFile;
+using test::RunCli;
+using test::TempDir;
+
+std::string Quote(const std::filesystem::path& p) { return "'" + p.string() + "'"; }
+
+TEST(CliImageTest, WritesTheRawDiskAndProtectsExistingFiles) {
+  TempDir dir;
+  const auto out = dir / "copy.img";
+  std::string text;
+  ASSERT_EQ(RunCli("image " + Quote(DataPath("vmdk/child.vmdk")) + " -o " + Quote(out), &text), 0)
+      << text;
+  EXPECT_EQ(ReadFile(out), ReadFile(DataPath("vmdk/child.raw")));
+  // The image reads back through Torvane itself as a raw disk.
+  ASSERT_EQ(RunCli("info --json " + Quote(out), &text), 0);
+  EXPECT_NE(text.find("\"create_type\":\"raw\""), std::string::npos) << text;
+
+  EXPECT_EQ(RunCli("image " + Quote(DataPath("vmdk/stream.vmdk")) + " -o " + Quote(out), &text), 1);
+  EXPECT_NE(text.find("already exists"), std::string::npos) << text;
+  EXPECT_EQ(ReadFile(out), ReadFile(DataPath("vmdk/child.raw")));  // untouched
+  ASSERT_EQ(RunCli("image " + Quote(DataPath("vmdk/stream.vmdk")) + " -o " + Quote(out) + " --force", &text), 0);
+  EXPECT_EQ(ReadFile(out), ReadFile(DataPath("vmdk/base.raw")));
+}
+
+TEST(CliImageTest, RefusesToWriteOverAnyFileOfTheSourceChain) {
+  TempDir dir;
+  for (const char* f : {"sparse.vmdk", "child.vmdk"})
+    std::filesystem::copy_file(DataPath(std::string("vmdk/") + f), dir / f);
+  const auto before = ReadFile(dir / "sparse.vmdk");
+  std::string text;
+  // The parent, reached through a different spelling of its path.
+  EXPECT_EQ(RunCli("image " + Quote(dir / "child.vmdk") + " -o " + Quote(dir.path() / "." / "sparse.vmdk") +
+                       " --force",
+                   &text),
+            1);
+  EXPECT_NE(text.find("is a file of the disk being read"), std::string::npos) << text;
+  EXPECT_EQ(ReadFile(dir / "sparse.vmdk"), before);
+}
+
+TEST(CliImageTest, UnreadableSectorsMakeTheImageFail) {
+  TempDir dir;
+  test::WriteFile(dir / "short.bin", test::StampedSectors(10));
+  test::WriteFile(dir / "d.vmdk", std::string("# Disk DescriptorFile\nversion=1\n"
+                                              "RW 20 FLAT \"short.bin\" 0\n"));
+  std::string text;
+  EXPECT_EQ(RunCli("image " + Quote(dir / "d.vmdk") + " -o " + Quote(dir / "out.img"), &text), 1);
+  EXPECT_NE(text.find("10 sectors could not be read"), std::string::npos) << text;
+  EXPECT_EQ(ReadFile(dir / "out.img").size(), 20u * 512);
+}
+
+TEST(CliInfoTest, DescribesFormatExtentsAndParentChain) {
+  std::string text;
+  ASSERT_EQ(RunCli("info --json " + Quote(DataPath("vmdk/grandchild.vmdk")), &text), 0) << text;
+  EXPECT_NE(text.find("\"create_type\":\"monolithicSparse\""), std::string::npos);
+  EXPECT_NE(text.find("\"capacity_sectors\":81920"), std::string::npos);
+  EXPECT_NE(text.find("\"cid_check\":\"ok\""), std::string::npos);
+  EXPECT_NE(text.find("sparse.vmdk\",\"offset\":0}],\"cid_check\":\"none\",\"parent\":null"),
+            std::string::npos)
+      << text;
+  ASSERT_EQ(RunCli("info " + Quote(DataPath("vmdk/split-flat.vmdk")), &text), 0);
+  EXPECT_NE(text.find("twoGbMaxExtentFlat"), std::string::npos);
+  EXPECT_NE(text.find("FLAT"), std::string::npos);
+  EXPECT_NE(text.find("81 920 sectors"), std::string::npos);
+}
+
+TEST(CliTest, BadInputAndUsageErrors) {
+  TempDir dir;
+  auto sparse = ReadFile(DataPath("vmdk/sparse.vmdk"));
+  sparse.resize(300);  // header cut short
+  test::WriteFile(dir / "cut.vmdk", sparse);
+  std::string text;
+  EXPECT_EQ(RunCli("info " + Quote(dir / "cut.vmdk"), &text), 1);
+  EXPECT_NE(text.find("torvane: sparse extent header"), std::string::npos) << text;
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+  EXPECT_EQ(RunCli("info " + Quote(dir / "none.vmdk"), &text), 1);
+  EXPECT_EQ(RunCli("image " + Quote(dir / "none.vmdk") + " -o " + Quote(dir / "x"), &text), 1);
+
+  EXPECT_EQ(RunCli("frobnicate", &text), 2);
+  EXPECT_EQ(RunCli("info", &text), 2);
+  EXPECT_EQ(RunCli("image " + Quote(DataPath("vmdk/sparse.vmdk")), &text), 2);
+  EXPECT_EQ(RunCli("info --bogus x", &text), 2);
+  EXPECT_EQ(RunCli("image --help", &text), 0);
+  EXPECT_NE(text.find("usage: torvane image"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace torvane
