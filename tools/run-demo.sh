@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Builds Torvane and runs it on the bundled sample disk.
+set -euo pipefail
+repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+"$repo/tools/install-deps.sh"
+cmake -S "$repo" -B "$repo/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+ninja -C "$repo/build" torvane_cli >/dev/null
+"$repo/build/torvane" info "$repo/samples/demo.vmdk"
