@@ -185,15 +185,15 @@ SparseExtent::Grain SparseExtent::LookupGrain(uint64_t grainIndex, std::string& 
   TableSlot& slot = tableCache_[dirIndex % tableCache_.size()];
   if (slot.directoryIndex != dirIndex) {
     const uint64_t tableBytes = uint64_t{header_.numGTEsPerGT} * 4;
-    std::vector<uint8_t> raw(tableBytes);
+    std::vector<std::byte>& raw = scratch_;
+    raw.resize(tableBytes);
     if (!file_->ReadAt(uint64_t{directory_[dirIndex]} * kSectorSize, raw.data(), raw.size())) {
       reason = "grain table " + std::to_string(dirIndex) + " lies outside " +
                file_->Path().string();
       return {GrainState::kError, 0};
     }
     slot.entries.resize(header_.numGTEsPerGT);
-    for (uint32_t i = 0; i < header_.numGTEsPerGT; ++i)
-      slot.entries[i] = LeU32(AsBytes(raw.data(), raw.size()), i * 4);
+    for (uint32_t i = 0; i < header_.numGTEsPerGT; ++i) slot.entries[i] = LeU32(raw, i * 4);
     slot.directoryIndex = dirIndex;
   }
   const uint32_t entry = slot.entries[grainIndex % header_.numGTEsPerGT];
@@ -238,16 +238,16 @@ bool SparseExtent::ReadCompressedGrain(uint64_t grainIndex, uint64_t fileSector,
     reason = "compressed grain " + std::to_string(grainIndex) + " runs past the end of the file";
     return false;
   }
-  compressedBuffer_.resize(size);
+  scratch_.resize(size);
   grainCache_.resize(grainBytes_);
-  if (!file_->ReadAt(offset, compressedBuffer_.data(), size)) {
+  if (!file_->ReadAt(offset, scratch_.data(), size)) {
     reason = "read error in compressed grain " + std::to_string(grainIndex);
     return false;
   }
   uLongf outLen = static_cast<uLongf>(grainBytes_);
   uLong inLen = static_cast<uLong>(size);
   int rc = uncompress2(reinterpret_cast<Bytef*>(grainCache_.data()), &outLen,
-                       reinterpret_cast<const Bytef*>(compressedBuffer_.data()), &inLen);
+                       reinterpret_cast<const Bytef*>(scratch_.data()), &inLen);
   // The last grain of a disk whose size is not a whole number of grains may be short.
   const uint64_t needed =
       std::min(grainBytes_, (header_.capacity - std::min(header_.capacity,

@@ -95,7 +95,8 @@ class SparseExtent final : public Extent {
   // Last decompressed grain of a compressed extent (sequential reads touch each grain many
   // times when the caller reads less than a grain at a time).
   std::vector<std::byte> grainCache_;
-  std::vector<std::byte> compressedBuffer_;
+  // Raw grain tables and compressed grains as read from the file.
+  std::vector<std::byte> scratch_;
   uint64_t cachedGrain_ = ~uint64_t{0};
 };
 

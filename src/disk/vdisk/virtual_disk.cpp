@@ -262,9 +262,9 @@ void VirtualDisk::Read(uint64_t sector, uint64_t count, std::byte* out, ReadRepo
   if (!parent_ || report.unallocated.empty()) return;
 
   // What this disk does not hold comes from its parent, if the parent reaches that far.
-  std::vector<SectorRange> holes;
-  holes.swap(report.unallocated);
-  for (const SectorRange& hole : holes) {
+  holes_.clear();
+  holes_.swap(report.unallocated);
+  for (const SectorRange& hole : holes_) {
     const uint64_t inParent =
         hole.start >= parent_->capacity_ ? 0 : std::min(hole.count, parent_->capacity_ - hole.start);
     if (inParent != 0) {

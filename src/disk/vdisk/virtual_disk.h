@@ -81,7 +81,9 @@ class VirtualDisk {
   std::unique_ptr<VirtualDisk> parent_;
   bool parentCidMatches_ = true;
   std::vector<std::string> warnings_;
+  // Scratch space of Read, kept to spare an allocation per read.
   ReadReport parentReport_;
+  std::vector<SectorRange> holes_;
 };
 
 // Resolves a file named inside a descriptor (an extent or a parent hint): relative names
