@@ -11,6 +11,7 @@ using Args = std::vector<std::string>;
 
 int RunInfo(const Args& args);
 int RunImage(const Args& args);
+int RunVolumes(const Args& args);
 
 // Prints "torvane: <message>" on stderr.
 void PrintError(const std::string& message);

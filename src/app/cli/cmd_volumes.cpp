@@ -1,0 +1,115 @@
+// torvane volumes DISK [--json]: the drive list of a disk, one row per volume and one for the
+// whole disk, numbered as every later command's -v N.
+#include <cstdio>
+
+#include "app/cli/args.h"
+#include "app/cli/commands.h"
+#include "disk/drive_list.h"
+#include "util/format.h"
+#include "util/json_writer.h"
+#include "util/text.h"
+
+namespace torvane::cli {
+namespace {
+
+constexpr const char* kUsage =
+    "usage: torvane volumes DISK [--json]\n\n"
+    "Lists the volumes of a disk as found through its partition tables, a walk of the disk for\n"
+    "volumes no table lists any more, and the backup boot sectors of damaged volumes. The row\n"
+    "number is the -v N of the commands that work on a volume.\n";
+
+constexpr const char* kNoFreeSpace = "-";
+
+void RowJson(JsonWriter& j, size_t index, const PartitionRecord& r) {
+  j.BeginObject();
+  j.Field("index", index);
+  j.Field("name", RowName(r));
+  j.Field("start", r.startSector);
+  j.Field("sectors", r.sectors);
+  j.Field("bytes_per_sector", r.bytesPerSector);
+  j.Field("fs", ToUtf8(GetText(r.fsName)));
+  j.Field("label", ToUtf8(GetText(r.label)));
+  j.Field("kind", static_cast<uint32_t>(r.fsKind));
+  j.Field("whole_disk", r.wholeDisk != 0);
+  j.Field("boot_restored", r.bootRestored != 0);
+  j.Field("boot_from_backup", r.bootFromBackup != 0);
+  j.Field("boot_rebuilt", r.bootRebuilt != 0);
+  j.Field("damaged", r.damaged != 0);
+  j.EndObject();
+}
+
+std::string Flags(const PartitionRecord& r) {
+  std::string flags;
+  if (r.bootRebuilt) flags += " [boot sector rebuilt]";
+  else if (r.bootFromBackup || r.bootRestored) flags += " [backup boot sector used]";
+  if (r.damaged) flags += " [damaged]";
+  return flags;
+}
+
+}  // namespace
+
+int RunVolumes(const Args& args) {
+  ParsedArgs p = ParseArgs(args, {"--json"}, {});
+  if (p.help) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (!p.error.empty() || p.positional.size() != 1) {
+    PrintError(p.error.empty() ? "volumes takes one disk" : p.error);
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  DiskSource source;
+  VolumeGeometry geometry;
+  DriveList list;
+  list.SetImage(p.positional[0]);
+  list.EnumerationThread(source, geometry, 0);
+  if (!list.openError.empty()) {
+    PrintError(list.openError);
+    return 1;
+  }
+  std::vector<PartitionRecord> lost;
+  for (const auto& w : list.volumeList.walkVolumes) {
+    bool listed = false;
+    for (const auto& v : list.volumeList.volumes) listed |= v.startSector == w.startSector;
+    for (const auto& l : lost) listed |= l.startSector == w.startSector;
+    if (!listed) lost.push_back(w);
+  }
+  if (p.Has("--json")) {
+    JsonWriter j;
+    j.BeginObject();
+    j.Key("volumes").BeginArray();
+    for (size_t i = 0; i < list.rows.size(); ++i) RowJson(j, i, list.rows[i]);
+    j.EndArray();
+    j.Key("lost_volumes").BeginArray();
+    for (size_t i = 0; i < lost.size(); ++i) RowJson(j, i, lost[i]);
+    j.EndArray();
+    j.Field("damaged_extended_blocks", list.volumeList.eppBlocks.size());
+    j.Field("repair_offered", list.volumeList.repairOffered);
+    j.EndObject();
+    std::printf("%s\n", j.Text().c_str());
+    return 0;
+  }
+  std::printf("%s\n", list.imageGroupHeading.c_str());
+  std::printf("%3s  %-22s %-12s %-16s %14s %10s %10s\n", "#", "Name", "File system", "Label", "Start",
+              "Size", "Free");
+  for (size_t i = 0; i < list.rows.size(); ++i) {
+    const PartitionRecord& r = list.rows[i];
+    if (r.wholeDisk) std::printf("Physical drives\n");
+    std::printf("%3zu  %-22s %-12s %-16s %14s %10s %10s%s\n", i, RowName(r).c_str(),
+                ToUtf8(GetText(r.fsName)).c_str(), r.wholeDisk ? "" : ToUtf8(GetText(r.label)).c_str(),
+                GroupThousands(r.startSector).c_str(), RowSizeText(r).c_str(),
+                RowFreeSpaceText(r, kNoFreeSpace).c_str(), Flags(r).c_str());
+  }
+  if (!lost.empty()) {
+    std::printf("Volumes no partition table lists:\n");
+    for (const auto& r : lost)
+      std::printf("     %-22s %-12s %-16s %14s %10s\n", RowName(r).c_str(), ToUtf8(GetText(r.fsName)).c_str(),
+                  ToUtf8(GetText(r.label)).c_str(), GroupThousands(r.startSector).c_str(), RowSizeText(r).c_str());
+  }
+  if (!list.volumeList.eppBlocks.empty())
+    std::printf("Damaged extended partition blocks: %zu\n", list.volumeList.eppBlocks.size());
+  return 0;
+}
+
+}  // namespace torvane::cli

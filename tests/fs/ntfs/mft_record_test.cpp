@@ -1,0 +1,531 @@
+#include "fs/ntfs/mft_record.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <random>
+#include <vector>
+
+#include "disk/vdisk/virtual_disk.h"
+#include "test_util.h"
+#include "util/bytes.h"
+
+namespace torvane::ntfs {
+namespace {
+
+using Bytes = std::vector<std::byte>;
+
+uint32_t Align8(uint32_t v) { return (v + 7) & ~7u; }
+
+// Hand-builds MFT records the way NTFS lays them out: header, update-sequence array at 0x30,
+// attributes from the next 8-byte boundary, the end marker, then the unused tail.
+class RecordBuilder {
+ public:
+  explicit RecordBuilder(uint32_t size = 1024, uint32_t sector = 512)
+      : size_(size), sector_(sector) {}
+
+  RecordBuilder& Flags(uint16_t flags) {
+    flags_ = flags;
+    return *this;
+  }
+  RecordBuilder& Resident(uint32_t type, const std::u16string& name, const Bytes& value) {
+    const uint32_t valueOffset = Align8(0x18 + 2 * static_cast<uint32_t>(name.size()));
+    Bytes a(Align8(valueOffset + static_cast<uint32_t>(value.size())));
+    Common(a, type, 0, name, 0x18);
+    StoreLeU32(a, 0x10, static_cast<uint32_t>(value.size()));
+    StoreLeU16(a, 0x14, static_cast<uint16_t>(valueOffset));
+    std::copy(value.begin(), value.end(), a.begin() + valueOffset);
+    return Append(a);
+  }
+  RecordBuilder& NonResident(uint32_t type, const std::u16string& name, uint64_t lowestVcn,
+                             uint64_t realSize) {
+    const Bytes runs = {std::byte{0x11}, std::byte{0x04}, std::byte{0x20}, std::byte{0}};
+    const uint32_t runsOffset = Align8(0x40 + 2 * static_cast<uint32_t>(name.size()));
+    Bytes a(Align8(runsOffset + static_cast<uint32_t>(runs.size())));
+    Common(a, type, 1, name, 0x40);
+    StoreLeU64(a, 0x10, lowestVcn);
+    StoreLeU64(a, 0x18, lowestVcn + 3);
+    StoreLeU16(a, 0x20, static_cast<uint16_t>(runsOffset));
+    StoreLeU64(a, 0x28, 16384);
+    StoreLeU64(a, 0x30, realSize);
+    StoreLeU64(a, 0x38, realSize);
+    std::copy(runs.begin(), runs.end(), a.begin() + runsOffset);
+    return Append(a);
+  }
+
+  // The record as it is after fixups (what the parsers read).
+  Bytes Build() const {
+    Bytes r(size_);
+    for (uint32_t i = 0; i < r.size(); ++i) r[i] = std::byte(i * 7 + 3);  // stale tail bytes
+    StoreLeU32(r, 0, 0x454C4946);
+    StoreLeU16(r, 0x04, 0x30);
+    StoreLeU16(r, 0x06, static_cast<uint16_t>(size_ / sector_ + 1));
+    StoreLeU64(r, 0x08, 0x1234);
+    StoreLeU16(r, 0x10, 5);  // sequence
+    StoreLeU16(r, 0x12, 1);
+    StoreLeU16(r, 0x14, static_cast<uint16_t>(Align8(0x30 + 2 * (size_ / sector_ + 1))));
+    StoreLeU16(r, 0x16, flags_);
+    StoreLeU32(r, 0x18, static_cast<uint32_t>(attrs_.size()) + Align8(0x30 + 2 * (size_ / sector_ + 1)) + 8);
+    StoreLeU32(r, 0x1C, size_);
+    StoreLeU64(r, 0x20, 0);
+    StoreLeU16(r, 0x28, 9);
+    StoreLeU32(r, 0x2C, 42);  // record number
+    const uint32_t first = LeU16(r, 0x14);
+    std::copy(attrs_.begin(), attrs_.end(), r.begin() + first);
+    StoreLeU32(r, first + attrs_.size(), 0xFFFFFFFF);
+    StoreLeU32(r, first + attrs_.size() + 4, 0);
+    return r;
+  }
+
+  // The record as stored on disk: each sector's last two bytes moved into the array and
+  // replaced by the update sequence number.
+  Bytes OnDisk(uint16_t usn = 0x0107) const {
+    Bytes r = Build();
+    StoreLeU16(r, 0x30, usn);
+    for (uint32_t i = 1; i <= size_ / sector_; ++i) {
+      StoreLeU16(r, 0x30 + 2 * i, LeU16(r, i * sector_ - 2));
+      StoreLeU16(r, i * sector_ - 2, usn);
+    }
+    return r;
+  }
+
+  // Offset of the n-th attribute added, for tests that damage one.
+  uint32_t AttributeOffset(size_t n) const {
+    return Align8(0x30 + 2 * (size_ / sector_ + 1)) + offsets_.at(n);
+  }
+
+ private:
+  static void Common(Bytes& a, uint32_t type, uint8_t nonResident, const std::u16string& name,
+                     uint16_t nameOffset) {
+    StoreLeU32(a, 0, type);
+    StoreLeU32(a, 4, static_cast<uint32_t>(a.size()));
+    a[8] = std::byte{nonResident};
+    a[9] = std::byte(name.size());
+    StoreLeU16(a, 0x0A, name.empty() ? 0 : nameOffset);
+    for (size_t i = 0; i < name.size(); ++i) StoreLeU16(a, nameOffset + 2 * i, name[i]);
+  }
+  RecordBuilder& Append(Bytes a) {
+    offsets_.push_back(static_cast<uint32_t>(attrs_.size()));
+    StoreLeU16(a, 0x0E, static_cast<uint16_t>(offsets_.size()));
+    attrs_.insert(attrs_.end(), a.begin(), a.end());
+    return *this;
+  }
+
+  uint32_t size_, sector_;
+  uint16_t flags_ = MftRecordHeader::kInUse;
+  Bytes attrs_;
+  std::vector<uint32_t> offsets_;
+};
+
+Bytes FileName(uint64_t parent, uint8_t ns, const std::u16string& name) {
+  Bytes v(0x42 + 2 * name.size());
+  StoreLeU64(v, 0, parent);
+  v[0x40] = std::byte(name.size());
+  v[0x41] = std::byte{ns};
+  for (size_t i = 0; i < name.size(); ++i) StoreLeU16(v, 0x42 + 2 * i, name[i]);
+  return v;
+}
+
+Bytes Utf16(const std::u16string& s) {
+  Bytes v(2 * s.size());
+  for (size_t i = 0; i < s.size(); ++i) StoreLeU16(v, 2 * i, s[i]);
+  return v;
+}
+
+// A typical user file: standard information, a long and a short name, the main data stream
+// (non-resident) and a named stream.
+RecordBuilder TypicalFile() {
+  RecordBuilder b;
+  b.Resident(kAttrStandardInformation, u"", Bytes(0x48))
+      .Resident(kAttrFileName, u"", FileName(0x0005000000000005, kNamespaceDos, u"REPORT~1.TXT"))
+      .Resident(kAttrFileName, u"", FileName(0x0005000000000005, kNamespaceWin32, u"report 2024.txt"))
+      .Resident(kAttrData, u"Zone.Identifier", Bytes(26))
+      .NonResident(kAttrData, u"", 0, 70000);
+  return b;
+}
+
+std::vector<uint32_t> Types(const Bytes& record, bool* damaged = nullptr) {
+  std::vector<uint32_t> types;
+  AttributeIterator it(record);
+  AttributeView v;
+  while (it.Next(v)) types.push_back(v.type);
+  if (damaged) *damaged = it.damaged();
+  return types;
+}
+
+TEST(NtfsFixups, RestoresSectorTailsForEachGeometry) {
+  struct Case { uint32_t size, sector; } cases[] = {{1024, 512}, {4096, 512}, {4096, 4096},
+                                                    {1024, 256}, {1024, 1024}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.size) + "/" + std::to_string(c.sector));
+    RecordBuilder b(c.size, c.sector);
+    b.Resident(kAttrData, u"", Bytes(c.size / 2, std::byte{0xAB}));  // spans sector ends
+    Bytes disk = b.OnDisk();
+    const Bytes expected = b.Build();
+    ASSERT_TRUE(ApplyFixups(disk, c.sector));
+    // Everything but the array's own slots matches the original.
+    for (size_t i = 0x30; i < 0x30 + 2 * (c.size / c.sector + 1); ++i) disk[i] = expected[i];
+    EXPECT_EQ(disk, expected);
+  }
+}
+
+TEST(NtfsFixups, RefusesBadRecordsWithoutChangingThem) {
+  const RecordBuilder b = TypicalFile();
+  const std::vector<std::pair<const char*, std::function<void(Bytes&)>>> damage = {
+      {"torn second sector", [](Bytes& r) { StoreLeU16(r, 1022, 0x0108); }},
+      {"torn first sector", [](Bytes& r) { StoreLeU16(r, 510, 0); }},
+      {"BAAD magic", [](Bytes& r) { StoreLeU32(r, 0, 0x44414142); }},
+      {"count too small", [](Bytes& r) { StoreLeU16(r, 6, 2); }},
+      {"count too large", [](Bytes& r) { StoreLeU16(r, 6, 4); }},
+      {"odd array offset", [](Bytes& r) { StoreLeU16(r, 4, 0x31); }},
+      {"array inside header", [](Bytes& r) { StoreLeU16(r, 4, 0x20); }},
+      {"array over first attribute", [](Bytes& r) { StoreLeU16(r, 4, 0x34); }},
+      {"array past sector tail", [](Bytes& r) { StoreLeU16(r, 4, 0x1FC); StoreLeU16(r, 0x14, 0x208); }},
+  };
+  for (const auto& [why, apply] : damage) {
+    SCOPED_TRACE(why);
+    Bytes disk = b.OnDisk();
+    apply(disk);
+    const Bytes before = disk;
+    EXPECT_FALSE(ApplyFixups(disk, 512));
+    EXPECT_EQ(disk, before);
+  }
+  Bytes disk = b.OnDisk();
+  EXPECT_FALSE(ApplyFixups(disk, 1024 + 512)) << "sector size not a power of two";
+  EXPECT_FALSE(ApplyFixups(disk, 128)) << "sector size below 256";
+  EXPECT_FALSE(ApplyFixups(disk, 8192)) << "sector size above 4096";
+  EXPECT_FALSE(ApplyFixups(std::span(disk).first(1000), 512)) << "record not whole sectors";
+  EXPECT_FALSE(ApplyFixups(std::span<std::byte>(), 512));
+  EXPECT_EQ(disk, b.OnDisk());
+}
+
+TEST(NtfsRecordHeader, ParsesFieldsAndRejectsInconsistentSizes) {
+  const Bytes good = RecordBuilder().Flags(3).Build();
+  MftRecordHeader h;
+  ASSERT_TRUE(ParseMftRecordHeader(good, h));
+  EXPECT_EQ(h.sequence, 5);
+  EXPECT_EQ(h.linkCount, 1);
+  EXPECT_EQ(h.firstAttributeOffset, 0x38);
+  EXPECT_EQ(h.usedSize, 0x40u);
+  EXPECT_EQ(h.allocatedSize, 1024u);
+  EXPECT_TRUE(h.inUse());
+  EXPECT_TRUE(h.isDirectory());
+  EXPECT_TRUE(h.hasRecordNumber);
+  EXPECT_EQ(h.recordNumber, 42u);
+
+  // Older volumes put the array at 0x2A, over the record-number field.
+  Bytes old = good;
+  StoreLeU16(old, 0x04, 0x2A);
+  ASSERT_TRUE(ParseMftRecordHeader(old, h));
+  EXPECT_FALSE(h.hasRecordNumber);
+
+  const std::vector<std::pair<const char*, std::function<void(Bytes&)>>> damage = {
+      {"magic", [](Bytes& r) { r[0] = std::byte{'X'}; }},
+      {"first attribute unaligned", [](Bytes& r) { StoreLeU16(r, 0x14, 0x3C); }},
+      {"first attribute in header", [](Bytes& r) { StoreLeU16(r, 0x14, 0x28); }},
+      {"first attribute at used end", [](Bytes& r) { StoreLeU16(r, 0x14, 0x40); }},
+      {"first attribute past record", [](Bytes& r) { StoreLeU16(r, 0x14, 0xFFF8); }},
+      {"used over allocated", [](Bytes& r) { StoreLeU32(r, 0x18, 1025); StoreLeU32(r, 0x1C, 1024); }},
+      {"allocated over record", [](Bytes& r) { StoreLeU32(r, 0x1C, 2048); }},
+  };
+  for (const auto& [why, apply] : damage) {
+    SCOPED_TRACE(why);
+    Bytes r = good;
+    apply(r);
+    EXPECT_FALSE(ParseMftRecordHeader(r, h));
+    EXPECT_TRUE(Types(r).empty());
+  }
+  // A record cut short never parses, whatever its header claims.
+  for (size_t n : {0, 4, 0x2F, 0x30, 0x100})
+    EXPECT_FALSE(ParseMftRecordHeader(std::span(good).first(n), h)) << n;
+}
+
+TEST(NtfsAttributes, WalksEveryAttributeWithItsFields) {
+  const Bytes r = TypicalFile().Build();
+  bool damaged = true;
+  EXPECT_EQ(Types(r, &damaged),
+            (std::vector<uint32_t>{0x10, 0x30, 0x30, 0x80, 0x80}));
+  EXPECT_FALSE(damaged);
+
+  const auto stream = FindAttribute(r, kAttrData, false);
+  ASSERT_TRUE(stream);
+  EXPECT_FALSE(stream->nonResident);
+  EXPECT_EQ(AttributeName(r, *stream), u"Zone.Identifier");
+  EXPECT_EQ(ResidentValue(r, *stream).size(), 26u);
+
+  const auto data = FindAttribute(r, kAttrData, true);
+  ASSERT_TRUE(data);
+  EXPECT_TRUE(data->nonResident);
+  EXPECT_EQ(data->id, 5);
+  EXPECT_EQ(data->highestVcn, 3u);
+  EXPECT_EQ(data->runlistOffset, 0x40);
+  EXPECT_EQ(data->allocatedSize, 16384u);
+  EXPECT_EQ(data->realSize, 70000u);
+  EXPECT_TRUE(AttributeName(r, *data).empty());
+  EXPECT_TRUE(ResidentValue(r, *data).empty());
+  EXPECT_FALSE(FindAttribute(r, kAttrVolumeName, false));
+
+  // The cursor form visits the same attributes.
+  std::vector<uint32_t> viaCursor;
+  uint32_t cursor = 0;
+  AttributeView v;
+  while (NextAttribute(r, cursor, v)) viaCursor.push_back(v.offset);
+  ASSERT_EQ(viaCursor.size(), 5u);
+  EXPECT_EQ(viaCursor[3], TypicalFile().AttributeOffset(3));
+}
+
+TEST(NtfsAttributes, DamagedChainStopsAndDamagedFieldsSkip) {
+  const RecordBuilder b = TypicalFile();
+  const uint32_t fn = b.AttributeOffset(1), stream = b.AttributeOffset(3), data = b.AttributeOffset(4);
+  struct Case {
+    const char* why;
+    std::function<void(Bytes&)> apply;
+    std::vector<uint32_t> expected;
+  };
+  const std::vector<Case> cases = {
+      {"zero length", [&](Bytes& r) { StoreLeU32(r, fn + 4, 0); }, {0x10}},
+      {"length not a multiple of 8", [&](Bytes& r) { StoreLeU32(r, fn + 4, 0x6C); }, {0x10}},
+      {"length past used size", [&](Bytes& r) { StoreLeU32(r, data + 4, 0x400); }, {0x10, 0x30, 0x30, 0x80}},
+      {"huge length", [&](Bytes& r) { StoreLeU32(r, data + 4, 0xFFFFFFF8); }, {0x10, 0x30, 0x30, 0x80}},
+      {"used size cuts end marker", [&](Bytes& r) { StoreLeU32(r, 0x18, LeU32(r, 0x18) - 6); }, {0x10, 0x30, 0x30, 0x80, 0x80}},
+      {"resident value past attribute", [&](Bytes& r) { StoreLeU32(r, fn + 0x10, 0x1000); }, {0x10, 0x30, 0x80, 0x80}},
+      {"resident value offset in header", [&](Bytes& r) { StoreLeU16(r, fn + 0x14, 0x08); }, {0x10, 0x30, 0x80, 0x80}},
+      {"value offset overflowing", [&](Bytes& r) { StoreLeU16(r, fn + 0x14, 0xFFFF); StoreLeU32(r, fn + 0x10, 0xFFFFFFFF); }, {0x10, 0x30, 0x80, 0x80}},
+      {"name past attribute", [&](Bytes& r) { r[stream + 9] = std::byte{0xFF}; }, {0x10, 0x30, 0x30, 0x80}},
+      {"run list offset past attribute", [&](Bytes& r) { StoreLeU16(r, data + 0x20, 0x48); }, {0x10, 0x30, 0x30, 0x80}},
+      {"run list offset in header", [&](Bytes& r) { StoreLeU16(r, data + 0x20, 0x10); }, {0x10, 0x30, 0x30, 0x80}},
+      {"flipped to non-resident", [&](Bytes& r) { r[fn + 8] = std::byte{1}; }, {0x10, 0x30, 0x80, 0x80}},
+      {"residency flag 2", [&](Bytes& r) { r[fn + 8] = std::byte{2}; }, {0x10, 0x30, 0x80, 0x80}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    Bytes r = b.Build();
+    c.apply(r);
+    bool damaged = false;
+    EXPECT_EQ(Types(r, &damaged), c.expected);
+    EXPECT_TRUE(damaged);
+    // The readers built on the walk stay inside the record too.
+    std::u16string name;
+    uint64_t size;
+    ReadFileName(r, name);
+    ReadDataSize(r, size);
+  }
+}
+
+TEST(NtfsAttributes, ViewsFromElsewhereAreBoundsChecked) {
+  const Bytes r = TypicalFile().Build();
+  AttributeView v = *FindAttribute(r, kAttrData, false);
+  AttributeView bad = v;
+  bad.offset = 1020;
+  EXPECT_TRUE(AttributeName(r, bad).empty());
+  EXPECT_TRUE(ResidentValue(r, bad).empty());
+  bad = v;
+  bad.valueLength = 0xFFFFFFFF;
+  EXPECT_TRUE(ResidentValue(r, bad).empty());
+  bad = v;
+  bad.nameOffset = 0xFFFF;
+  EXPECT_TRUE(AttributeName(r, bad).empty());
+  EXPECT_TRUE(ResidentValue(std::span(r).first(v.offset + 8), v).empty());
+}
+
+// Random corruption of a realistic record: every reader must stay inside the buffer (ASan
+// reports any stray read) and must not hang.
+TEST(NtfsAttributes, RandomCorruptionStaysInBounds) {
+  const Bytes good = TypicalFile().Build();
+  std::mt19937 rng(1234);
+  for (int round = 0; round < 20000; ++round) {
+    Bytes r = good;
+    const int edits = 1 + static_cast<int>(rng() % 6);
+    for (int e = 0; e < edits; ++e) {
+      const size_t at = rng() % 0x180;  // header and attributes
+      r[at] = std::byte(rng() % 3 == 0 ? 0xFF : rng());
+    }
+    const size_t cut = rng() % 4 == 0 ? rng() % r.size() : r.size();
+    const std::span<const std::byte> s(r.data(), cut);
+    std::u16string text;
+    uint64_t size, parent;
+    ReadFileName(s, text, &parent);
+    ReadDataSize(s, size);
+    ReadVolumeName(s, text);
+    AttributeIterator it(s);
+    AttributeView v;
+    int count = 0;
+    while (it.Next(v)) {
+      AttributeName(s, v);
+      ResidentValue(s, v);
+      ASSERT_LT(++count, 200);
+    }
+  }
+}
+
+TEST(NtfsFileName, PrefersWin32ThenPosixThenDos) {
+  struct Case {
+    std::vector<std::pair<uint8_t, std::u16string>> names;
+    std::u16string expected;
+  };
+  const std::vector<Case> cases = {
+      {{{kNamespaceDos, u"LONGFI~1.TXT"}, {kNamespaceWin32, u"long file name.txt"}}, u"long file name.txt"},
+      {{{kNamespacePosix, u"Case"}, {kNamespaceWin32AndDos, u"short.txt"}}, u"short.txt"},
+      {{{kNamespaceDos, u"A~1"}, {kNamespacePosix, u"a:b"}}, u"a:b"},
+      {{{kNamespaceDos, u"ONLY~1"}}, u"ONLY~1"},
+      {{{7, u"odd"}, {kNamespaceDos, u"DOS"}}, u"DOS"},
+      {{{kNamespaceWin32, u"first"}, {kNamespaceWin32, u"second"}}, u"first"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.expected.begin(), c.expected.end()));
+    RecordBuilder b;
+    uint64_t parentOf = 100;
+    for (const auto& [ns, n] : c.names) b.Resident(kAttrFileName, u"", FileName(parentOf++, ns, n));
+    std::u16string name;
+    uint64_t parent = 0;
+    ASSERT_TRUE(ReadFileName(b.Build(), name, &parent));
+    EXPECT_EQ(name, c.expected);
+    EXPECT_GE(parent, 100u);
+  }
+  uint64_t parent = 0;
+  std::u16string name;
+  ASSERT_TRUE(ReadFileName(TypicalFile().Build(), name, &parent));
+  EXPECT_EQ(name, u"report 2024.txt");
+  EXPECT_EQ(ReferenceRecord(parent), 5u);
+  EXPECT_EQ(ReferenceSequence(parent), 5);
+}
+
+TEST(NtfsFileName, UnusableNamesAreIgnored) {
+  // A name longer than its value, an empty one, and a too-short value: none is usable.
+  Bytes tooLong = FileName(1, kNamespaceWin32, u"abc");
+  tooLong[0x40] = std::byte{4};
+  RecordBuilder b;
+  b.Resident(kAttrFileName, u"", tooLong)
+      .Resident(kAttrFileName, u"", FileName(1, kNamespaceWin32, u""))
+      .Resident(kAttrFileName, u"", Bytes(0x41));
+  std::u16string name;
+  EXPECT_FALSE(ReadFileName(b.Build(), name));
+  b.Resident(kAttrFileName, u"", FileName(1, kNamespaceDos, u"OK"));
+  ASSERT_TRUE(ReadFileName(b.Build(), name));
+  EXPECT_EQ(name, u"OK");
+  RecordBuilder nonResident;
+  nonResident.NonResident(kAttrFileName, u"", 0, 100);
+  EXPECT_FALSE(ReadFileName(nonResident.Build(), name));
+}
+
+TEST(NtfsDataSize, UsesUnnamedStreamStartingAtVcnZero) {
+  uint64_t size = 0;
+  ASSERT_TRUE(ReadDataSize(TypicalFile().Build(), size));
+  EXPECT_EQ(size, 70000u) << "the named stream ahead of it is skipped";
+
+  RecordBuilder resident;
+  resident.Resident(kAttrData, u"", Bytes(123));
+  ASSERT_TRUE(ReadDataSize(resident.Build(), size));
+  EXPECT_EQ(size, 123u);
+
+  RecordBuilder empty;
+  empty.Resident(kAttrData, u"", {});
+  ASSERT_TRUE(ReadDataSize(empty.Build(), size));
+  EXPECT_EQ(size, 0u);
+
+  RecordBuilder extension;  // a later piece of a spread-out attribute
+  extension.NonResident(kAttrData, u"", 4096, 1 << 30);
+  EXPECT_FALSE(ReadDataSize(extension.Build(), size));
+
+  RecordBuilder onlyNamed;
+  onlyNamed.Resident(kAttrData, u"ads", Bytes(8)).NonResident(kAttrData, u"big", 0, 5);
+  EXPECT_FALSE(ReadDataSize(onlyNamed.Build(), size));
+}
+
+TEST(NtfsVolumeName, ReadsResidentEvenLabels) {
+  std::u16string label;
+  RecordBuilder named;
+  named.Resident(kAttrVolumeName, u"", Utf16(u"Data Disk"));
+  ASSERT_TRUE(ReadVolumeName(named.Build(), label));
+  EXPECT_EQ(label, u"Data Disk");
+
+  RecordBuilder blank;
+  blank.Resident(kAttrVolumeName, u"", {});
+  label = u"stale";
+  ASSERT_TRUE(ReadVolumeName(blank.Build(), label));
+  EXPECT_TRUE(label.empty());
+
+  RecordBuilder longest;
+  longest.Resident(kAttrVolumeName, u"", Bytes(256));
+  EXPECT_TRUE(ReadVolumeName(longest.Build(), label));
+
+  for (const Bytes& value : {Bytes(258), Bytes(7)}) {
+    RecordBuilder b;
+    b.Resident(kAttrVolumeName, u"", value);
+    EXPECT_FALSE(ReadVolumeName(b.Build(), label)) << value.size();
+  }
+  RecordBuilder nonResident;
+  nonResident.NonResident(kAttrVolumeName, u"", 0, 8);
+  EXPECT_FALSE(ReadVolumeName(nonResident.Build(), label));
+  EXPECT_FALSE(ReadVolumeName(TypicalFile().Build(), label));
+}
+
+TEST(NtfsBootSizes, RecordSizeEncoding) {
+  struct Case { int8_t raw; uint32_t cluster, expected; } cases[] = {
+      {-10, 4096, 1024}, {-12, 512, 4096}, {-8, 4096, 256}, {-16, 4096, 65536},
+      {-7, 4096, 0},     {-17, 4096, 0},   {-31, 4096, 0},  {-128, 4096, 0},
+      {1, 1024, 1024},   {2, 512, 1024},   {1, 4096, 4096}, {16, 4096, 65536},
+      {32, 4096, 0},     {3, 512, 0},      {1, 128, 0},     {0, 4096, 0},
+      {1, 0, 0},         {127, 0x80000000u, 0},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(MftRecordBytes(c.raw, c.cluster), c.expected)
+        << int(c.raw) << " x " << c.cluster;
+}
+
+TEST(NtfsBootSizes, SectorsPerClusterEncoding) {
+  struct Case { uint8_t raw; uint32_t expected; } cases[] = {
+      {1, 1},     {8, 8},       {0x80, 128}, {0, 0},     {3, 0},   {0x7F, 0},
+      {0xFF, 2},  {0xF8, 256},  {0xF4, 4096}, {0xF3, 0}, {0x81, 0}, {0xC0, 0},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(NtfsSectorsPerCluster(c.raw), c.expected) << int(c.raw);
+}
+
+// The committed demo disk: NTFS at sector 2048, 4 KiB clusters, 1 KiB records.
+TEST(NtfsDemoDisk, ReadsSystemRecords) {
+  const auto path = test::SourcePath("samples/demo.vmdk");
+  if (!std::filesystem::exists(path)) GTEST_SKIP() << "no demo disk";
+  std::string error;
+  auto disk = vdisk::VirtualDisk::Open(path, {}, error);
+  ASSERT_TRUE(disk) << error;
+  constexpr uint64_t kPartition = 2048;
+  vdisk::ReadReport report;
+  Bytes boot(512);
+  disk->Read(kPartition, 1, boot.data(), report);
+  ASSERT_TRUE(report.failed.empty());
+  const uint32_t spc = NtfsSectorsPerCluster(LeU8(boot, 0x0D));
+  ASSERT_EQ(spc, 8u);
+  ASSERT_EQ(MftRecordBytes(static_cast<int8_t>(LeU8(boot, 0x40)), spc * 512), 1024u);
+  const uint64_t mftSector = kPartition + LeU64(boot, 0x30) * spc;
+
+  auto record = [&](uint64_t n) {
+    Bytes r(1024);
+    disk->Read(mftSector + 2 * n, 2, r.data(), report);
+    EXPECT_TRUE(ApplyFixups(r, 512)) << "record " << n;
+    return r;
+  };
+  std::u16string text;
+  const Bytes volume = record(3);
+  ASSERT_TRUE(ReadVolumeName(volume, text));
+  EXPECT_EQ(text, u"Demo");
+  ASSERT_TRUE(ReadFileName(record(6), text));
+  EXPECT_EQ(text, u"$Bitmap");
+  const Bytes mft = record(0);
+  MftRecordHeader h;
+  ASSERT_TRUE(ParseMftRecordHeader(mft, h));
+  EXPECT_TRUE(h.inUse());
+  uint64_t size = 0;
+  ASSERT_TRUE(ReadDataSize(mft, size));
+  EXPECT_GT(size, 0u);
+  EXPECT_EQ(size % 1024, 0u);
+  ASSERT_TRUE(ParseMftRecordHeader(record(5), h));
+  EXPECT_TRUE(h.isDirectory()) << "record 5 is the root directory";
+  if (h.hasRecordNumber) {
+    EXPECT_EQ(h.recordNumber, 5u);
+  }
+}
+
+}  // namespace
+}  // namespace torvane::ntfs
