@@ -5,7 +5,11 @@
 #include <vector>
 
 #include "disk/vdisk/descriptor.h"
+#include "disk/disk_source.h"
 #include "disk/vdisk/sparse_extent.h"
+#include "disk/vdisk/virtual_disk.h"
+#include "partitions/recognize_volume.h"
+#include "partitions/volume_list.h"
 
 namespace torvane::fuzz {
 
@@ -33,6 +37,37 @@ int FuzzSparseExtent(const uint8_t* data, size_t size) {
     report.Clear();
     extent->Read(s, std::min<uint64_t>(128, sectors - s), buffer.data(), report);
   }
+  return 0;
+}
+
+namespace {
+
+bool OpenBytes(DiskSource& source, const uint8_t* data, size_t size) {
+  if (size < 512) return false;
+  auto disk = vdisk::VirtualDisk::FromRawBytes(
+      std::make_unique<vdisk::MemorySource>(std::vector<uint8_t>(data, data + size)));
+  std::string error;
+  return source.OpenDisk(std::move(disk), 0, error);
+}
+
+}  // namespace
+
+int FuzzRecognizeVolume(const uint8_t* data, size_t size) {
+  DiskSource source;
+  if (!OpenBytes(source, data, size)) return 0;
+  PartitionRecord record;
+  VolumeList list;
+  RecognizeVolume(source, &list, nullptr, record, 0, nullptr, nullptr);
+  RecognizeVolume(source, &list, data, record, 0, nullptr, nullptr);
+  RecognizeVolume(source, &list, nullptr, record, 0, nullptr, size >= 128 ? data : nullptr);
+  return 0;
+}
+
+int FuzzPartitionTables(const uint8_t* data, size_t size) {
+  DiskSource source;
+  if (!OpenBytes(source, data, size)) return 0;
+  VolumeList list;
+  BuildVolumeList(source, list);
   return 0;
 }
 

@@ -11,5 +11,10 @@ namespace torvane::fuzz {
 int FuzzDescriptor(const uint8_t* data, size_t size);
 // The bytes as a sparse extent file, opened and read end to end.
 int FuzzSparseExtent(const uint8_t* data, size_t size);
+// The bytes as a disk: its first sector recognised as a volume, with and without the MBR
+// entry its first 16 bytes make.
+int FuzzRecognizeVolume(const uint8_t* data, size_t size);
+// The bytes as a disk whose whole volume list is built.
+int FuzzPartitionTables(const uint8_t* data, size_t size);
 
 }  // namespace torvane::fuzz

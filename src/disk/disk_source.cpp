@@ -29,10 +29,6 @@ ImageKind ClassifyImageFile(const std::filesystem::path& path) {
 bool DiskSource::OpenSource(const std::filesystem::path& path, uint64_t start,
                             std::string& error, bool writable) {
   CloseSource();
-  diskSectors = kNoBound;
-  volumeLastSector = kNoBound;
-  driveNumber = -1;
-  volumeStart = start;
   if (path.empty()) {
     error = "no disk was given";
     return false;
@@ -41,13 +37,27 @@ bool DiskSource::OpenSource(const std::filesystem::path& path, uint64_t start,
   options.writable = writable;
   auto opened_disk = vdisk::VirtualDisk::Open(path, options, error);
   if (!opened_disk) return false;
-  imageKind = opened_disk->IsRaw() ? ClassifyImageFile(path) : ImageKind::kVirtualDisk;
+  const bool raw = opened_disk->IsRaw();
+  if (!OpenDisk(std::move(opened_disk), start, error)) return false;
+  sourcePath = path;
+  imageKind = raw ? ClassifyImageFile(path) : ImageKind::kVirtualDisk;
+  return true;
+}
+
+bool DiskSource::OpenDisk(std::unique_ptr<vdisk::VirtualDisk> opened_disk, uint64_t start,
+                          std::string& error) {
+  CloseSource();
+  diskSectors = kNoBound;
+  volumeLastSector = kNoBound;
+  driveNumber = -1;
+  volumeStart = start;
+  imageKind = opened_disk->IsRaw() ? ImageKind::kOther : ImageKind::kVirtualDisk;
   if (sectorBuffer.size() < kMinSectorBufferBytes && !sectorBuffer.Resize(kMinSectorBufferBytes)) {
     error = "out of memory for the sector buffer";
     return false;
   }
   disk = std::move(opened_disk);
-  sourcePath = path;
+  sourcePath = disk->Path();
   opened = 1;
   handle = kVirtualDiskSentinel;
   diskSectors = disk->Capacity();

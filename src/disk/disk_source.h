@@ -66,6 +66,9 @@ struct DiskSource {
   bool OpenSource(const std::filesystem::path& path, uint64_t volumeStart, std::string& error,
                   bool writable = false);
 
+  // Takes an already opened disk as the source (the same steps as OpenSource after the open).
+  bool OpenDisk(std::unique_ptr<vdisk::VirtualDisk> opened, uint64_t volumeStart, std::string& error);
+
   // Reads `count` sectors at `sector` (relative to volumeStart) into `buffer`. 1 done, 0
   // refused (the buffer is unchanged). A read running past the volume's last sector is cut
   // there and the rest of the buffer zero-filled; a read past the disk's end is refused.

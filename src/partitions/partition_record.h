@@ -115,6 +115,7 @@ static_assert(sizeof(PrimaryCandidate) == 20);
 // Everything BuildVolumeList learns about one disk.
 struct VolumeList {
   std::vector<PartitionRecord> volumes;      // the disk's volumes, in the order found
+  size_t tableVolumes = 0;                   // how many of them a partition table lists
   std::vector<PartitionRecord> walkVolumes;  // found by the disk walk and the gap scan
   std::vector<EppBlock> eppBlocks;
   std::vector<PrimaryCandidate> candidates;

@@ -67,6 +67,7 @@ void BuildVolumeList(DiskSource& source, VolumeList& list) {
         record.fsKind != FsKind::kNone && record.fsKind != FsKind::kOther)
       builder.AddVolume(record);
   }
+  list.tableVolumes = list.volumes.size();
   builder.WalkDisk();
   builder.ScanGaps();
   builder.CrossCheckCandidates();
@@ -75,7 +76,7 @@ void BuildVolumeList(DiskSource& source, VolumeList& list) {
   bool lost = false;
   for (const auto& w : list.walkVolumes) {
     bool listed = false;
-    for (const auto& v : list.volumes) listed |= v.startSector == w.startSector;
+    for (size_t i = 0; i < list.tableVolumes; ++i) listed |= list.volumes[i].startSector == w.startSector;
     lost |= !listed;
   }
   bool rebuilt = false;

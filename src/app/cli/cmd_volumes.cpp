@@ -71,7 +71,8 @@ int RunVolumes(const Args& args) {
   std::vector<PartitionRecord> lost;
   for (const auto& w : list.volumeList.walkVolumes) {
     bool listed = false;
-    for (const auto& v : list.volumeList.volumes) listed |= v.startSector == w.startSector;
+    for (size_t i = 0; i < list.volumeList.tableVolumes; ++i)
+      listed |= list.volumeList.volumes[i].startSector == w.startSector;
     for (const auto& l : lost) listed |= l.startSector == w.startSector;
     if (!listed) lost.push_back(w);
   }

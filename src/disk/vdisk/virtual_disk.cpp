@@ -75,6 +75,19 @@ fs::path ResolveRelatedFile(const fs::path& folder, const std::string& name) {
 
 VirtualDisk::~VirtualDisk() = default;
 
+std::unique_ptr<VirtualDisk> VirtualDisk::FromRawBytes(std::unique_ptr<ByteSource> data) {
+  std::unique_ptr<VirtualDisk> disk(new VirtualDisk());
+  disk->path_ = data->Path();
+  disk->raw_ = true;
+  disk->createType_ = "raw";
+  disk->capacity_ = std::min<uint64_t>((data->Size() + kSectorSize - 1) / kSectorSize, kMaxDiskSectors);
+  disk->writable_ = data->Writable();
+  disk->extents_.push_back(std::make_unique<FlatExtent>(std::move(data), disk->capacity_, 0, "FLAT",
+                                                        /*zeroPastEnd=*/true));
+  disk->extentStarts_.push_back(0);
+  return disk;
+}
+
 std::unique_ptr<VirtualDisk> VirtualDisk::Open(const fs::path& path, const OpenOptions& options,
                                                std::string& error) {
   std::vector<FileIdentity> chain;

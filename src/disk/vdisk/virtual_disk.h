@@ -31,6 +31,8 @@ class VirtualDisk {
   // Null, with a one-line reason in `error`, when the disk cannot be opened.
   static std::unique_ptr<VirtualDisk> Open(const std::filesystem::path& path,
                                            const OpenOptions& options, std::string& error);
+  // A raw disk image held by any byte source (memory for tests and fuzzing).
+  static std::unique_ptr<VirtualDisk> FromRawBytes(std::unique_ptr<ByteSource> data);
   ~VirtualDisk();
 
   // Capacity in 512-byte sectors.

@@ -285,7 +285,7 @@ TEST(NtfsAttributes, DamagedChainStopsAndDamagedFieldsSkip) {
   };
   const std::vector<Case> cases = {
       {"zero length", [&](Bytes& r) { StoreLeU32(r, fn + 4, 0); }, {0x10}},
-      {"length not a multiple of 8", [&](Bytes& r) { StoreLeU32(r, fn + 4, 0x6C); }, {0x10}},
+      {"length not a multiple of 8", [&](Bytes& r) { StoreLeU32(r, fn + 4, 0x74); }, {0x10}},
       {"length past used size", [&](Bytes& r) { StoreLeU32(r, data + 4, 0x400); }, {0x10, 0x30, 0x30, 0x80}},
       {"huge length", [&](Bytes& r) { StoreLeU32(r, data + 4, 0xFFFFFFF8); }, {0x10, 0x30, 0x30, 0x80}},
       {"used size cuts end marker", [&](Bytes& r) { StoreLeU32(r, 0x18, LeU32(r, 0x18) - 6); }, {0x10, 0x30, 0x30, 0x80, 0x80}},
