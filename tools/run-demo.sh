@@ -6,3 +6,5 @@ repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cmake -S "$repo" -B "$repo/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 ninja -C "$repo/build" torvane_cli >/dev/null
 "$repo/build/torvane" info "$repo/samples/demo.vmdk"
+echo
+"$repo/build/torvane" volumes "$repo/samples/demo.vmdk"
