@@ -68,9 +68,8 @@ Step ReadAttributeAt(ByteSpan record, uint32_t& cursor, uint32_t end, AttributeV
   if (!v.nonResident) {
     v.valueLength = LeU32(a, 0x10);
     v.valueOffset = LeU16(a, 0x14);
-    if (v.valueLength != 0 &&
-        (v.valueOffset < kResidentHeaderBytes || v.valueOffset > length ||
-         v.valueLength > length - v.valueOffset))
+    if (v.valueLength != 0 && (v.valueOffset < kResidentHeaderBytes || v.valueOffset > length ||
+                               v.valueLength > length - v.valueOffset))
       return Step::kSkipped;
     return Step::kAttribute;
   }
@@ -82,8 +81,7 @@ Step ReadAttributeAt(ByteSpan record, uint32_t& cursor, uint32_t end, AttributeV
   v.realSize = LeU64(a, 0x30);
   v.initializedSize = LeU64(a, 0x38);
   // The run list needs at least its terminating zero byte inside the attribute.
-  if (v.runlistOffset < kNonResidentHeaderBytes || v.runlistOffset >= length)
-    return Step::kSkipped;
+  if (v.runlistOffset < kNonResidentHeaderBytes || v.runlistOffset >= length) return Step::kSkipped;
   return Step::kAttribute;
 }
 
@@ -91,18 +89,21 @@ Step ReadAttributeAt(ByteSpan record, uint32_t& cursor, uint32_t end, AttributeV
 int NamespaceRank(uint8_t ns) {
   switch (ns) {
     case kNamespaceWin32:
-    case kNamespaceWin32AndDos: return 0;
-    case kNamespacePosix: return 1;
-    case kNamespaceDos: return 2;
-    default: return 3;
+    case kNamespaceWin32AndDos:
+      return 0;
+    case kNamespacePosix:
+      return 1;
+    case kNamespaceDos:
+      return 2;
+    default:
+      return 3;
   }
 }
 
 }  // namespace
 
 bool ApplyFixups(std::span<std::byte> record, uint32_t bytesPerSector) {
-  if (!IsPowerOfTwo(bytesPerSector) || bytesPerSector < 256 || bytesPerSector > 4096)
-    return false;
+  if (!IsPowerOfTwo(bytesPerSector) || bytesPerSector < 256 || bytesPerSector > 4096) return false;
   const size_t size = record.size();
   if (size == 0 || size % bytesPerSector != 0) return false;
   const ByteSpan r(record);
@@ -142,8 +143,7 @@ bool ParseMftRecordHeader(std::span<const std::byte> record, MftRecordHeader& h)
     h.hasRecordNumber = true;
   }
   if (h.usedSize > h.allocatedSize || h.allocatedSize > record.size()) return false;
-  if (h.firstAttributeOffset % 8 != 0 || h.firstAttributeOffset < kMinFirstAttribute)
-    return false;
+  if (h.firstAttributeOffset % 8 != 0 || h.firstAttributeOffset < kMinFirstAttribute) return false;
   return h.firstAttributeOffset <= h.usedSize &&
          h.usedSize - h.firstAttributeOffset >= kEndMarkerBytes;
 }
@@ -161,10 +161,17 @@ AttributeIterator::AttributeIterator(std::span<const std::byte> record) : record
 bool AttributeIterator::Next(AttributeView& out) {
   while (!done_) {
     switch (ReadAttributeAt(record_, cursor_, end_, out)) {
-      case Step::kAttribute: return true;
-      case Step::kSkipped: damaged_ = true; break;
-      case Step::kEnd: done_ = true; break;
-      case Step::kBroken: done_ = damaged_ = true; break;
+      case Step::kAttribute:
+        return true;
+      case Step::kSkipped:
+        damaged_ = true;
+        break;
+      case Step::kEnd:
+        done_ = true;
+        break;
+      case Step::kBroken:
+        done_ = damaged_ = true;
+        break;
     }
   }
   return false;
@@ -177,10 +184,13 @@ bool NextAttribute(std::span<const std::byte> record, uint32_t& cursor, Attribut
   if (cursor < h.firstAttributeOffset) return false;
   for (;;) {
     switch (ReadAttributeAt(record, cursor, h.usedSize, out)) {
-      case Step::kAttribute: return true;
-      case Step::kSkipped: break;
+      case Step::kAttribute:
+        return true;
+      case Step::kSkipped:
+        break;
       case Step::kEnd:
-      case Step::kBroken: return false;
+      case Step::kBroken:
+        return false;
     }
   }
 }
@@ -272,8 +282,7 @@ uint32_t MftRecordBytes(int8_t clustersPerRecord, uint32_t bytesPerCluster) {
   } else {
     bytes = static_cast<uint64_t>(clustersPerRecord) * bytesPerCluster;
   }
-  return IsPowerOfTwo(bytes) && bytes >= 256 && bytes <= 65536 ? static_cast<uint32_t>(bytes)
-                                                                : 0;
+  return IsPowerOfTwo(bytes) && bytes >= 256 && bytes <= 65536 ? static_cast<uint32_t>(bytes) : 0;
 }
 
 uint32_t NtfsSectorsPerCluster(uint8_t raw) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <random>
@@ -64,14 +65,14 @@ class RecordBuilder {
     StoreLeU64(r, 0x08, 0x1234);
     StoreLeU16(r, 0x10, 5);  // sequence
     StoreLeU16(r, 0x12, 1);
-    StoreLeU16(r, 0x14, static_cast<uint16_t>(Align8(0x30 + 2 * (size_ / sector_ + 1))));
+    StoreLeU16(r, 0x14, static_cast<uint16_t>(FirstAttribute()));
     StoreLeU16(r, 0x16, flags_);
-    StoreLeU32(r, 0x18, static_cast<uint32_t>(attrs_.size()) + Align8(0x30 + 2 * (size_ / sector_ + 1)) + 8);
+    StoreLeU32(r, 0x18, FirstAttribute() + static_cast<uint32_t>(attrs_.size()) + 8);
     StoreLeU32(r, 0x1C, size_);
     StoreLeU64(r, 0x20, 0);
     StoreLeU16(r, 0x28, 9);
     StoreLeU32(r, 0x2C, 42);  // record number
-    const uint32_t first = LeU16(r, 0x14);
+    const uint32_t first = FirstAttribute();
     std::copy(attrs_.begin(), attrs_.end(), r.begin() + first);
     StoreLeU32(r, first + attrs_.size(), 0xFFFFFFFF);
     StoreLeU32(r, first + attrs_.size() + 4, 0);
@@ -91,11 +92,10 @@ class RecordBuilder {
   }
 
   // Offset of the n-th attribute added, for tests that damage one.
-  uint32_t AttributeOffset(size_t n) const {
-    return Align8(0x30 + 2 * (size_ / sector_ + 1)) + offsets_.at(n);
-  }
+  uint32_t AttributeOffset(size_t n) const { return FirstAttribute() + offsets_.at(n); }
 
  private:
+  uint32_t FirstAttribute() const { return Align8(0x30 + 2 * (size_ / sector_ + 1)); }
   static void Common(Bytes& a, uint32_t type, uint8_t nonResident, const std::u16string& name,
                      uint16_t nameOffset) {
     StoreLeU32(a, 0, type);
@@ -139,7 +139,8 @@ RecordBuilder TypicalFile() {
   RecordBuilder b;
   b.Resident(kAttrStandardInformation, u"", Bytes(0x48))
       .Resident(kAttrFileName, u"", FileName(0x0005000000000005, kNamespaceDos, u"REPORT~1.TXT"))
-      .Resident(kAttrFileName, u"", FileName(0x0005000000000005, kNamespaceWin32, u"report 2024.txt"))
+      .Resident(kAttrFileName, u"",
+                FileName(0x0005000000000005, kNamespaceWin32, u"report 2024.txt"))
       .Resident(kAttrData, u"Zone.Identifier", Bytes(26))
       .NonResident(kAttrData, u"", 0, 70000);
   return b;
@@ -155,8 +156,9 @@ std::vector<uint32_t> Types(const Bytes& record, bool* damaged = nullptr) {
 }
 
 TEST(NtfsFixups, RestoresSectorTailsForEachGeometry) {
-  struct Case { uint32_t size, sector; } cases[] = {{1024, 512}, {4096, 512}, {4096, 4096},
-                                                    {1024, 256}, {1024, 1024}};
+  struct Case {
+    uint32_t size, sector;
+  } cases[] = {{1024, 512}, {4096, 512}, {4096, 4096}, {1024, 256}, {1024, 1024}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.size) + "/" + std::to_string(c.sector));
     RecordBuilder b(c.size, c.sector);
@@ -180,8 +182,18 @@ TEST(NtfsFixups, RefusesBadRecordsWithoutChangingThem) {
       {"count too large", [](Bytes& r) { StoreLeU16(r, 6, 4); }},
       {"odd array offset", [](Bytes& r) { StoreLeU16(r, 4, 0x31); }},
       {"array inside header", [](Bytes& r) { StoreLeU16(r, 4, 0x20); }},
-      {"array over first attribute", [](Bytes& r) { StoreLeU16(r, 4, 0x34); }},
-      {"array past sector tail", [](Bytes& r) { StoreLeU16(r, 4, 0x1FC); StoreLeU16(r, 0x14, 0x208); }},
+      // Arrays that are intact but misplaced: only their position is wrong.
+      {"array over first attribute",
+       [](Bytes& r) {
+         std::copy_backward(r.begin() + 0x30, r.begin() + 0x36, r.begin() + 0x3A);
+         StoreLeU16(r, 4, 0x34);
+       }},
+      {"array over first sector's tail",
+       [](Bytes& r) {
+         StoreLeU16(r, 0x1FC, 0x0107);  // the sequence number; 0x1FE already holds it
+         StoreLeU16(r, 4, 0x1FC);
+         StoreLeU16(r, 0x14, 0x208);
+       }},
   };
   for (const auto& [why, apply] : damage) {
     SCOPED_TRACE(why);
@@ -226,7 +238,11 @@ TEST(NtfsRecordHeader, ParsesFieldsAndRejectsInconsistentSizes) {
       {"first attribute in header", [](Bytes& r) { StoreLeU16(r, 0x14, 0x28); }},
       {"first attribute at used end", [](Bytes& r) { StoreLeU16(r, 0x14, 0x40); }},
       {"first attribute past record", [](Bytes& r) { StoreLeU16(r, 0x14, 0xFFF8); }},
-      {"used over allocated", [](Bytes& r) { StoreLeU32(r, 0x18, 1025); StoreLeU32(r, 0x1C, 1024); }},
+      {"used over allocated",
+       [](Bytes& r) {
+         StoreLeU32(r, 0x18, 1025);
+         StoreLeU32(r, 0x1C, 1024);
+       }},
       {"allocated over record", [](Bytes& r) { StoreLeU32(r, 0x1C, 2048); }},
   };
   for (const auto& [why, apply] : damage) {
@@ -244,8 +260,7 @@ TEST(NtfsRecordHeader, ParsesFieldsAndRejectsInconsistentSizes) {
 TEST(NtfsAttributes, WalksEveryAttributeWithItsFields) {
   const Bytes r = TypicalFile().Build();
   bool damaged = true;
-  EXPECT_EQ(Types(r, &damaged),
-            (std::vector<uint32_t>{0x10, 0x30, 0x30, 0x80, 0x80}));
+  EXPECT_EQ(Types(r, &damaged), (std::vector<uint32_t>{0x10, 0x30, 0x30, 0x80, 0x80}));
   EXPECT_FALSE(damaged);
 
   const auto stream = FindAttribute(r, kAttrData, false);
@@ -277,26 +292,40 @@ TEST(NtfsAttributes, WalksEveryAttributeWithItsFields) {
 
 TEST(NtfsAttributes, DamagedChainStopsAndDamagedFieldsSkip) {
   const RecordBuilder b = TypicalFile();
-  const uint32_t fn = b.AttributeOffset(1), stream = b.AttributeOffset(3), data = b.AttributeOffset(4);
+  const uint32_t fn = b.AttributeOffset(1), stream = b.AttributeOffset(3),
+                 data = b.AttributeOffset(4);
+  using TypeList = std::vector<uint32_t>;
   struct Case {
     const char* why;
     std::function<void(Bytes&)> apply;
-    std::vector<uint32_t> expected;
+    TypeList expected;
   };
+  const TypeList kFirstOnly = {0x10}, kAll = {0x10, 0x30, 0x30, 0x80, 0x80};
+  const TypeList kNoDosName = {0x10, 0x30, 0x80, 0x80}, kNoLastData = {0x10, 0x30, 0x30, 0x80};
   const std::vector<Case> cases = {
-      {"zero length", [&](Bytes& r) { StoreLeU32(r, fn + 4, 0); }, {0x10}},
-      {"length not a multiple of 8", [&](Bytes& r) { StoreLeU32(r, fn + 4, 0x74); }, {0x10}},
-      {"length past used size", [&](Bytes& r) { StoreLeU32(r, data + 4, 0x400); }, {0x10, 0x30, 0x30, 0x80}},
-      {"huge length", [&](Bytes& r) { StoreLeU32(r, data + 4, 0xFFFFFFF8); }, {0x10, 0x30, 0x30, 0x80}},
-      {"used size cuts end marker", [&](Bytes& r) { StoreLeU32(r, 0x18, LeU32(r, 0x18) - 6); }, {0x10, 0x30, 0x30, 0x80, 0x80}},
-      {"resident value past attribute", [&](Bytes& r) { StoreLeU32(r, fn + 0x10, 0x1000); }, {0x10, 0x30, 0x80, 0x80}},
-      {"resident value offset in header", [&](Bytes& r) { StoreLeU16(r, fn + 0x14, 0x08); }, {0x10, 0x30, 0x80, 0x80}},
-      {"value offset overflowing", [&](Bytes& r) { StoreLeU16(r, fn + 0x14, 0xFFFF); StoreLeU32(r, fn + 0x10, 0xFFFFFFFF); }, {0x10, 0x30, 0x80, 0x80}},
-      {"name past attribute", [&](Bytes& r) { r[stream + 9] = std::byte{0xFF}; }, {0x10, 0x30, 0x30, 0x80}},
-      {"run list offset past attribute", [&](Bytes& r) { StoreLeU16(r, data + 0x20, 0x48); }, {0x10, 0x30, 0x30, 0x80}},
-      {"run list offset in header", [&](Bytes& r) { StoreLeU16(r, data + 0x20, 0x10); }, {0x10, 0x30, 0x30, 0x80}},
-      {"flipped to non-resident", [&](Bytes& r) { r[fn + 8] = std::byte{1}; }, {0x10, 0x30, 0x80, 0x80}},
-      {"residency flag 2", [&](Bytes& r) { r[fn + 8] = std::byte{2}; }, {0x10, 0x30, 0x80, 0x80}},
+      {"zero length", [&](Bytes& r) { StoreLeU32(r, fn + 4, 0); }, kFirstOnly},
+      {"length not a multiple of 8", [&](Bytes& r) { StoreLeU32(r, fn + 4, 0x74); }, kFirstOnly},
+      {"length past used size", [&](Bytes& r) { StoreLeU32(r, data + 4, 0x400); }, kNoLastData},
+      {"huge length", [&](Bytes& r) { StoreLeU32(r, data + 4, 0xFFFFFFF8); }, kNoLastData},
+      {"used size cuts end marker", [&](Bytes& r) { StoreLeU32(r, 0x18, LeU32(r, 0x18) - 6); },
+       kAll},
+      {"resident value past attribute", [&](Bytes& r) { StoreLeU32(r, fn + 0x10, 0x1000); },
+       kNoDosName},
+      {"resident value offset in header", [&](Bytes& r) { StoreLeU16(r, fn + 0x14, 0x08); },
+       kNoDosName},
+      {"value offset overflowing",
+       [&](Bytes& r) {
+         StoreLeU16(r, fn + 0x14, 0xFFFF);
+         StoreLeU32(r, fn + 0x10, 0xFFFFFFFF);
+       },
+       kNoDosName},
+      {"name past attribute", [&](Bytes& r) { r[stream + 9] = std::byte{0xFF}; }, kNoLastData},
+      {"run list offset past attribute", [&](Bytes& r) { StoreLeU16(r, data + 0x20, 0x48); },
+       kNoLastData},
+      {"run list offset in header", [&](Bytes& r) { StoreLeU16(r, data + 0x20, 0x10); },
+       kNoLastData},
+      {"flipped to non-resident", [&](Bytes& r) { r[fn + 8] = std::byte{1}; }, kNoDosName},
+      {"residency flag 2", [&](Bytes& r) { r[fn + 8] = std::byte{2}; }, kNoDosName},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.why);
@@ -365,7 +394,8 @@ TEST(NtfsFileName, PrefersWin32ThenPosixThenDos) {
     std::u16string expected;
   };
   const std::vector<Case> cases = {
-      {{{kNamespaceDos, u"LONGFI~1.TXT"}, {kNamespaceWin32, u"long file name.txt"}}, u"long file name.txt"},
+      {{{kNamespaceDos, u"LONGFI~1.TXT"}, {kNamespaceWin32, u"long file name.txt"}},
+       u"long file name.txt"},
       {{{kNamespacePosix, u"Case"}, {kNamespaceWin32AndDos, u"short.txt"}}, u"short.txt"},
       {{{kNamespaceDos, u"A~1"}, {kNamespacePosix, u"a:b"}}, u"a:b"},
       {{{kNamespaceDos, u"ONLY~1"}}, u"ONLY~1"},
@@ -462,25 +492,29 @@ TEST(NtfsVolumeName, ReadsResidentEvenLabels) {
 }
 
 TEST(NtfsBootSizes, RecordSizeEncoding) {
-  struct Case { int8_t raw; uint32_t cluster, expected; } cases[] = {
-      {-10, 4096, 1024}, {-12, 512, 4096}, {-8, 4096, 256}, {-16, 4096, 65536},
-      {-7, 4096, 0},     {-17, 4096, 0},   {-31, 4096, 0},  {-128, 4096, 0},
-      {1, 1024, 1024},   {2, 512, 1024},   {1, 4096, 4096}, {16, 4096, 65536},
-      {32, 4096, 0},     {3, 512, 0},      {1, 128, 0},     {0, 4096, 0},
+  struct Case {
+    int8_t raw;
+    uint32_t cluster, expected;
+  } cases[] = {
+      {-10, 4096, 1024}, {-12, 512, 4096},      {-8, 4096, 256}, {-16, 4096, 65536},
+      {-7, 4096, 0},     {-17, 4096, 0},        {-31, 4096, 0},  {-128, 4096, 0},
+      {1, 1024, 1024},   {2, 512, 1024},        {1, 4096, 4096}, {16, 4096, 65536},
+      {32, 4096, 0},     {3, 512, 0},           {1, 128, 0},     {0, 4096, 0},
       {1, 0, 0},         {127, 0x80000000u, 0},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(MftRecordBytes(c.raw, c.cluster), c.expected)
-        << int(c.raw) << " x " << c.cluster;
+    EXPECT_EQ(MftRecordBytes(c.raw, c.cluster), c.expected) << int(c.raw) << " x " << c.cluster;
 }
 
 TEST(NtfsBootSizes, SectorsPerClusterEncoding) {
-  struct Case { uint8_t raw; uint32_t expected; } cases[] = {
-      {1, 1},     {8, 8},       {0x80, 128}, {0, 0},     {3, 0},   {0x7F, 0},
-      {0xFF, 2},  {0xF8, 256},  {0xF4, 4096}, {0xF3, 0}, {0x81, 0}, {0xC0, 0},
+  struct Case {
+    uint8_t raw;
+    uint32_t expected;
+  } cases[] = {
+      {1, 1},    {8, 8},      {0x80, 128},  {0, 0},    {3, 0},    {0x7F, 0},
+      {0xFF, 2}, {0xF8, 256}, {0xF4, 4096}, {0xF3, 0}, {0x81, 0}, {0xC0, 0},
   };
-  for (const auto& c : cases)
-    EXPECT_EQ(NtfsSectorsPerCluster(c.raw), c.expected) << int(c.raw);
+  for (const auto& c : cases) EXPECT_EQ(NtfsSectorsPerCluster(c.raw), c.expected) << int(c.raw);
 }
 
 // The committed demo disk: NTFS at sector 2048, 4 KiB clusters, 1 KiB records.
