@@ -297,7 +297,7 @@ class VolumeOpener {
     rec.assign(std::max<uint32_t>(g_.mftRecordBytes, 512), std::byte{0});
     if (source_.ReadSectors(rec.data(), static_cast<uint32_t>(rec.size() / 512), sector) != 1) return false;
     rec.resize(g_.mftRecordBytes);
-    return ntfs::ApplyFixups(rec, g_.bytesPerSector);
+    return ntfs::ApplyFixups(rec, 512);
   }
 
   bool ExfatGeometry(ByteSpan b) {

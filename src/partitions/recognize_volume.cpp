@@ -271,7 +271,7 @@ class Recognizer {
       if (ReadAt(mftByte / 512, rec.data(), static_cast<uint32_t>(rec.size() / 512))) {
         std::span<std::byte> r(reinterpret_cast<std::byte*>(rec.data()), recordBytes);
         std::u16string label;
-        if (ntfs::ApplyFixups(r, bps) && ntfs::ReadVolumeName(r, label) && !label.empty())
+        if (ntfs::ApplyFixups(r, 512) && ntfs::ReadVolumeName(r, label) && !label.empty())
           SetText(record_.label, std::u16string_view(label));
       }
     }
@@ -426,7 +426,7 @@ uint32_t RebuildNtfsBootSector(DiskSource& source, uint64_t start, uint64_t size
   std::span<std::byte> r(reinterpret_cast<std::byte*>(rec.data()), rec.size());
   std::u16string name;
   uint64_t bitmapBytes = 0;
-  if (!ntfs::ApplyFixups(r, bps) || !ntfs::ReadFileName(r, name) || name != u"$Bitmap" ||
+  if (!ntfs::ApplyFixups(r, 512) || !ntfs::ReadFileName(r, name) || name != u"$Bitmap" ||
       !ntfs::ReadDataSize(r, bitmapBytes) || bitmapBytes == 0)
     return 0;
   const uint32_t spc = 4096 / bps;

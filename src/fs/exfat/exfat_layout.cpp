@@ -10,7 +10,7 @@ namespace {
 
 constexpr size_t kBootSectorMinBytes = 512;
 constexpr size_t kDirEntryBytes = 32;
-constexpr uint32_t kMinFatOffset = 24;  // after the boot region and its backup
+constexpr uint32_t kMinFatOffset = 24;             // after the boot region and its backup
 constexpr uint32_t kMaxClusterCount = 0xFFFFFFF5;  // higher FAT values are markers
 
 constexpr uint8_t kEntryEnd = 0x00;
@@ -109,7 +109,8 @@ bool ParseRootDirectory(std::span<const std::byte> dirBytes, ExfatRootInfo& out)
     if (type == kEntryLabel && !haveLabel) {
       const size_t chars = Byte(e, 1);
       if (chars > kMaxLabelChars) continue;  // corrupt entry: not a label to show
-      for (size_t i = 0; i < chars; ++i) out.label.push_back(static_cast<char16_t>(LeU16(e, 2 + 2 * i)));
+      for (size_t i = 0; i < chars; ++i)
+        out.label.push_back(static_cast<char16_t>(LeU16(e, 2 + 2 * i)));
       haveLabel = true;
     } else if (type == kEntryBitmap) {
       const bool ofSecondFat = (Byte(e, 1) & kBitmapOfSecondFat) != 0;

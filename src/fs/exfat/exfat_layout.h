@@ -25,8 +25,8 @@ struct ExfatBootInfo {
   uint32_t bytesPerSector = 0;
   uint32_t sectorsPerCluster = 0;
   uint64_t volumeLength = 0;
-  uint32_t fatOffset = 0, fatLength = 0, clusterHeapOffset = 0, clusterCount = 0,
-           rootCluster = 0, serial = 0;
+  uint32_t fatOffset = 0, fatLength = 0, clusterHeapOffset = 0, clusterCount = 0, rootCluster = 0,
+           serial = 0;
   uint8_t fatCount = 0;
 };
 

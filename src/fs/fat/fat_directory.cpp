@@ -1,6 +1,7 @@
 #include "fs/fat/fat_directory.h"
 
 #include <array>
+#include <string_view>
 
 #include "util/bytes.h"
 
@@ -15,16 +16,11 @@ uint8_t Byte(std::span<const std::byte> s, size_t i) { return std::to_integer<ui
 
 // Punctuation allowed in short names besides letters and digits.
 bool IsShortNamePunctuation(uint8_t c) {
-  switch (c) {
-    case '!': case '#': case '$': case '%': case '&': case '\'': case '(': case ')':
-    case '-': case '@': case '^': case '_': case '`': case '{': case '}': case '~':
-      return true;
-    default:
-      return false;
-  }
+  static constexpr std::string_view kAllowed = "!#$%&'()-@^_`{}~";
+  return kAllowed.find(static_cast<char>(c)) != std::string_view::npos;
 }
 
-// A byte allowed inside a short name (any position but the first). Volume labels are also
+// A byte allowed in a short name (the caller refuses a space in first place). Labels are also
 // allowed lower-case letters: formatters store the label as typed.
 bool IsShortNameChar(uint8_t c, bool volumeLabel) {
   if (c == 0x20 || c >= 0x80) return true;
@@ -129,8 +125,9 @@ bool IsSystemVolumeInformationLfn(std::span<const std::byte> entry) {
   // Sequence 2 with the last-entry flag; " Information" in UTF-16, checksum 0x72 of the
   // short name "SYSTEM~1".
   static constexpr std::array<uint8_t, kDirEntryBytes> kEntry = {
-      0x42, 0x20, 0x00, 0x49, 0x00, 0x6E, 0x00, 0x66, 0x00, 0x6F, 0x00, 0x0F, 0x00, 0x72, 0x72, 0x00,
-      0x6D, 0x00, 0x61, 0x00, 0x74, 0x00, 0x69, 0x00, 0x6F, 0x00, 0x00, 0x00, 0x6E, 0x00, 0x00, 0x00};
+      0x42, 0x20, 0x00, 0x49, 0x00, 0x6E, 0x00, 0x66, 0x00, 0x6F, 0x00,
+      0x0F, 0x00, 0x72, 0x72, 0x00, 0x6D, 0x00, 0x61, 0x00, 0x74, 0x00,
+      0x69, 0x00, 0x6F, 0x00, 0x00, 0x00, 0x6E, 0x00, 0x00, 0x00};
   if (entry.size() < kDirEntryBytes) return false;
   const uint8_t first = Byte(entry, 0);
   if (first != kEntry[0] && first != kEntryDeleted) return false;

