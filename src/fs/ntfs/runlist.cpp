@@ -1,18 +1,23 @@
 #include "fs/ntfs/runlist.h"
 
+#include <algorithm>
 #include <cstddef>
 
 namespace torvane::ntfs {
 
 bool DecodeRunlist(std::span<const std::byte> data, uint64_t startVcn, std::vector<DataRun>& runs,
-                   size_t maxRuns) {
+                   size_t maxRuns, size_t* encodedBytes) {
   runs.clear();
+  if (encodedBytes != nullptr) *encodedBytes = 0;
   uint64_t vcn = startVcn;
   int64_t lcn = 0;
   size_t at = 0;
   while (at < data.size()) {
     const uint8_t header = std::to_integer<uint8_t>(data[at]);
-    if (header == 0) return true;
+    if (header == 0) {
+      if (encodedBytes != nullptr) *encodedBytes = at;
+      return true;
+    }
     const size_t lengthBytes = header & 0x0F, offsetBytes = header >> 4;
     if (lengthBytes == 0 || lengthBytes > 8 || offsetBytes > 8 ||
         data.size() - at - 1 < lengthBytes + offsetBytes || runs.size() >= maxRuns)
@@ -43,6 +48,44 @@ bool DecodeRunlist(std::span<const std::byte> data, uint64_t startVcn, std::vect
     vcn += length;
   }
   return false;  // no terminating zero inside the attribute
+}
+
+uint64_t CountAllocatedClusters(const std::vector<DataRun>& runs) {
+  uint64_t total = 0;
+  for (const auto& r : runs)
+    if (!r.sparse) total += r.length;  // each length <= 2^48, at most 2^20 runs
+  return total;
+}
+
+uint64_t FirstRunLcn(const std::vector<DataRun>& runs) {
+  return runs.empty() || runs.front().sparse ? 0 : runs.front().lcn;
+}
+
+uint64_t LastRunLcn(const std::vector<DataRun>& runs) {
+  for (auto it = runs.rbegin(); it != runs.rend(); ++it)
+    if (!it->sparse) return it->lcn;
+  return 0;
+}
+
+VcnMapping MapVcn(const std::vector<DataRun>& runs, uint64_t vcn) {
+  // Runs are in VCN order: find the last run starting at or before the VCN.
+  auto it = std::upper_bound(runs.begin(), runs.end(), vcn,
+                             [](uint64_t v, const DataRun& r) { return v < r.vcn; });
+  if (it == runs.begin()) return {};
+  const DataRun& run = *--it;
+  if (vcn - run.vcn >= run.length) return {};
+  VcnMapping m;
+  m.sparse = run.sparse;
+  m.contiguous = run.length - (vcn - run.vcn);
+  if (run.sparse) return m;
+  m.lcn = run.lcn + (vcn - run.vcn);
+  // Following runs that continue on disk right where this one ends are one extent.
+  uint64_t end = run.lcn + run.length;
+  for (auto next = it + 1; next != runs.end() && !next->sparse && next->lcn == end; ++next) {
+    m.contiguous += next->length;
+    end += next->length;
+  }
+  return m;
 }
 
 }  // namespace torvane::ntfs
