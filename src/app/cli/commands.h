@@ -12,6 +12,7 @@ using Args = std::vector<std::string>;
 int RunInfo(const Args& args);
 int RunImage(const Args& args);
 int RunVolumes(const Args& args);
+int RunLs(const Args& args);
 
 // Prints "torvane: <message>" on stderr.
 void PrintError(const std::string& message);

@@ -20,6 +20,7 @@ struct Command {
 constexpr Command kCommands[] = {
     {"info", torvane::cli::RunInfo, "describe a virtual disk: format, capacity, extents, parents"},
     {"volumes", torvane::cli::RunVolumes, "list the volumes of a disk, lost ones included"},
+    {"ls", torvane::cli::RunLs, "list the files of a volume, deleted ones included"},
     {"image", torvane::cli::RunImage, "copy a whole virtual disk into a raw image file"},
 };
 

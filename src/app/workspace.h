@@ -1,0 +1,20 @@
+// The state of one recovery: the open disk, the open volume, the found items and the drive
+// list. The front ends create one and pass it by reference; nothing here is global, so
+// tests can make as many as they like.
+#pragma once
+
+#include "disk/disk_source.h"
+#include "disk/drive_list.h"
+#include "partitions/volume_geometry.h"
+#include "scan/item_store.h"
+
+namespace torvane {
+
+struct Workspace {
+  DiskSource source;
+  VolumeGeometry geometry;
+  DriveList driveList;
+  ItemStore store;
+};
+
+}  // namespace torvane

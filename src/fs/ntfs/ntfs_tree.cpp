@@ -1,0 +1,117 @@
+#include "fs/ntfs/ntfs_tree.h"
+
+#include <algorithm>
+#include <mutex>
+#include <unordered_set>
+
+namespace torvane::ntfs {
+
+NtfsTree::NtfsTree(const DynList& list) : list_(list) {
+  const uint64_t n = EntryCount(list);
+  byRecord_.reserve(n);
+  for (uint64_t i = 0; i < n; ++i) {
+    const FileEntry e = EntryAt(list, i);
+    auto [it, inserted] = byRecord_.emplace(e.recordNumber, i);
+    if (!inserted && e.IsFolder() && !EntryAt(list, it->second).IsFolder()) it->second = i;
+  }
+}
+
+int64_t NtfsTree::FolderIndex(uint64_t recordNumber) const {
+  auto it = byRecord_.find(recordNumber);
+  if (it == byRecord_.end() || !EntryAt(list_, it->second).IsFolder()) return -1;
+  return static_cast<int64_t>(it->second);
+}
+
+std::vector<std::u16string_view> NtfsTree::PathComponents(uint64_t index, bool* lost,
+                                                          std::vector<uint64_t>* positions) const {
+  std::vector<std::u16string_view> names;
+  std::vector<uint64_t> along;
+  FileEntry e = EntryAt(list_, index);
+  names.push_back(EntryName(list_, e));
+  along.push_back(index);
+  bool isLost = false;
+  std::unordered_set<uint64_t> seen{e.recordNumber};
+  for (size_t depth = 0;; ++depth) {
+    const uint64_t parent = e.ParentRecord();
+    if (parent == kRootFolderRecord) break;
+    // A parent must be a folder in the list; a chain that loops or runs too deep is damaged.
+    const int64_t at = FolderIndex(parent);
+    if (at < 0 || depth >= kMaxPathDepth || !seen.insert(parent).second) {
+      isLost = true;
+      break;
+    }
+    e = EntryAt(list_, static_cast<uint64_t>(at));
+    names.push_back(EntryName(list_, e));
+    along.push_back(static_cast<uint64_t>(at));
+  }
+  if (isLost) names.push_back(kLostFilesFolder);
+  std::reverse(names.begin(), names.end());
+  if (positions != nullptr) *positions = std::vector<uint64_t>(along.rbegin(), along.rend());
+  if (lost != nullptr) *lost = isLost;
+  return names;
+}
+
+std::u16string NtfsTree::BuildEntryPath(uint64_t index, std::u16string_view rootText) const {
+  std::u16string path(rootText);
+  for (auto name : PathComponents(index)) {
+    path += u'\\';
+    path += name;
+  }
+  return path;
+}
+
+NtfsFolderCursor OpenNtfsFolder(ItemStore& store, uint64_t folderId, FileEntry* folderEntry) {
+  NtfsFolderCursor cursor;
+  cursor.folderId = folderId;
+  const bool raw = folderId == kRawFolderIdA || folderId == kRawFolderIdB;
+  cursor.list = raw ? &store.rawFiles : &store.deletedEntries;
+  {
+    std::lock_guard<std::mutex> lock(store.entryListLock);
+    cursor.end = EntryCount(*cursor.list);
+  }
+  cursor.syntheticPending = folderId == kSyntheticFolderId;
+  const bool isVirtual = raw || folderId == kAllEntriesFolderId || folderId == kSyntheticFolderId;
+  if (isVirtual && folderEntry != nullptr) {
+    *folderEntry = FileEntry{};
+    folderEntry->kind = kKindVirtualFolder;
+    folderEntry->folderFlag = kFolderFlag;
+    folderEntry->listed = 1;
+    folderEntry->mark = 0;
+    folderEntry->attributes = kAttributeFolder;
+    folderEntry->recordNumber = kRootFolderRecord;
+  }
+  return cursor;
+}
+
+bool NextNtfsItem(ItemStore& store, NtfsFolderCursor& cursor, FileEntry& item, const DisplayFilter& filter) {
+  if (cursor.folderId == kSyntheticFolderId) {
+    // One synthetic folder and nothing else.
+    if (!cursor.syntheticPending) return false;
+    cursor.syntheticPending = false;
+    item = FileEntry{};
+    item.attributes = kAttributeFolder;
+    item.folderFlag = kFolderFlag;
+    item.recordNumber = 38;
+    item.SetParentRecord(0xFFFFFFFFFFFEull);
+    item.state = 255;
+    return true;
+  }
+  std::lock_guard<std::mutex> lock(store.entryListLock);
+  const bool everything = cursor.folderId == kAllEntriesFolderId || cursor.folderId == kRawFolderIdA ||
+                          cursor.folderId == kRawFolderIdB;
+  while (cursor.list != nullptr && cursor.position < cursor.end) {
+    const uint64_t at = cursor.position++;
+    FileEntry e = EntryAt(*cursor.list, at);
+    if (!everything && e.ParentRecord() != cursor.folderId) continue;
+    if (!filter(e)) continue;
+    e.link = static_cast<uint32_t>(at * kFileEntrySize);
+    e.virtualFlag = 1;
+    item = e;
+    return true;
+  }
+  return false;
+}
+
+void CloseNtfsFolder(NtfsFolderCursor& cursor) { cursor = NtfsFolderCursor{}; }
+
+}  // namespace torvane::ntfs

@@ -1,0 +1,74 @@
+// The folder tree of an NTFS scan: entry paths from the parent references, and the folder
+// listing the explorer walks. No index records are read; folder membership comes from the
+// parent reference in each entry's $FILE_NAME.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "scan/dyn_list.h"
+#include "scan/file_entry.h"
+#include "scan/item_store.h"
+
+namespace torvane::ntfs {
+
+constexpr uint64_t kRootFolderRecord = 5;
+// The text before the first backslash of a path on a disk opened from an image.
+constexpr std::u16string_view kImageVolumeRoot = u"$:";
+constexpr std::u16string_view kLostFilesFolder = u"Lost files";
+// Parent chains deeper than this are damaged (NTFS paths end far earlier).
+constexpr size_t kMaxPathDepth = 512;
+
+class NtfsTree {
+ public:
+  // Indexes the entries of `list` by record number (a folder wins over a file of the same
+  // number, then the first one found). The list must not change while the tree is used.
+  explicit NtfsTree(const DynList& list);
+
+  // The names from the volume root to the entry at `index`; "Lost files" first when the
+  // chain reaches a parent that is not in the list. A chain that loops ends there, as lost.
+  // `positions`, when given, receives the indexes of the entries along the path, root first.
+  std::vector<std::u16string_view> PathComponents(uint64_t index, bool* lost = nullptr,
+                                                  std::vector<uint64_t>* positions = nullptr) const;
+  // The full path as the explorer shows it: the root text, then each name after a backslash.
+  std::u16string BuildEntryPath(uint64_t index, std::u16string_view rootText = kImageVolumeRoot) const;
+
+  // The entry index of the folder with that record number, or -1.
+  int64_t FolderIndex(uint64_t recordNumber) const;
+
+ private:
+  const DynList& list_;
+  std::unordered_map<uint64_t, uint64_t> byRecord_;
+};
+
+// Folder identifiers of the listing besides record numbers.
+constexpr uint64_t kAllEntriesFolderId = ~uint64_t{0};
+constexpr uint64_t kSyntheticFolderId = ~uint64_t{0} - 1;  // -2
+constexpr uint64_t kRawFolderIdA = ~uint64_t{0} - 2;       // -3
+constexpr uint64_t kRawFolderIdB = ~uint64_t{0} - 3;       // -4
+
+using DisplayFilter = std::function<bool(const FileEntry&)>;
+// The filter that admits everything (the display filter of the explorer comes later).
+inline bool AdmitAll(const FileEntry&) { return true; }
+
+struct NtfsFolderCursor {
+  uint64_t folderId = 0;
+  uint64_t position = 0;
+  uint64_t end = 0;
+  const DynList* list = nullptr;
+  bool syntheticPending = false;
+};
+
+// Opens a folder: its children are the entries whose parent is `folderId`, in list order.
+// For the virtual identifiers, `folderEntry` (when given) is filled as a virtual folder.
+NtfsFolderCursor OpenNtfsFolder(ItemStore& store, uint64_t folderId, FileEntry* folderEntry = nullptr);
+// The next child that passes the filter: a copy with `link` set to its byte offset in the
+// list and `virtualFlag` 1. False at the end.
+bool NextNtfsItem(ItemStore& store, NtfsFolderCursor& cursor, FileEntry& item,
+                  const DisplayFilter& filter = AdmitAll);
+void CloseNtfsFolder(NtfsFolderCursor& cursor);
+
+}  // namespace torvane::ntfs
