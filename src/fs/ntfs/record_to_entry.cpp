@@ -97,6 +97,14 @@ bool NtfsVolume::RecordToEntry(std::span<std::byte> record, FileEntry& entry, st
   MftRecordHeader header;
   if (!ParseMftRecordHeader(record, header)) return false;
   const std::span<const std::byte> r(record);
+  {
+    // A record with a malformed attribute is rejected, not repaired.
+    AttributeIterator it(r);
+    AttributeView a;
+    while (it.Next(a)) {
+    }
+    if (it.damaged()) return false;
+  }
 
   auto standard = FindAttribute(r, kAttrStandardInformation, false);
   if (!standard) {
