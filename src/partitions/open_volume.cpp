@@ -321,7 +321,6 @@ class VolumeOpener {
   }
 
   void LoadTables() {
-    const uint64_t clusters = g_.clusterCount + 2;
     switch (g_.fsKind) {
       case FsKind::kFat12:
       case FsKind::kFat16:
@@ -329,18 +328,15 @@ class VolumeOpener {
         if (TryResize(g_.fatTable, g_.fatBytes) &&
             !ReadLarge(source_, g_.fatStartSector, reinterpret_cast<std::byte*>(g_.fatTable.data()), g_.fatBytes))
           g_.fatTable.clear();
-        TryResize(g_.clusterMap, (g_.fatEntries * 2 + 7) / 8);
         break;
       case FsKind::kNtfs:
         LoadNtfsBitmap();
-        TryResize(g_.clusterMap, clusters / 2 + 1);
         break;
       case FsKind::kExfat:
         LoadExfatBitmap();
         if (TryResize(g_.fatTable, g_.fatBytes) &&
             !ReadLarge(source_, g_.fatStartSector, reinterpret_cast<std::byte*>(g_.fatTable.data()), g_.fatBytes))
           g_.fatTable.clear();
-        TryResize(g_.clusterMap, clusters / 2 + 1);
         break;
       default:
         break;

@@ -41,10 +41,10 @@ struct VolumeGeometry {
   uint32_t fatSectors = 0;
   uint64_t fatBytes = 0;
   uint64_t fatEntries = 0;
-  // In-memory tables (empty when not loaded)
+  // In-memory tables (empty when not loaded). The nibble-per-cluster allocation map the
+  // scanners mark lives in the item store.
   std::vector<uint8_t> fatTable;
   std::vector<uint8_t> allocationMap;
-  std::vector<uint8_t> clusterMap;
   uint64_t volumeLastSector = kNoBound;
   uint64_t volumeSectors = 0;
   uint32_t usedBackupBootSector = 0;
