@@ -1,5 +1,6 @@
 #include "fuzz/fuzz_targets.h"
 
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -8,6 +9,8 @@
 #include "disk/disk_source.h"
 #include "disk/vdisk/sparse_extent.h"
 #include "disk/vdisk/virtual_disk.h"
+#include "fs/ntfs/ntfs_volume.h"
+#include "fs/ntfs/runlist.h"
 #include "partitions/recognize_volume.h"
 #include "partitions/volume_list.h"
 
@@ -68,6 +71,35 @@ int FuzzPartitionTables(const uint8_t* data, size_t size) {
   if (!OpenBytes(source, data, size)) return 0;
   VolumeList list;
   BuildVolumeList(source, list);
+  return 0;
+}
+
+int FuzzRecordToEntry(const uint8_t* data, size_t size) {
+  DiskSource source;
+  VolumeGeometry geometry;
+  geometry.fsKind = FsKind::kNtfs;
+  geometry.sectorsPerCluster = 8;
+  geometry.clusterCount = 4095;
+  geometry.mftRecordBytes = size > 1024 ? 4096 : 1024;
+  geometry.allocationMap.assign(512, 0x0F);
+  ntfs::NtfsVolume volume(source, geometry);
+  std::vector<std::byte> record(geometry.mftRecordBytes);
+  std::memcpy(record.data(), data, std::min<size_t>(size, record.size()));
+  FileEntry entry;
+  std::u16string name;
+  volume.RecordToEntry(record, entry, name, 3, 7, true);
+  volume.OtherLinks();
+  return 0;
+}
+
+int FuzzRunlist(const uint8_t* data, size_t size) {
+  std::vector<ntfs::DataRun> runs;
+  size_t used = 0;
+  ntfs::DecodeRunlist({reinterpret_cast<const std::byte*>(data), size}, 0, runs, 4096, &used);
+  ntfs::CountAllocatedClusters(runs);
+  ntfs::FirstRunLcn(runs);
+  ntfs::LastRunLcn(runs);
+  for (uint64_t vcn : {uint64_t{0}, uint64_t{1}, uint64_t{1000}, ~uint64_t{0}}) ntfs::MapVcn(runs, vcn);
   return 0;
 }
 

@@ -16,5 +16,9 @@ int FuzzSparseExtent(const uint8_t* data, size_t size);
 int FuzzRecognizeVolume(const uint8_t* data, size_t size);
 // The bytes as a disk whose whole volume list is built.
 int FuzzPartitionTables(const uint8_t* data, size_t size);
+// The bytes as one MFT record (1 KiB, or 4 KiB when longer) of a volume with a bitmap.
+int FuzzRecordToEntry(const uint8_t* data, size_t size);
+// The bytes as a runlist, decoded and mapped.
+int FuzzRunlist(const uint8_t* data, size_t size);
 
 }  // namespace torvane::fuzz

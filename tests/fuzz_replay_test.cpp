@@ -26,6 +26,8 @@ TEST(FuzzReplayTest, DescriptorCorpus) { Replay("descriptor", fuzz::FuzzDescript
 TEST(FuzzReplayTest, SparseExtentCorpus) { Replay("sparse_extent", fuzz::FuzzSparseExtent); }
 TEST(FuzzReplayTest, RecognizeVolumeCorpus) { Replay("recognize_volume", fuzz::FuzzRecognizeVolume); }
 TEST(FuzzReplayTest, PartitionTablesCorpus) { Replay("partition_tables", fuzz::FuzzPartitionTables); }
+TEST(FuzzReplayTest, RecordToEntryCorpus) { Replay("record_to_entry", fuzz::FuzzRecordToEntry); }
+TEST(FuzzReplayTest, RunlistCorpus) { Replay("runlist", fuzz::FuzzRunlist); }
 
 }  // namespace
 }  // namespace torvane

@@ -8,3 +8,6 @@ ninja -C "$repo/build" torvane_cli >/dev/null
 "$repo/build/torvane" info "$repo/samples/demo.vmdk"
 echo
 "$repo/build/torvane" volumes "$repo/samples/demo.vmdk"
+echo
+echo "Deleted files on volume 0:"
+"$repo/build/torvane" ls "$repo/samples/demo.vmdk" -v 0 -r --deleted
