@@ -49,6 +49,13 @@ inline void WriteFile(const fs::path& path, const std::string& text) {
   WriteFile(path, text.data(), text.size());
 }
 
+// A copy of a value: packed record fields cannot be bound to the references the test
+// macros take.
+template <typename T>
+T Val(T value) {
+  return value;
+}
+
 // Unpacked fixture disks (tests/data/*.tar.xz).
 inline fs::path DataPath(const std::string& name) { return fs::path(TORVANE_TEST_DATA) / name; }
 // Files committed in the source tree.

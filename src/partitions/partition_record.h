@@ -35,9 +35,11 @@ struct PartitionRecord {
   uint8_t endSectorChs = 0;
   uint8_t typeByte = 0;
   uint8_t reserved29[4] = {};
-  char16_t fsName[32] = {};
-  char16_t label[128] = {};
-  char16_t displayLabel[128] = {};
+  // UTF-16 texts, terminated; stored as bytes because the record is packed (a char16_t
+  // array at an odd offset could not be referenced).
+  uint8_t fsName[64] = {};
+  uint8_t label[256] = {};
+  uint8_t displayLabel[256] = {};
   uint32_t serial = 0;
   uint8_t driveLetter = '$';
   double freeSpace = 0;
@@ -64,24 +66,32 @@ static_assert(offsetof(PartitionRecord, systemId) == 634);
 static_assert(offsetof(PartitionRecord, bytesPerSector) == 659);
 static_assert(offsetof(PartitionRecord, bootRebuilt) == 671);
 
-// Copies text into a fixed UTF-16 field, cut to fit and always terminated.
+// Copies text into a fixed UTF-16 field of a record, cut to fit and always terminated.
 template <size_t N>
-void SetText(char16_t (&field)[N], std::u16string_view text) {
-  const size_t n = std::min(text.size(), N - 1);
-  for (size_t i = 0; i < n; ++i) field[i] = text[i];
-  for (size_t i = n; i < N; ++i) field[i] = 0;
+void SetText(uint8_t (&field)[N], std::u16string_view text) {
+  constexpr size_t kChars = N / 2;
+  const size_t n = std::min(text.size(), kChars - 1);
+  for (size_t i = 0; i < kChars; ++i) {
+    const char16_t c = i < n ? text[i] : u'\0';
+    field[2 * i] = static_cast<uint8_t>(c & 0xFF);
+    field[2 * i + 1] = static_cast<uint8_t>(c >> 8);
+  }
 }
 template <size_t N>
-void SetText(char16_t (&field)[N], std::string_view latin1) {
-  const size_t n = std::min(latin1.size(), N - 1);
-  for (size_t i = 0; i < n; ++i) field[i] = static_cast<unsigned char>(latin1[i]);
-  for (size_t i = n; i < N; ++i) field[i] = 0;
+void SetText(uint8_t (&field)[N], std::string_view latin1) {
+  std::u16string wide(latin1.size(), u'\0');
+  for (size_t i = 0; i < latin1.size(); ++i) wide[i] = static_cast<unsigned char>(latin1[i]);
+  SetText(field, std::u16string_view(wide));
 }
 template <size_t N>
-std::u16string GetText(const char16_t (&field)[N]) {
-  size_t n = 0;
-  while (n < N && field[n] != 0) ++n;
-  return std::u16string(field, n);
+std::u16string GetText(const uint8_t (&field)[N]) {
+  std::u16string text;
+  for (size_t i = 0; i + 1 < N; i += 2) {
+    const char16_t c = static_cast<char16_t>(field[i] | (field[i + 1] << 8));
+    if (c == 0) break;
+    text += c;
+  }
+  return text;
 }
 
 // A reconstructed block of an extended partition's chain (for the table repair).

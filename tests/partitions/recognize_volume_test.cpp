@@ -33,17 +33,17 @@ TEST(RecognizeVolumeTest, KindTextsAreTestedInTheirOrder) {
   auto r = Recognize(disk, 100);
   EXPECT_EQ(r.result, 1);
   EXPECT_EQ(Fs(r.record), "FAT32");
-  EXPECT_EQ(r.record.fsKind, FsKind::kFat32);
-  EXPECT_EQ(r.record.systemId, 11);
+  EXPECT_EQ(test::Val(r.record.fsKind), FsKind::kFat32);
+  EXPECT_EQ(test::Val(r.record.systemId), 11);
   EXPECT_EQ(Label(r.record), "LABEL32");
-  EXPECT_EQ(r.record.sectors, 3000u);
-  EXPECT_EQ(r.record.serial, 0xCAFE0032u);
+  EXPECT_EQ(test::Val(r.record.sectors), 3000u);
+  EXPECT_EQ(test::Val(r.record.serial), 0xCAFE0032u);
 
   disk.Fat16Boot(200, 2000, "           ");
   r = Recognize(disk, 200);
   EXPECT_EQ(Fs(r.record), "FAT16");
   EXPECT_EQ(Label(r.record), "NO NAME");
-  EXPECT_EQ(std::u16string(r.record.displayLabel), u"NO NAME");
+  EXPECT_EQ(GetText(r.record.displayLabel), u"NO NAME");
 
   disk.Text(200, 54, "FAT12   ");
   r = Recognize(disk, 200);
@@ -61,13 +61,13 @@ TEST(RecognizeVolumeTest, NtfsFieldsAreCheckedAndTheBackupComparedOver84Bytes) {
   disk.Sector(1000 + 3999)[90] = 0x77;  // differs past the compared bytes only
   auto r = Recognize(disk, 1000, entry);
   EXPECT_EQ(Fs(r.record), "NTFS");
-  EXPECT_EQ(r.record.bootFromBackup, 0u);
-  EXPECT_EQ(r.record.sectors, 4000u);  // the table size stands: they differ by 1
+  EXPECT_EQ(test::Val(r.record.bootFromBackup), 0u);
+  EXPECT_EQ(test::Val(r.record.sectors), 4000u);  // the table size stands: they differ by 1
 
   disk.Sector(1000 + 3999)[20] = 0x01;  // now within the first 84 bytes
   VolumeList list;
   r = Recognize(disk, 1000, entry, &list);
-  EXPECT_EQ(r.record.bootFromBackup, 1u);
+  EXPECT_EQ(test::Val(r.record.bootFromBackup), 1u);
   EXPECT_TRUE(list.damagedVolumeSeen);
 
   DiskBuilder bad(4096);
@@ -90,7 +90,7 @@ TEST(RecognizeVolumeTest, BootSectorSizeReplacesTheTableSizeOnlyPastTheSlack) {
     entry[4] = 7;
     StoreLeU32({reinterpret_cast<std::byte*>(entry), 16}, 12, 1048576);
     disk.NtfsBoot(0, bootSize);
-    EXPECT_EQ(Recognize(disk, 0, entry).record.sectors, expected) << bootSize;
+    EXPECT_EQ(test::Val(Recognize(disk, 0, entry).record.sectors), expected) << bootSize;
   }
 }
 
@@ -103,8 +103,8 @@ TEST(RecognizeVolumeTest, BackupBootSectorsStandInForLostPrimaries) {
   EXPECT_EQ(r.result, 1);
   EXPECT_EQ(Fs(r.record), "FAT32");
   EXPECT_EQ(Label(r.record), "BACKUP");
-  EXPECT_EQ(r.record.startSector, 2048u);
-  EXPECT_EQ(r.record.bootFromBackup, 1u);
+  EXPECT_EQ(test::Val(r.record.startSector), 2048u);
+  EXPECT_EQ(test::Val(r.record.bootFromBackup), 1u);
   EXPECT_TRUE(list.damagedVolumeSeen);
 
   // NTFS whose primary is zeroed: the backup at the end of the table's size.
@@ -115,7 +115,7 @@ TEST(RecognizeVolumeTest, BackupBootSectorsStandInForLostPrimaries) {
   ntfs.NtfsBoot(100 + 3999, 3999);
   r = Recognize(ntfs, 100, entry);
   EXPECT_EQ(Fs(r.record), "NTFS");
-  EXPECT_EQ(r.record.bootRestored, 1u);
+  EXPECT_EQ(test::Val(r.record.bootRestored), 1u);
 }
 
 TEST(RecognizeVolumeTest, OtherSystemsAreNamedAndSized) {
@@ -131,14 +131,14 @@ TEST(RecognizeVolumeTest, OtherSystemsAreNamedAndSized) {
   auto r = Recognize(disk, 100);
   EXPECT_EQ(Fs(r.record), "Ext2");
   EXPECT_EQ(Label(r.record), "linuxroot");
-  EXPECT_EQ(r.record.sectors, 3000u);
+  EXPECT_EQ(test::Val(r.record.sectors), 3000u);
   StoreLeU32(disk.Span(sb, 1024), 92, 0x3C);  // with a journal
   EXPECT_EQ(Fs(Recognize(disk, 100).record), "Ext3");
 
   disk.Text(1000 + 7, 4096 - 10 - 3584, "SWAPSPACE2");  // the page's last 10 bytes
   r = Recognize(disk, 1000);
   EXPECT_EQ(Fs(r.record), "Linux Swap 2");
-  EXPECT_EQ(r.record.systemId, 130);
+  EXPECT_EQ(test::Val(r.record.systemId), 130);
 
   // BitLocker's marker replaces the label.
   disk.Fat32Boot(2000, 1500);
@@ -155,7 +155,7 @@ TEST(RecognizeVolumeTest, ReservedPartitionAndEmptySectors) {
   auto r = Recognize(disk, 34, entry);
   EXPECT_EQ(r.result, 1);
   EXPECT_EQ(Fs(r.record), "MS Reserved Partition");
-  EXPECT_EQ(std::u16string(r.record.displayLabel), u"MS Reserved Partition");
+  EXPECT_EQ(GetText(r.record.displayLabel), u"MS Reserved Partition");
 
   EXPECT_EQ(Recognize(disk, 500).result, 0);  // zeros and no size: nothing
   disk.Signature(600);

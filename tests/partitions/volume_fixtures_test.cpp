@@ -72,7 +72,7 @@ TEST(VolumeFixturesTest, EveryVolumeIsFoundWithItsStartSizeFileSystemAndLabel) {
     // Swap areas are labelled with their kind's name.
     EXPECT_EQ(ToUtf8(GetText(found->label)), e.fs.find("Swap") != std::string::npos ? e.fs : e.label);
     // A lost volume has no table entry: its size is the file system's own.
-    EXPECT_EQ(found->sectors, e.Note("lost") ? e.FsTotal() : e.sectors);
+    EXPECT_EQ(test::Val(found->sectors), e.Note("lost") ? e.FsTotal() : e.sectors);
     EXPECT_EQ(found->bootRestored != 0, e.Note("backup_boot"));
     EXPECT_EQ(list.volumeList.repairOffered, e.Note("lost"));
   }
@@ -80,7 +80,7 @@ TEST(VolumeFixturesTest, EveryVolumeIsFoundWithItsStartSizeFileSystemAndLabel) {
   for (const auto& [disk, list] : lists) {
     SCOPED_TRACE(disk);
     ASSERT_FALSE(list.rows.empty());
-    EXPECT_EQ(list.rows.back().wholeDisk, 1u);
+    EXPECT_EQ(test::Val(list.rows.back().wholeDisk), 1u);
     size_t expected = 0;
     for (const auto& e : manifest) expected += e.disk == disk;
     EXPECT_EQ(list.rows.size(), expected + 1);

@@ -83,18 +83,18 @@ TEST(DriveListTest, RowsSortAsAStrictWeakOrdering) {
   list.rows.push_back(disk);
   list.SortBy(RowColumn::kFreeSpace);
   // Unknown free space (NaN, 0, negative) ranks below every known value.
-  EXPECT_EQ(list.rows[3].freeSpace, 3.0);
-  EXPECT_EQ(list.rows[4].freeSpace, 10.0);
-  EXPECT_EQ(list.rows.back().wholeDisk, 1u);
+  EXPECT_EQ(test::Val(list.rows[3].freeSpace), 3.0);
+  EXPECT_EQ(test::Val(list.rows[4].freeSpace), 10.0);
+  EXPECT_EQ(test::Val(list.rows.back().wholeDisk), 1u);
   for (const auto& a : list.rows)
     for (const auto& b : list.rows) {
       const int ab = CompareRows(a, b, RowColumn::kFreeSpace, false);
       EXPECT_EQ(ab, -CompareRows(b, a, RowColumn::kFreeSpace, false));
     }
   list.SortBy(RowColumn::kFreeSpace);  // the same column again: descending
-  EXPECT_EQ(list.rows[0].freeSpace, 10.0);
+  EXPECT_EQ(test::Val(list.rows[0].freeSpace), 10.0);
   list.SortBy(RowColumn::kSize);
-  EXPECT_EQ(list.rows[0].sectors, 7u);
+  EXPECT_EQ(test::Val(list.rows[0].sectors), 7u);
   EXPECT_EQ(RowFreeSpaceText(list.rows[0], "-"), "-");
   EXPECT_EQ(LocateVolumeByLetter('c'), -1);
 }
@@ -129,7 +129,7 @@ bool HasShortName(const std::vector<uint8_t>& dir, const char* name11) {
 
 TEST(OpenVolumeTest, FatGeometryFindsTheRootDirectory) {
   OpenedVolume fat32("gpt.vmdk", 2048, 73728);
-  EXPECT_EQ(fat32.geometry.fsKind, FsKind::kFat32);
+  EXPECT_EQ(test::Val(fat32.geometry.fsKind), FsKind::kFat32);
   EXPECT_FALSE(fat32.geometry.fatTable.empty());
   EXPECT_EQ(fat32.geometry.NextFatCluster(0) & 0x0FFFFFF8, 0x0FFFFFF8u);  // media entry
   EXPECT_TRUE(HasShortName(fat32.Cluster(fat32.geometry.rootDirectoryCluster), "HELLO   TXT"));
@@ -140,7 +140,7 @@ TEST(OpenVolumeTest, FatGeometryFindsTheRootDirectory) {
   EXPECT_EQ(fat32.geometry.ReadFatChain(fat32.geometry.rootDirectoryCluster, chain.data(), 0), 1u);
 
   OpenedVolume fat12("superfloppy-fat12.vmdk", 0, 0);
-  EXPECT_EQ(fat12.geometry.fsKind, FsKind::kFat12);
+  EXPECT_EQ(test::Val(fat12.geometry.fsKind), FsKind::kFat12);
   std::vector<uint8_t> root(512);
   ASSERT_EQ(fat12.source.ReadSectors(root.data(), 1, fat12.geometry.firstDataSector - 14), 1u);
   EXPECT_TRUE(HasShortName(root, "HELLO   TXT"));
@@ -149,14 +149,14 @@ TEST(OpenVolumeTest, FatGeometryFindsTheRootDirectory) {
 
 TEST(OpenVolumeTest, NtfsAndExfatLoadTheirAllocationBitmaps) {
   OpenedVolume ntfs("gpt.vmdk", 75776, 16384);
-  EXPECT_EQ(ntfs.geometry.fsKind, FsKind::kNtfs);
+  EXPECT_EQ(test::Val(ntfs.geometry.fsKind), FsKind::kNtfs);
   EXPECT_EQ(ntfs.geometry.mftRecordBytes, 1024u);
   EXPECT_GE(ntfs.geometry.mftRecordCount, 16u);
   EXPECT_EQ(ntfs.geometry.allocationMap.size(), (ntfs.geometry.clusterCount + 1 + 7) / 8);
   EXPECT_EQ(ntfs.geometry.allocationMap[0] & 1, 1);  // the boot sector's cluster is in use
 
   OpenedVolume exfat("gpt.vmdk", 92160, 16384);
-  EXPECT_EQ(exfat.geometry.fsKind, FsKind::kExfat);
+  EXPECT_EQ(test::Val(exfat.geometry.fsKind), FsKind::kExfat);
   EXPECT_FALSE(exfat.geometry.allocationMap.empty());
   EXPECT_EQ(exfat.geometry.allocationMap[0] & 1, 1);  // the bitmap's own cluster
   // Kind forced to something the volume is not: localisation fails, nothing opens.

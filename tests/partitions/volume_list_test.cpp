@@ -21,7 +21,7 @@ VolumeList Build(DiskBuilder& disk) {
 
 std::vector<uint64_t> Starts(const std::vector<PartitionRecord>& records) {
   std::vector<uint64_t> starts;
-  for (const auto& r : records) starts.push_back(r.startSector);
+  for (const auto& r : records) starts.push_back(uint64_t{r.startSector});
   return starts;
 }
 
@@ -31,8 +31,8 @@ TEST(VolumeListTest, BootIndicatorOtherThanZeroOr80MeansAVolumeAtSectorZero) {
   disk.Sector(0)[446] = 0x01;
   VolumeList list = Build(disk);
   ASSERT_EQ(list.volumes.size(), 1u);
-  EXPECT_EQ(list.volumes[0].startSector, 0u);
-  EXPECT_EQ(list.volumes[0].fsKind, FsKind::kFat16);
+  EXPECT_EQ(test::Val(list.volumes[0].startSector), 0u);
+  EXPECT_EQ(test::Val(list.volumes[0].fsKind), FsKind::kFat16);
 }
 
 TEST(VolumeListTest, EmptySlotsAreSkippedAndTheExtendedChainFollowed) {
@@ -113,7 +113,7 @@ TEST(VolumeListTest, LostVolumesAreFoundByTheWalkAndTheCandidateStarts) {
   ASSERT_EQ(Starts(list.volumes), (std::vector<uint64_t>{2048}));
   EXPECT_TRUE(list.repairOffered);
   ASSERT_FALSE(list.walkVolumes.empty());
-  EXPECT_EQ(list.walkVolumes[0].startSector, 2048u);
+  EXPECT_EQ(test::Val(list.walkVolumes[0].startSector), 2048u);
   EXPECT_EQ(list.candidates.size(), 1u);
   EXPECT_EQ(list.freePrimarySlots, 4u);
 

@@ -8,18 +8,33 @@ namespace torvane::ntfs {
 
 NtfsTree::NtfsTree(const DynList& list) : list_(list) {
   const uint64_t n = EntryCount(list);
-  byRecord_.reserve(n);
+  // Dense up to a few times the entry count: past that the numbers come from damaged or
+  // foreign records and a map is cheaper.
+  dense_.assign(std::min<uint64_t>(n * 4 + 1024, uint64_t{1} << 32), kNone);
   for (uint64_t i = 0; i < n; ++i) {
     const FileEntry e = EntryAt(list, i);
-    auto [it, inserted] = byRecord_.emplace(e.recordNumber, i);
-    if (!inserted && e.IsFolder() && !EntryAt(list, it->second).IsFolder()) it->second = i;
+    const uint64_t existing = Lookup(e.recordNumber);
+    if (existing == ~uint64_t{0} || (e.IsFolder() && !EntryAt(list, existing).IsFolder())) Set(e.recordNumber, i);
   }
 }
 
+uint64_t NtfsTree::Lookup(uint64_t recordNumber) const {
+  if (recordNumber < dense_.size()) return dense_[recordNumber] == kNone ? ~uint64_t{0} : dense_[recordNumber] - 1;
+  auto it = sparse_.find(recordNumber);
+  return it == sparse_.end() ? ~uint64_t{0} : it->second;
+}
+
+void NtfsTree::Set(uint64_t recordNumber, uint64_t index) {
+  if (recordNumber < dense_.size() && index < 0xFFFFFFFF)
+    dense_[recordNumber] = static_cast<uint32_t>(index + 1);
+  else
+    sparse_[recordNumber] = index;
+}
+
 int64_t NtfsTree::FolderIndex(uint64_t recordNumber) const {
-  auto it = byRecord_.find(recordNumber);
-  if (it == byRecord_.end() || !EntryAt(list_, it->second).IsFolder()) return -1;
-  return static_cast<int64_t>(it->second);
+  const uint64_t at = Lookup(recordNumber);
+  if (at == ~uint64_t{0} || !EntryAt(list_, at).IsFolder()) return -1;
+  return static_cast<int64_t>(at);
 }
 
 std::vector<std::u16string_view> NtfsTree::PathComponents(uint64_t index, bool* lost,
@@ -30,7 +45,7 @@ std::vector<std::u16string_view> NtfsTree::PathComponents(uint64_t index, bool* 
   names.push_back(EntryName(list_, e));
   along.push_back(index);
   bool isLost = false;
-  std::unordered_set<uint64_t> seen{e.recordNumber};
+  std::unordered_set<uint64_t> seen{uint64_t{e.recordNumber}};
   for (size_t depth = 0;; ++depth) {
     const uint64_t parent = e.ParentRecord();
     if (parent == kRootFolderRecord) break;

@@ -40,8 +40,16 @@ class NtfsTree {
   int64_t FolderIndex(uint64_t recordNumber) const;
 
  private:
+  // Entry index + 1 by record number (0: none). Record numbers of an MFT are dense, so a
+  // vector indexed by them costs 4 bytes a record; numbers found far beyond the MFT's size
+  // (records from free space) go to a map.
+  static constexpr uint32_t kNone = 0;
+  uint64_t Lookup(uint64_t recordNumber) const;
+  void Set(uint64_t recordNumber, uint64_t index);
+
   const DynList& list_;
-  std::unordered_map<uint64_t, uint64_t> byRecord_;
+  std::vector<uint32_t> dense_;
+  std::unordered_map<uint64_t, uint64_t> sparse_;
 };
 
 // Folder identifiers of the listing besides record numbers.

@@ -102,10 +102,10 @@ uint64_t MergeRebuiltEntries(ItemStore& store, const std::function<void()>& tree
     std::unordered_multimap<uint64_t, uint64_t> listed;
     const uint64_t n = EntryCount(main);
     listed.reserve(n);
-    for (uint64_t i = 0; i < n; ++i) listed.emplace(EntryAt(main, i).recordNumber, i);
+    for (uint64_t i = 0; i < n; ++i) listed.emplace(uint64_t{EntryAt(main, i).recordNumber}, i);
     for (FileEntry& e : entries) {
       if (e.state == kStateDuplicate) continue;
-      auto [first, last] = listed.equal_range(e.recordNumber);
+      auto [first, last] = listed.equal_range(uint64_t{e.recordNumber});
       for (auto it = first; it != last; ++it) {
         const FileEntry other = EntryAt(main, it->second);
         if (IsDuplicate(e, EntryName(pending, e), other, EntryName(main, other))) {
