@@ -20,6 +20,14 @@ struct MftWalkControl {
   std::atomic<bool>* scanStop = nullptr;
   // Called after each chunk with the progress in thousandths.
   std::function<void(uint32_t permille)> progress;
+
+  // "Explore files now - stop collecting all entries."
+  void Skip() { stop = true; }
+  // "Cancel.": the scan that would follow does not start either.
+  void Abort() {
+    stop = true;
+    if (scanStop != nullptr) *scanStop = true;
+  }
 };
 
 struct MftWalkResult {
