@@ -139,6 +139,7 @@ int RunLs(const Args& args) {
                p.Option("-v"));
     return 1;
   }
+  std::fflush(stdout);
   if (!json)
     std::fprintf(stderr, "%zu entries (%llu found in the MFT, %llu deleted)%s\n", shown,
                  static_cast<unsigned long long>(walk.entries),

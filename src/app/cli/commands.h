@@ -13,6 +13,7 @@ int RunInfo(const Args& args);
 int RunImage(const Args& args);
 int RunVolumes(const Args& args);
 int RunLs(const Args& args);
+int RunRecover(const Args& args);
 
 // Prints "torvane: <message>" on stderr.
 void PrintError(const std::string& message);

@@ -1,0 +1,196 @@
+// Recovery end to end on the NTFS volume written by ntfs-3g, and the writer's naming,
+// conflict and full-disk rules.
+#include "recovery/recovery_writer.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "app/workspace.h"
+#include "fs/ntfs/mft_walk.h"
+#include "fs/ntfs/ntfs_tree.h"
+#include "partitions/open_volume.h"
+#include "test_util.h"
+#include "util/sha256.h"
+#include "util/text.h"
+
+namespace torvane::recovery {
+namespace {
+
+std::string FileSha(const std::filesystem::path& p) {
+  const auto bytes = test::ReadFile(p);
+  Sha256 h;
+  h.Update({reinterpret_cast<const std::byte*>(bytes.data()), bytes.size()});
+  return h.HexDigest();
+}
+
+// The volume at sector 2048, its MFT walked, ready to recover from.
+struct Opened {
+  Workspace ws;
+  std::unique_ptr<ntfs::NtfsVolume> volume;
+  std::unique_ptr<ReaderContext> reader;
+  explicit Opened(const std::filesystem::path& disk) {
+    OpenVolumeRequest r;
+    r.path = disk;
+    r.startSector = 2048;
+    r.loadTables = true;
+    EXPECT_EQ(OpenVolume(ws.source, ws.geometry, r), 1u);
+    ws.store.Create();
+    volume = std::make_unique<ntfs::NtfsVolume>(ws.source, ws.geometry);
+    ntfs::MftWalkControl control;
+    EXPECT_TRUE(ntfs::RunMftWalk(*volume, ws.store, control).ok);
+    reader = std::make_unique<ReaderContext>(ReaderContext{ws.source, ws.geometry, volume.get()});
+  }
+  // Every entry as a recovery item, by its path.
+  std::map<std::string, RecoveryItem> Items() {
+    std::map<std::string, RecoveryItem> items;
+    const ntfs::NtfsTree tree(ws.store.deletedEntries);
+    for (uint64_t i = 0; i < EntryCount(ws.store.deletedEntries); ++i) {
+      RecoveryItem item;
+      item.entry = EntryAt(ws.store.deletedEntries, i);
+      auto parts = tree.PathComponents(i);
+      item.name = std::u16string(parts.back());
+      std::string path;
+      for (size_t k = 0; k < parts.size(); ++k) {
+        path += (k ? "/" : "") + ToUtf8(parts[k]);
+        if (k + 1 < parts.size()) item.folders.emplace_back(parts[k]);
+      }
+      items[path] = item;
+    }
+    return items;
+  }
+};
+
+TEST(RecoveryTest, EveryIntactFileOfTheFixtureComesBackByteIdentical) {
+  Opened v(test::DataPath("ntfs/ntfs.vmdk"));
+  auto items = v.Items();
+  test::TempDir out;
+  RecoveryOptions options;
+  options.outputFolder = out.path();
+  RecoveryRun run(*v.reader, options, nullptr);
+  std::string error;
+  ASSERT_TRUE(run.PrepareOutput(error)) << error;
+
+  std::ifstream tsv(test::DataPath("ntfs/files.tsv"));
+  std::string line;
+  std::getline(tsv, line);
+  size_t checked = 0;
+  std::set<std::string> flagsSeen;
+  while (std::getline(tsv, line)) {
+    std::stringstream ss(line);
+    std::string path, size, sha, deleted, flags, mft, intact;
+    for (std::string* f : {&path, &size, &sha, &deleted, &flags, &mft, &intact}) std::getline(ss, *f, '\t');
+    if (path.find(':') != std::string::npos || flags.find("helper") != std::string::npos) continue;
+    if (deleted == "yes" && intact != "yes") continue;  // its record or clusters were reused
+    std::string listed = path;
+    if (listed.rfind("Old Stuff/", 0) == 0) listed = "Lost files/" + listed.substr(10);  // its folder's record was reused
+    auto it = items.find(listed);
+    ASSERT_NE(it, items.end()) << path;
+    const ItemReport r = run.Recover(it->second);
+    ASSERT_EQ(r.result, ItemResult::kOk) << path << ": " << r.reason;
+    EXPECT_FALSE(r.incomplete) << path;
+    EXPECT_EQ(r.sha256, sha) << path << " (" << flags << ")";
+    EXPECT_EQ(FileSha(r.output), sha) << path;
+    EXPECT_EQ(r.output, out.path() / listed) << path;
+    std::stringstream fl(flags);
+    for (std::string f; std::getline(fl, f, ',');) flagsSeen.insert(f);
+    ++checked;
+  }
+  EXPECT_GT(checked, 100u);
+  for (const char* kind : {"resident", "fragmented", "attrlist", "compressed", "sparse"})
+    EXPECT_TRUE(flagsSeen.count(kind)) << kind;
+  // No temporary file is left behind.
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(out.path()))
+    EXPECT_EQ(entry.path().filename().string().rfind(".torvane-partial", 0), std::string::npos) << entry.path();
+}
+
+TEST(RecoveryTest, ConflictsBlockOrNumberAndTimesAreSet) {
+  Opened v(test::SourcePath("samples/demo.vmdk"));
+  auto items = v.Items();
+  test::TempDir out;
+  RecoveryOptions options;
+  options.outputFolder = out.path();
+  RecoveryRun blocking(*v.reader, options, nullptr);
+  const RecoveryItem& hello = items.at("hello.txt");
+  EXPECT_EQ(blocking.Recover(hello).result, ItemResult::kOk);
+  EXPECT_EQ(blocking.Recover(hello).result, ItemResult::kSkipped);  // the first one blocks it
+  options.blockDuplicates = false;
+  RecoveryRun numbering(*v.reader, options, nullptr);
+  const ItemReport second = numbering.Recover(hello);
+  ASSERT_EQ(second.result, ItemResult::kOk);
+  EXPECT_EQ(second.output.filename(), "hello[001].txt");
+  // The modification time is the file's, not the time of the recovery.
+  struct stat st {};
+  ASSERT_EQ(::stat((out.path() / "hello.txt").c_str(), &st), 0);
+  EXPECT_LT(st.st_mtime, ::time(nullptr) - 60 * 60 * 24 * 0 + 1);
+  EXPECT_GT(st.st_mtime, 1600000000);
+
+  // A folder and a file below it land under the output folder at their paths.
+  const ItemReport folder = blocking.Recover(items.at("Documents/Drafts"));
+  EXPECT_EQ(folder.result, ItemResult::kOk);
+  EXPECT_TRUE(std::filesystem::is_directory(out.path() / "Documents/Drafts"));
+  const ItemReport note = blocking.Recover(items.at("Documents/Drafts/note.txt"));
+  EXPECT_EQ(note.output, out.path() / "Documents/Drafts/note.txt");
+
+  // Join mode: everything in one file.
+  test::TempDir joined;
+  RecoveryOptions join;
+  join.outputFolder = joined.path();
+  join.joinMode = true;
+  join.joinName = u"all.bin";
+  RecoveryRun run(*v.reader, join, nullptr);
+  run.Recover(items.at("Notes/phone.txt"));
+  run.Recover(items.at("Notes/wifi.txt"));
+  run.Finish();
+  EXPECT_EQ(std::filesystem::file_size(joined.path() / "all.bin"), 38u);
+}
+
+TEST(RecoveryWriterTest, NamesNeverLeaveTheirFolder) {
+  EXPECT_EQ(SanitizeName(u".."), u"_");
+  EXPECT_EQ(SanitizeName(u"."), u"_");
+  EXPECT_EQ(SanitizeName(u""), u"_");
+  EXPECT_EQ(SanitizeName(u"a/b\\c:d*e?f\"g<h>i|j"), u"a b c d e f g h i j");
+  EXPECT_EQ(SanitizeName(u"tab\there\n"), u"tab here ");
+  EXPECT_EQ(SanitizeName(std::u16string(u"x") + char16_t(0xD800) + u"y"), std::u16string(u"x") + char16_t(0xFFFD) + u"y");
+  const std::u16string longName = std::u16string(300, u'n') + u".docx";
+  const std::u16string cut = SanitizeName(longName);
+  EXPECT_LE(ToUtf8(cut).size(), 255u);
+  EXPECT_EQ(cut.substr(cut.size() - 5), u".docx");
+  const std::u16string wide = std::u16string(200, u'日') + u".txt";  // 3 bytes each in UTF-8
+  EXPECT_LE(ToUtf8(SanitizeName(wide)).size(), 255u);
+
+  EXPECT_EQ(NumberedName(u"report.pdf", 1), u"report[001].pdf");
+  EXPECT_EQ(NumberedName(u"archive.tar.gz", 101), u"archive.tar[101].gz");
+  EXPECT_EQ(NumberedName(u"README", 7), u"README[007]");
+  EXPECT_EQ(NumberedName(u".profile", 2), u".profile[002]");
+  EXPECT_EQ(NumberedName(u"trailing.", 3), u"trailing.[003]");
+}
+
+TEST(RecoveryWriterTest, FullDiskSkipsTheFileOrAbortsTheRun) {
+  DiskSource source;
+  VolumeGeometry geometry;
+  ReaderContext reader{source, geometry, nullptr};
+  RecoveryOptions options;
+  for (bool answer : {true, false}) {
+    RecordingUiPort ui(answer);
+    RecoveryRun run(reader, options, &ui);
+    const int fd = ::open("/dev/full", O_WRONLY);
+    ASSERT_GE(fd, 0);
+    FileSink sink(fd, 100, run, &ui, "x");
+    const std::vector<std::byte> data(10);
+    EXPECT_FALSE(sink.WriteChunk(data));
+    ::close(fd);
+    EXPECT_EQ(ui.Count(), 1u);
+    EXPECT_EQ(sink.Written(), 0u);
+    EXPECT_TRUE(run.skipCurrent);
+    EXPECT_EQ(run.abortAll.load(), !answer);  // No stops the whole run
+  }
+}
+
+}  // namespace
+}  // namespace torvane::recovery
