@@ -11,3 +11,7 @@ echo
 echo
 echo "Deleted files on volume 0:"
 "$repo/build/torvane" ls "$repo/samples/demo.vmdk" -v 0 -r --deleted
+echo
+echo "Recovering them into ./recovered:"
+rm -rf ./recovered
+"$repo/build/torvane" recover "$repo/samples/demo.vmdk" -v 0 -o ./recovered --all --deleted
