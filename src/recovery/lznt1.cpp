@@ -29,7 +29,7 @@ unsigned OffsetExtraBits(size_t p) {
 size_t DecompressLznt1Chunk(std::span<const std::byte> chunk, std::span<std::byte> out) {
   if (chunk.size() < 2) return 0;
   const uint16_t header = LeU16(chunk, 0);
-  const size_t length = std::min<size_t>(size_t{header & kSizeMask} + 3, chunk.size());
+  const size_t length = std::min<size_t>(static_cast<size_t>(header & kSizeMask) + 3, chunk.size());
   const size_t limit = std::min(out.size(), kLznt1ChunkBytes);
 
   if ((header & kCompressedFlag) == 0) {
@@ -52,8 +52,8 @@ size_t DecompressLznt1Chunk(std::span<const std::byte> chunk, std::span<std::byt
         const uint16_t token = LeU16(chunk, in);
         in += 2;
         const unsigned k = OffsetExtraBits(p);
-        const size_t count = size_t{token & (kSizeMask >> k)} + 3;
-        const size_t offset = size_t{token >> (12 - k)} + 1;
+        const size_t count = static_cast<size_t>(token & (kSizeMask >> k)) + 3;
+        const size_t offset = static_cast<size_t>(token >> (12 - k)) + 1;
         for (size_t i = 0; i < count; ++i, ++p) {
           if (p >= limit) continue;
           out[p] = offset <= p ? out[p - offset] : std::byte{0};
@@ -72,7 +72,7 @@ Lznt1Result DecompressLznt1Unit(std::span<const std::byte> unit, std::span<std::
   for (size_t n = 0; n < kMaxChunksPerUnit && unit.size() - in >= 2; ++n) {
     const uint16_t header = LeU16(unit, in);
     if (header == 0) break;
-    const size_t length = std::min<size_t>(size_t{header & kSizeMask} + 3, unit.size() - in);
+    const size_t length = std::min<size_t>(static_cast<size_t>(header & kSizeMask) + 3, unit.size() - in);
     const size_t yield = DecompressLznt1Chunk(unit.subspan(in, length), out.subspan(result.produced));
     if (yield > kLznt1ChunkBytes) {
       result.ok = false;

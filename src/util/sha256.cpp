@@ -49,6 +49,7 @@ void Sha256::Block(const uint8_t* p) {
 }
 
 void Sha256::Update(std::span<const std::byte> data) {
+  if (data.empty()) return;
   const auto* p = reinterpret_cast<const uint8_t*>(data.data());
   size_t n = data.size();
   length_ += n;
@@ -63,7 +64,7 @@ void Sha256::Update(std::span<const std::byte> data) {
     buffered_ = 0;
   }
   for (; n >= 64; p += 64, n -= 64) Block(p);
-  std::memcpy(buffer_.data(), p, n);
+  if (n != 0) std::memcpy(buffer_.data(), p, n);
   buffered_ = n;
 }
 
