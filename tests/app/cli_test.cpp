@@ -94,3 +94,51 @@ TEST(CliTest, BadInputAndUsageErrors) {
 
 }  // namespace
 }  // namespace torvane
+
+namespace torvane {
+namespace {
+
+TEST(CliRecoverTest, RecoversDeletedFilesWithAReportAndRefusesBadRequests) {
+  test::TempDir dir;
+  const auto out = dir / "out";
+  const auto report = dir / "report.jsonl";
+  std::string text;
+  ASSERT_EQ(test::RunCli("recover " + Quote(test::SourcePath("samples/demo.vmdk")) + " -v 0 -o " + Quote(out) +
+                             " Documents --deleted --report " + Quote(report),
+                         &text),
+            0)
+      << text;
+  EXPECT_TRUE(std::filesystem::exists(out / "Documents/Drafts/draft1.txt"));
+  EXPECT_FALSE(std::filesystem::exists(out / "Documents/letter.rtf"));  // existing: not asked for
+  const auto lines = test::ReadFile(report);
+  const std::string json(lines.begin(), lines.end());
+  EXPECT_NE(json.find("\"path\":\"Documents/Drafts/note.txt\""), std::string::npos) << json;
+  EXPECT_NE(json.find("\"result\":\"ok\""), std::string::npos);
+  EXPECT_NE(json.find("\"sha256\":\"3c0154baca2cdeed5ae03b8959308a719c7f21f862354d69bed757e5756752ca\""),
+            std::string::npos);
+
+  // Again into the same folder: the files there block their copies.
+  ASSERT_EQ(test::RunCli("recover " + Quote(test::SourcePath("samples/demo.vmdk")) + " -v 0 -o " + Quote(out) +
+                             " hello.txt",
+                         &text),
+            0);
+  EXPECT_EQ(test::RunCli("recover " + Quote(test::SourcePath("samples/demo.vmdk")) + " -v 0 -o " + Quote(out) +
+                             " hello.txt",
+                         &text),
+            0);
+  EXPECT_NE(text.find("1 skipped"), std::string::npos) << text;
+
+  EXPECT_EQ(test::RunCli("recover " + Quote(test::SourcePath("samples/demo.vmdk")) + " -v 0 -o " + Quote(out) +
+                             " No/Such/File",
+                         &text),
+            1);
+  EXPECT_NE(text.find("there is no file or folder No/Such/File"), std::string::npos);
+  EXPECT_EQ(test::RunCli("recover " + Quote(test::SourcePath("samples/demo.vmdk")) + " -v 0 -o " + Quote(out), &text), 2);
+  EXPECT_EQ(test::RunCli("recover " + Quote(test::SourcePath("samples/demo.vmdk")) + " -v 7 -o " + Quote(out) + " --all",
+                         &text),
+            1);
+  EXPECT_NE(text.find("there is no volume 7"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace torvane
