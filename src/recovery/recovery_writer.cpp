@@ -320,9 +320,17 @@ ItemReport RecoveryRun::Recover(const RecoveryItem& item) {
   return finish(options_.blockDuplicates ? ItemResult::kSkipped : ItemResult::kFailed, "a file of that name exists");
 }
 
+void RecoveryRun::Begin() {
+  abortAll = false;
+  skipCurrent = false;
+  if (options_.scanCommand) pausedScan_ = options_.scanCommand(true);
+}
+
 void RecoveryRun::Finish() {
   if (joinFd_ >= 0) ::close(joinFd_);
   joinFd_ = -1;
+  if (pausedScan_ && options_.scanCommand) options_.scanCommand(false);
+  pausedScan_ = false;
 }
 
 }  // namespace torvane::recovery

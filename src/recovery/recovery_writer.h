@@ -36,6 +36,9 @@ std::u16string NumberedName(std::u16string_view name, unsigned counter);
 
 struct RecoveryOptions {
   std::filesystem::path outputFolder;
+  // The scan command: called with true to pause a running scan when the run begins (it
+  // answers whether it paused one) and with false to resume it when the run ends.
+  std::function<bool(bool pause)> scanCommand;
   bool blockDuplicates = true;  // an existing file of the same name blocks the item
   bool joinMode = false;        // every item goes into one file
   std::u16string joinName;
@@ -105,7 +108,9 @@ class RecoveryRun {
   // Recovers one item: folders are created, files written under a temporary name and
   // renamed when complete, so a skipped or failed item never leaves a partial file behind.
   ItemReport Recover(const RecoveryItem& item);
-  // Closes the JOIN file at the end of the run.
+  // Pauses a running scan for the run (through the scan command).
+  void Begin();
+  // Closes the JOIN file and resumes a scan the run paused.
   void Finish();
 
   std::atomic<bool> abortAll{false};
@@ -126,6 +131,7 @@ class RecoveryRun {
   RecoveryOptions options_;
   UiPort* ui_;
   int joinFd_ = -1;
+  bool pausedScan_ = false;
   std::filesystem::path joinPath_;
 };
 

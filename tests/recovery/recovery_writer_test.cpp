@@ -137,6 +137,19 @@ TEST(RecoveryTest, ConflictsBlockOrNumberAndTimesAreSet) {
   const ItemReport note = blocking.Recover(items.at("Documents/Drafts/note.txt"));
   EXPECT_EQ(note.output, out.path() / "Documents/Drafts/note.txt");
 
+  // A running scan is paused for the run and resumed after it.
+  std::vector<bool> commands;
+  RecoveryOptions withScan = options;
+  withScan.scanCommand = [&](bool pause) {
+    commands.push_back(pause);
+    return true;
+  };
+  RecoveryRun paused(*v.reader, withScan, nullptr);
+  paused.Begin();
+  paused.Recover(items.at("Notes/phone.txt"));
+  paused.Finish();
+  EXPECT_EQ(commands, (std::vector<bool>{true, false}));
+
   // Join mode: everything in one file.
   test::TempDir joined;
   RecoveryOptions join;

@@ -132,6 +132,7 @@ int RunRecover(const Args& args) {
     PrintError(error + " (" + options.outputFolder.string() + ")");
     return 1;
   }
+  run.Begin();
   for (const auto& [item, path] : items) run.Count(item);
   std::ofstream report;
   if (!p.Option("--report").empty()) {
