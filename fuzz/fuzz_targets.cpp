@@ -12,6 +12,7 @@
 #include "fs/ntfs/ntfs_volume.h"
 #include "fs/ntfs/runlist.h"
 #include "partitions/recognize_volume.h"
+#include "recovery/lznt1.h"
 #include "partitions/volume_list.h"
 
 namespace torvane::fuzz {
@@ -100,6 +101,14 @@ int FuzzRunlist(const uint8_t* data, size_t size) {
   ntfs::FirstRunLcn(runs);
   ntfs::LastRunLcn(runs);
   for (uint64_t vcn : {uint64_t{0}, uint64_t{1}, uint64_t{1000}, ~uint64_t{0}}) ntfs::MapVcn(runs, vcn);
+  return 0;
+}
+
+int FuzzLznt1(const uint8_t* data, size_t size) {
+  std::vector<std::byte> out(65536);
+  recovery::DecompressLznt1Unit({reinterpret_cast<const std::byte*>(data), size}, out);
+  std::vector<std::byte> small(100);
+  recovery::DecompressLznt1Chunk({reinterpret_cast<const std::byte*>(data), size}, small);
   return 0;
 }
 

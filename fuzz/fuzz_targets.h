@@ -20,5 +20,7 @@ int FuzzPartitionTables(const uint8_t* data, size_t size);
 int FuzzRecordToEntry(const uint8_t* data, size_t size);
 // The bytes as a runlist, decoded and mapped.
 int FuzzRunlist(const uint8_t* data, size_t size);
+// The bytes as an LZNT1 compression unit.
+int FuzzLznt1(const uint8_t* data, size_t size);
 
 }  // namespace torvane::fuzz

@@ -28,6 +28,7 @@ TEST(FuzzReplayTest, RecognizeVolumeCorpus) { Replay("recognize_volume", fuzz::F
 TEST(FuzzReplayTest, PartitionTablesCorpus) { Replay("partition_tables", fuzz::FuzzPartitionTables); }
 TEST(FuzzReplayTest, RecordToEntryCorpus) { Replay("record_to_entry", fuzz::FuzzRecordToEntry); }
 TEST(FuzzReplayTest, RunlistCorpus) { Replay("runlist", fuzz::FuzzRunlist); }
+TEST(FuzzReplayTest, Lznt1Corpus) { Replay("lznt1", fuzz::FuzzLznt1); }
 
 }  // namespace
 }  // namespace torvane
