@@ -13,8 +13,10 @@
 namespace torvane::recovery {
 namespace {
 
-// Clusters are read in pieces of up to 2 MiB (at least one cluster).
-constexpr uint64_t kTransferBytes = 2ull << 20;
+// Clusters are read in pieces of 128 KiB (at least one cluster): large enough for few
+// calls, small enough that a piece is still in the processor's cache when it is written
+// (measured: 2 MiB pieces made recovery slower and its time erratic).
+constexpr uint64_t kTransferBytes = 128ull << 10;
 constexpr uint32_t kAttrLoggedUtilityStream = 0x100;
 // Encryption metadata larger than this is not an $EFS stream.
 constexpr uint64_t kMaxEfsMetadata = 8192;

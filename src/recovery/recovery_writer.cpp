@@ -106,7 +106,7 @@ bool FileSink::WriteChunk(std::span<const std::byte> data) {
     }
     done += static_cast<size_t>(n);
   }
-  hash_.Update(data);
+  if (digest_) hash_.Update(data);
   written_ += data.size();
   run_.bytesWritten += data.size();
   if (run_.progress) run_.progress(shown_, written_, size_);
@@ -260,7 +260,7 @@ ItemReport RecoveryRun::Recover(const RecoveryItem& item) {
   report.encrypted = encrypted;
 
   const uint64_t size = encrypted ? ~uint64_t{0} : uint64_t{e.size};
-  FileSink sink(fd, size, *this, ui_, finalPath);
+  FileSink sink(fd, size, *this, ui_, finalPath, options_.computeDigest);
   const ReadOutcome outcome = ReadItemContent(reader_, e, sink);
   report.incomplete = outcome.incomplete;
   const bool written = outcome.ok && sink.Error().empty();

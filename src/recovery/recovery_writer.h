@@ -41,6 +41,7 @@ struct RecoveryOptions {
   std::function<bool(bool pause)> scanCommand;
   bool blockDuplicates = true;  // an existing file of the same name blocks the item
   bool joinMode = false;        // every item goes into one file
+  bool computeDigest = false;   // SHA-256 of what is written, for a report (costs CPU time)
   std::u16string joinName;
 };
 
@@ -76,11 +77,13 @@ class RecoveryRun;
 // go on; No: abort the run).
 class FileSink final : public ReaderSink {
  public:
-  FileSink(int fd, uint64_t size, RecoveryRun& run, UiPort* ui, const std::filesystem::path& shown)
-      : fd_(fd), size_(size), run_(run), ui_(ui), shown_(shown) {}
+  FileSink(int fd, uint64_t size, RecoveryRun& run, UiPort* ui, const std::filesystem::path& shown,
+           bool digest = false)
+      : fd_(fd), size_(size), run_(run), ui_(ui), shown_(shown), digest_(digest) {}
   bool WriteChunk(std::span<const std::byte> data) override;
   bool Restart() override;
-  std::string Digest() { return hash_.HexDigest(); }
+  // Empty unless the sink was asked to hash.
+  std::string Digest() { return digest_ ? hash_.HexDigest() : std::string(); }
   const std::string& Error() const { return error_; }
   uint64_t Written() const { return written_; }
 
@@ -90,6 +93,7 @@ class FileSink final : public ReaderSink {
   RecoveryRun& run_;
   UiPort* ui_;
   std::filesystem::path shown_;
+  bool digest_;
   uint64_t written_ = 0;
   Sha256 hash_;
   std::string error_;

@@ -72,6 +72,7 @@ TEST(RecoveryTest, EveryIntactFileOfTheFixtureComesBackByteIdentical) {
   test::TempDir out;
   RecoveryOptions options;
   options.outputFolder = out.path();
+  options.computeDigest = true;
   RecoveryRun run(*v.reader, options, nullptr);
   std::string error;
   ASSERT_TRUE(run.PrepareOutput(error)) << error;

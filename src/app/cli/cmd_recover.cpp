@@ -126,6 +126,7 @@ int RunRecover(const Args& args) {
   options.blockDuplicates = !p.Has("--no-block-duplicates");
   options.joinMode = !p.Option("--join").empty();
   options.joinName = FromLatin1(p.Option("--join"));
+  options.computeDigest = !p.Option("--report").empty();
   recovery::RecoveryRun run(reader, options, &ui);
   reader.cancel = &run.abortAll;
   if (!run.PrepareOutput(error)) {

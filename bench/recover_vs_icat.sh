@@ -1,0 +1,178 @@
+#!/usr/bin/env bash
+# Times `torvane recover` of one large contiguous NTFS file against sleuthkit's `icat` of the
+# same file, alternating the two, and prints the median of each and the ratio torvane/icat.
+#
+# The volume: a raw disk with an MBR and one NTFS partition at sector 2048 (4 KiB clusters),
+# holding one file, /big.bin, of 768 MiB of random data in a single data run. Torvane reads
+# it from a monolithicSparse VMDK, icat from the raw disk it was converted from.
+#
+# Environment:
+#   ROUNDS     timed rounds per tool (default 5)
+#   BENCH_DIR  work directory; the disks kept there are reused between runs
+#              (default: a fresh mktemp -d under /var/tmp)
+#   KEEP       1 = keep the work directory even when it was made by this script
+set -euo pipefail
+
+SCRIPT_DIR="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+REPO="$(cd "$SCRIPT_DIR/.." && pwd)"
+BUILD="$REPO/build-bench"
+TORVANE="$BUILD/torvane"
+ROUNDS="${ROUNDS:-5}"
+FILE_MIB=768
+# 3 GiB (sparse). mkntfs puts $MFTMirr and $LogFile in the middle of the volume and ntfs-3g
+# keeps the first 12.5% for the MFT zone, so the volume must be well over twice the file for
+# the file to fit in one run between the two.
+DISK_SECTORS=$((3 * 1024 * 1024 * 2))
+PART_START=2048
+PART_SECTORS=$((DISK_SECTORS - PART_START))
+NAME=big.bin
+
+die() { echo "recover_vs_icat: $*" >&2; exit 1; }
+say() { echo "$*" >&2; }
+
+for tool in cmake ninja qemu-img icat ifind istat mkntfs ntfs-3g sfdisk mountpoint cmp; do
+  command -v "$tool" >/dev/null || die "$tool not found"
+done
+[[ "$ROUNDS" =~ ^[1-9][0-9]*$ ]] || die "ROUNDS must be a positive integer"
+
+# --- 1. Release build -------------------------------------------------------------------
+if [[ ! -f "$BUILD/build.ninja" ]]; then
+  cmake -S "$REPO" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTORVANE_TESTS=OFF >/dev/null
+fi
+ninja -C "$BUILD" torvane_cli >/dev/null
+[[ -x "$TORVANE" ]] || die "build did not produce $TORVANE"
+
+# --- 2. Source volume -------------------------------------------------------------------
+if [[ -n "${BENCH_DIR:-}" ]]; then
+  WORK="$BENCH_DIR"
+  mkdir -p "$WORK"
+  OWN_WORK=0
+else
+  WORK="$(mktemp -d /var/tmp/torvane-bench.XXXXXX)"
+  OWN_WORK=1
+fi
+TAG="ntfs-big-${FILE_MIB}m"
+RAW="$WORK/$TAG.raw"
+DISK="$WORK/$TAG.vmdk"
+PART="$WORK/$TAG.part.img"
+MNT="$WORK/$TAG.mnt"
+OUT_T="$WORK/out-torvane"          # a folder: torvane writes OUT_T/big.bin
+OUT_I="$WORK/out-icat.bin"
+ntfs_pid=""
+cleanup() {
+  if mountpoint -q "$MNT" 2>/dev/null; then umount "$MNT" || umount -l "$MNT" || true; fi
+  if [[ -n "$ntfs_pid" ]] && kill -0 "$ntfs_pid" 2>/dev/null; then
+    wait "$ntfs_pid" 2>/dev/null || true
+  fi
+  rm -rf "$PART" "$MNT" "$OUT_T" "$OUT_I"
+  if [[ "$OWN_WORK" == 1 && "${KEEP:-0}" != 1 ]]; then rm -rf "$WORK"; fi
+}
+trap cleanup EXIT
+
+# ntfs-3g in the foreground as a child of this shell, so that after umount we can wait
+# until it has written everything back to the image file.
+mount_ntfs() {
+  mkdir -p "$MNT"
+  ntfs-3g -o no_detach,noatime "$PART" "$MNT" >"$WORK/ntfs-3g.log" 2>&1 &
+  ntfs_pid=$!
+  for _ in $(seq 100); do
+    mountpoint -q "$MNT" && return 0
+    kill -0 "$ntfs_pid" 2>/dev/null || { cat "$WORK/ntfs-3g.log" >&2; die "ntfs-3g exited"; }
+    sleep 0.1
+  done
+  die "ntfs-3g did not mount"
+}
+unmount_ntfs() {
+  sync
+  umount "$MNT"
+  wait "$ntfs_pid" || { cat "$WORK/ntfs-3g.log" >&2; die "ntfs-3g failed"; }
+  ntfs_pid=""
+}
+
+# Both disks are made under their final names; a marker records that they were completed.
+if [[ ! -s "$DISK" || ! -s "$RAW" || ! -f "$DISK.complete" ]]; then
+  rm -f "$DISK" "$RAW" "$DISK.complete" "$PART"
+  say "making an NTFS volume with one ${FILE_MIB} MiB file in $WORK ..."
+  truncate -s $((DISK_SECTORS * 512)) "$RAW"
+  printf 'label: dos\nlabel-id: 0x42454e44\nunit: sectors\n\nstart=%d, size=%d, type=7\n' \
+    "$PART_START" "$PART_SECTORS" | sfdisk -q --no-reread --no-tell-kernel "$RAW"
+  truncate -s $((PART_SECTORS * 512)) "$PART"
+  mkntfs -F -Q -q -L BIGFILE -s 512 -c 4096 -p "$PART_START" -H 255 -S 63 \
+    "$PART" "$PART_SECTORS" >/dev/null 2>&1 || die "mkntfs failed"
+
+  mount_ntfs
+  # One sequential write into the empty volume: ntfs-3g allocates it as one run.
+  head -c $((FILE_MIB * 1024 * 1024)) /dev/urandom >"$MNT/$NAME" || die "writing $NAME failed"
+  unmount_ntfs
+  dd if="$PART" of="$RAW" bs=1M oflag=seek_bytes seek=$((PART_START * 512)) \
+    conv=notrunc,sparse status=none
+  rm -f "$PART"
+  [[ "$(stat -c %s "$RAW")" == $((DISK_SECTORS * 512)) ]] || die "disk image grew"
+  qemu-img convert -f raw -O vmdk -o subformat=monolithicSparse "$RAW" "$DISK"
+  touch "$DISK.complete"
+fi
+
+# The file's MFT record, and a check that its data is a single run.
+INODE=$(ifind -n "/$NAME" -o "$PART_START" -f ntfs "$RAW") || die "ifind found no /$NAME"
+[[ "$INODE" =~ ^[0-9]+$ ]] || die "ifind printed '$INODE'"
+# `istat -r` prints each non-resident attribute's runs as "Starting address: LCN, length: N".
+runs=$(istat -r -o "$PART_START" -f ntfs "$RAW" "$INODE" |
+  awk '/^Type: / { on = /^Type: \$DATA \(128-/; next } on && /Starting address:/ { n++ }
+       END { print n + 0 }')
+[[ "$runs" == 1 ]] || die "/$NAME has $runs data runs, not 1 (delete $RAW to make it again)"
+
+# --- 3. Timing ---------------------------------------------------------------------------
+# Before each run, outside the timing, the outputs are deleted and `sync` writes back whatever
+# the previous run left dirty, so both tools start equal. Nothing is dropped from the page
+# cache: both read their disk warm. Neither tool flushes its output.
+run_torvane() { "$TORVANE" recover "$DISK" -v 0 -o "$OUT_T" "$NAME" >/dev/null 2>&1; }
+run_icat() { icat -o "$PART_START" -f ntfs "$RAW" "$INODE" >"$OUT_I"; }
+
+# Prints the wall time of "$@" in seconds; fails if the command fails.
+elapsed() {
+  local t0 t1
+  rm -rf "$OUT_T" "$OUT_I"
+  sync
+  t0=$(date +%s.%N)
+  "$@" || die "$* failed"
+  t1=$(date +%s.%N)
+  awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }'
+}
+
+median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END {
+  if (NR % 2) printf "%.3f", v[(NR + 1) / 2]; else printf "%.3f", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+echo "disk: $DISK ($(stat -c %s "$DISK") bytes), raw: $RAW"
+echo "file: /$NAME, MFT record $INODE, 1 data run"
+echo "torvane: $TORVANE"
+echo "icat: $(icat -V | head -n1)"
+
+# Untimed warm-up: fills the page cache with both disks and checks the outputs once.
+rm -rf "$OUT_T" "$OUT_I"
+run_torvane || die "torvane recover failed"
+run_icat || die "icat failed"
+[[ -f "$OUT_T/$NAME" ]] || die "torvane wrote no $OUT_T/$NAME"
+size=$(stat -c %s "$OUT_T/$NAME")
+[[ "$size" == $((FILE_MIB * 1024 * 1024)) ]] || die "torvane wrote $size bytes, not ${FILE_MIB} MiB"
+cmp "$OUT_T/$NAME" "$OUT_I" || die "outputs differ"
+echo "outputs are byte-identical ($size bytes)"
+
+t_times=() i_times=()
+printf '%-6s %10s %10s\n' round torvane icat
+for ((i = 1; i <= ROUNDS; i++)); do
+  # Alternate which tool goes first so neither always follows the other's writeback.
+  if ((i % 2)); then
+    t=$(elapsed run_torvane); c=$(elapsed run_icat)
+  else
+    c=$(elapsed run_icat); t=$(elapsed run_torvane)
+  fi
+  t_times+=("$t") i_times+=("$c")
+  printf '%-6s %9ss %9ss\n' "$i" "$t" "$c"
+done
+
+# --- 4. Summary ---------------------------------------------------------------------------
+mt=$(median "${t_times[@]}")
+mi=$(median "${i_times[@]}")
+printf '%-6s %9ss %9ss\n' median "$mt" "$mi"
+awk -v t="$mt" -v c="$mi" 'BEGIN { printf "ratio: %.2f\n", (c > 0 ? t / c : 0) }'
+exit 0
