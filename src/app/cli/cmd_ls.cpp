@@ -67,23 +67,10 @@ int RunLs(const Args& args) {
   }
   Workspace ws;
   std::string error;
-  if (!OpenVolumeRow(ws, p.positional[0], p.Option("-v"), error)) {
+  std::unique_ptr<ntfs::NtfsVolume> volume;
+  ntfs::MftWalkResult walk;
+  if (!OpenAndWalkNtfs(ws, p.positional[0], p.Option("-v"), volume, walk, error)) {
     PrintError(error);
-    return 1;
-  }
-  if (ws.geometry.fsKind != FsKind::kNtfs || ws.geometry.damaged) {
-    PrintError("volume " + p.Option("-v") + " is not an NTFS volume that can be listed yet");
-    return 1;
-  }
-  ws.store.Create();
-  ntfs::NtfsVolume volume(ws.source, ws.geometry, &ws.store.Messages());
-  ntfs::MftWalkControl control;
-  ProgressBar bar("Reading MFT");
-  control.progress = [&](uint32_t permille) { bar.Update(permille, 1000); };
-  const ntfs::MftWalkResult walk = ntfs::RunMftWalk(volume, ws.store, control);
-  bar.Finish();
-  if (!walk.ok) {
-    PrintError(walk.error);
     return 1;
   }
 

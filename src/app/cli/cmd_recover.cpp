@@ -61,28 +61,13 @@ int RunRecover(const Args& args) {
   }
   Workspace ws;
   std::string error;
-  if (!OpenVolumeRow(ws, p.positional[0], p.Option("-v"), error)) {
+  CliUiPort ui(p.Has("--yes") ? std::optional<bool>(true) : p.Has("--no") ? std::optional<bool>(false) : std::nullopt);
+  ws.store.SetUiPort(&ui);
+  std::unique_ptr<ntfs::NtfsVolume> volume;
+  ntfs::MftWalkResult walk;
+  if (!OpenAndWalkNtfs(ws, p.positional[0], p.Option("-v"), volume, walk, error)) {
     PrintError(error);
     return 1;
-  }
-  if (ws.geometry.fsKind != FsKind::kNtfs || ws.geometry.damaged) {
-    PrintError("volume " + p.Option("-v") + " is not an NTFS volume that can be recovered from yet");
-    return 1;
-  }
-  CliUiPort ui(p.Has("--yes") ? std::optional<bool>(true) : p.Has("--no") ? std::optional<bool>(false) : std::nullopt);
-  ws.store.Create();
-  ws.store.SetUiPort(&ui);
-  ntfs::NtfsVolume volume(ws.source, ws.geometry, &ws.store.Messages());
-  ntfs::MftWalkControl control;
-  {
-    ProgressBar bar("Reading MFT");
-    control.progress = [&](uint32_t permille) { bar.Update(permille, 1000); };
-    const ntfs::MftWalkResult walk = ntfs::RunMftWalk(volume, ws.store, control);
-    bar.Finish();
-    if (!walk.ok) {
-      PrintError(walk.error);
-      return 1;
-    }
   }
 
   // The items: every entry at or below a named path (or all), folders included so that
@@ -97,8 +82,7 @@ int RunRecover(const Args& args) {
   for (uint64_t i = 0; i < EntryCount(list); ++i) {
     const FileEntry e = EntryAt(list, i);
     const auto components = tree.PathComponents(i);
-    std::string path;
-    for (auto c : components) path += (path.empty() ? "" : "/") + ToUtf8(c);
+    const std::string path = SlashPath(components);
     bool take = p.Has("--all");
     for (size_t k = 0; k < wanted.size(); ++k) {
       if (path == wanted[k] || path.rfind(wanted[k] + "/", 0) == 0) {
@@ -120,7 +104,7 @@ int RunRecover(const Args& args) {
     }
   }
 
-  recovery::ReaderContext reader{ws.source, ws.geometry, &volume};
+  recovery::ReaderContext reader{ws.source, ws.geometry, volume.get()};
   recovery::RecoveryOptions options;
   options.outputFolder = p.Option("-o");
   options.blockDuplicates = !p.Has("--no-block-duplicates");

@@ -2,7 +2,9 @@
 
 #include <charconv>
 
+#include "app/cli/progress_bar.h"
 #include "partitions/open_volume.h"
+#include "util/text.h"
 
 namespace torvane::cli {
 
@@ -36,6 +38,31 @@ bool OpenVolumeRow(Workspace& ws, const std::string& disk, const std::string& ro
     return false;
   }
   return true;
+}
+
+bool OpenAndWalkNtfs(Workspace& ws, const std::string& disk, const std::string& row,
+                     std::unique_ptr<ntfs::NtfsVolume>& volume, ntfs::MftWalkResult& walk,
+                     std::string& error) {
+  if (!OpenVolumeRow(ws, disk, row, error)) return false;
+  if (ws.geometry.fsKind != FsKind::kNtfs || ws.geometry.damaged) {
+    error = "volume " + row + " is not an NTFS volume that can be read yet";
+    return false;
+  }
+  ws.store.Create();
+  volume = std::make_unique<ntfs::NtfsVolume>(ws.source, ws.geometry, &ws.store.Messages());
+  ntfs::MftWalkControl control;
+  ProgressBar bar("Reading MFT");
+  control.progress = [&](uint32_t permille) { bar.Update(permille, 1000); };
+  walk = ntfs::RunMftWalk(*volume, ws.store, control);
+  bar.Finish();
+  if (!walk.ok) error = walk.error;
+  return walk.ok;
+}
+
+std::string SlashPath(const std::vector<std::u16string_view>& components) {
+  std::string path;
+  for (auto c : components) path += (path.empty() ? "" : "/") + ToUtf8(c);
+  return path;
 }
 
 }  // namespace torvane::cli
