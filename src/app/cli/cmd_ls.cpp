@@ -17,7 +17,7 @@ namespace torvane::cli {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: torvane ls DISK -v N [PATH] [-r] [--deleted] [--json]\n\n"
+    "usage: torvane ls DISK -v N [PATH] [-r] [--deleted] [--json] [--scan [--reverse]]\n\n"
     "Lists the files and folders of volume N (see 'torvane volumes') found in its file-system\n"
     "structures, existing and deleted. PATH is a folder from the volume root, \"/\"-separated\n"
     "(default: the root); files whose folder is gone are under \"Lost files\".\n"
@@ -25,20 +25,11 @@ constexpr const char* kUsage =
     "  --deleted  only entries that are not existing files or folders\n"
     "  --json     one JSON object per line: path, name, size, state, kind, folder, deleted,\n"
     "             record, time\n"
+    "  --scan     search the free space for lost records first (--reverse: the whole\n"
+    "             volume from its end); Ctrl-C stops the search and lists what was found\n"
     "Deleted entries are marked '*', folders end in '/'. The state is 200 for existing items,\n"
     "100 for deleted ones whose data is intact, 0-99 for the share of a deleted file's data\n"
     "still free, 110 where the volume has no allocation bitmap.\n";
-
-std::string IsoTime(uint64_t filetime) {
-  constexpr uint64_t kUnixEpoch = 116444736000000000ull;  // 1970-01-01 in 100 ns since 1601
-  if (filetime < kUnixEpoch) return "";
-  const time_t seconds = static_cast<time_t>((filetime - kUnixEpoch) / 10000000);
-  struct tm t {};
-  if (gmtime_r(&seconds, &t) == nullptr) return "";
-  char buf[32];
-  std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &t);
-  return buf;
-}
 
 std::vector<std::string> SplitPath(const std::string& path) {
   std::vector<std::string> parts;
@@ -55,7 +46,7 @@ std::vector<std::string> SplitPath(const std::string& path) {
 }  // namespace
 
 int RunLs(const Args& args) {
-  ParsedArgs p = ParseArgs(args, {"-r", "--deleted", "--json"}, {"-v"});
+  ParsedArgs p = ParseArgs(args, {"-r", "--deleted", "--json", "--scan", "--reverse"}, {"-v"});
   if (p.help) {
     std::fputs(kUsage, stdout);
     return 0;
@@ -73,6 +64,7 @@ int RunLs(const Args& args) {
     PrintError(error);
     return 1;
   }
+  if (p.Has("--scan")) ScanVolume(ws, *volume, p.Has("--reverse"));
 
   const DynList& list = ws.store.deletedEntries;
   const ntfs::NtfsTree tree(list);
@@ -102,19 +94,7 @@ int RunLs(const Args& args) {
     for (size_t k = 0; k < parts.size(); ++k) path += (k ? "/" : "") + parts[k];
     ++shown;
     if (json) {
-      JsonWriter j;
-      j.BeginObject();
-      j.Field("path", path);
-      j.Field("name", parts.back());
-      j.Field("size", e.size);
-      j.Field("state", static_cast<uint32_t>(e.state));
-      j.Field("kind", static_cast<uint32_t>(e.kind));
-      j.Field("folder", e.IsFolder());
-      j.Field("deleted", deleted);
-      j.Field("record", e.recordNumber);
-      j.Field("time", IsoTime(e.time));
-      j.EndObject();
-      std::printf("%s\n", j.Text().c_str());
+      std::printf("%s\n", EntryJson(path, parts.back(), e).c_str());
     } else {
       std::printf("%c %3u %14s  %-20s %s%s\n", deleted ? '*' : ' ', e.state,
                   e.IsFolder() ? "" : GroupThousands(e.size).c_str(), IsoTime(e.time).c_str(), path.c_str(),

@@ -20,7 +20,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: torvane recover DISK -v N -o DIR [PATH...] [--all] [--deleted] [--join NAME]\n"
-    "                       [--no-block-duplicates] [--report FILE] [--yes | --no]\n\n"
+    "                       [--no-block-duplicates] [--report FILE] [--yes | --no] [--scan [--reverse]]\n\n"
     "Copies files and folders of volume N (see 'torvane volumes') into DIR, each at its path\n"
     "from the volume root (files whose folder is gone under \"Lost files\"). PATHs are files or\n"
     "folders as 'torvane ls' prints them; --all takes the whole volume. The disk is only read.\n"
@@ -29,6 +29,8 @@ constexpr const char* kUsage =
     "  --no-block-duplicates  give a numbered name (name[001].ext) instead of skipping a file\n"
     "                         whose name exists in DIR\n"
     "  --report FILE          one JSON object per item: path, output, size, state, result, sha256\n"
+    "  --scan                 search the free space for lost records first (--reverse: the\n"
+    "                         whole volume from its end), so their files can be recovered\n"
     "  --yes, --no            the answer to questions of the run (a full disk: skip the file\n"
     "                         and go on, or stop)\n"
     "Encrypted NTFS files are written as their raw export stream, NAME.efs, for import on a\n"
@@ -41,7 +43,7 @@ const char* ResultText(recovery::ItemResult r) {
 }  // namespace
 
 int RunRecover(const Args& args) {
-  ParsedArgs p = ParseArgs(args, {"--all", "--deleted", "--no-block-duplicates", "--yes", "--no"},
+  ParsedArgs p = ParseArgs(args, {"--all", "--deleted", "--no-block-duplicates", "--yes", "--no", "--scan", "--reverse"},
                            {"-v", "-o", "--join", "--report"});
   if (p.help) {
     std::fputs(kUsage, stdout);
@@ -69,6 +71,7 @@ int RunRecover(const Args& args) {
     PrintError(error);
     return 1;
   }
+  if (p.Has("--scan")) ScanVolume(ws, *volume, p.Has("--reverse"));
 
   // The items: every entry at or below a named path (or all), folders included so that
   // empty ones are made too.

@@ -14,6 +14,7 @@ int RunImage(const Args& args);
 int RunVolumes(const Args& args);
 int RunLs(const Args& args);
 int RunRecover(const Args& args);
+int RunScan(const Args& args);
 
 // Prints "torvane: <message>" on stderr.
 void PrintError(const std::string& message);

@@ -21,6 +21,7 @@ constexpr Command kCommands[] = {
     {"info", torvane::cli::RunInfo, "describe a virtual disk: format, capacity, extents, parents"},
     {"volumes", torvane::cli::RunVolumes, "list the volumes of a disk, lost ones included"},
     {"ls", torvane::cli::RunLs, "list the files of a volume, deleted ones included"},
+    {"scan", torvane::cli::RunScan, "search a volume's free space for lost files"},
     {"recover", torvane::cli::RunRecover, "copy files of a volume, deleted ones included, to a folder"},
     {"image", torvane::cli::RunImage, "copy a whole virtual disk into a raw image file"},
 };

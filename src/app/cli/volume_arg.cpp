@@ -1,10 +1,17 @@
 #include "app/cli/volume_arg.h"
 
 #include <charconv>
+#include <csignal>
+
+#include "fs/ntfs/ntfs_scan_family.h"
+#include "scan/scan_driver.h"
 
 #include "app/cli/progress_bar.h"
 #include "partitions/open_volume.h"
+#include "util/json_writer.h"
 #include "util/text.h"
+
+#include <ctime>
 
 namespace torvane::cli {
 
@@ -57,6 +64,64 @@ bool OpenAndWalkNtfs(Workspace& ws, const std::string& disk, const std::string& 
   bar.Finish();
   if (!walk.ok) error = walk.error;
   return walk.ok;
+}
+
+namespace {
+std::atomic<bool>* interruptTarget = nullptr;
+extern "C" void OnInterrupt(int) {
+  if (interruptTarget != nullptr) *interruptTarget = true;
+}
+}  // namespace
+
+uint64_t ScanVolume(Workspace& ws, ntfs::NtfsVolume& volume, bool reverse, bool* stopped) {
+  const uint64_t before = EntryCount(ws.store.deletedEntries);
+  ntfs::NtfsScanFamily family(volume, ws.store);
+  ScanDriver driver(ws.source, ws.geometry, ws.store, family);
+  driver.reverse = reverse;
+  ProgressBar bar(reverse ? "Scanning volume" : "Scanning free space");
+  driver.events = [&](const ScanEvent& e) {
+    if (e.kind == ScanEvent::Kind::kTitle && e.percent != 0) bar.Update(e.percent, 100);
+  };
+  interruptTarget = &driver.stopRequested;
+  struct sigaction action {}, previous {};
+  action.sa_handler = OnInterrupt;
+  sigaction(SIGINT, &action, &previous);
+  driver.ScanCommand();
+  driver.Wait();
+  sigaction(SIGINT, &previous, nullptr);
+  interruptTarget = nullptr;
+  bar.Finish();
+  // Whatever still waits for the merge joins the list even when the scan was stopped.
+  if (ws.store.pendingRebuildCount > 0) ntfs::MergeRebuiltEntries(ws.store);
+  if (stopped != nullptr) *stopped = !driver.finished;
+  return EntryCount(ws.store.deletedEntries) - before;
+}
+
+std::string IsoTime(uint64_t filetime) {
+  constexpr uint64_t kUnixEpoch = 116444736000000000ull;  // 1970-01-01 in 100 ns since 1601
+  if (filetime < kUnixEpoch) return "";
+  const time_t seconds = static_cast<time_t>((filetime - kUnixEpoch) / 10000000);
+  struct tm t {};
+  if (gmtime_r(&seconds, &t) == nullptr) return "";
+  char buf[32];
+  std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &t);
+  return buf;
+}
+
+std::string EntryJson(const std::string& path, const std::string& name, const FileEntry& e) {
+  JsonWriter j;
+  j.BeginObject();
+  j.Field("path", path);
+  j.Field("name", name);
+  j.Field("size", uint64_t{e.size});
+  j.Field("state", static_cast<uint32_t>(e.state));
+  j.Field("kind", static_cast<uint32_t>(e.kind));
+  j.Field("folder", e.IsFolder());
+  j.Field("deleted", e.state != kStateExisting);
+  j.Field("record", uint64_t{e.recordNumber});
+  j.Field("time", IsoTime(e.time));
+  j.EndObject();
+  return j.Text();
 }
 
 std::string SlashPath(const std::vector<std::u16string_view>& components) {
