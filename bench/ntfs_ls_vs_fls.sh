@@ -16,11 +16,8 @@
 #              each with 10 subfolders of 10 subfolders: 20 + 200 + 2000 folders)
 set -euo pipefail
 
-SCRIPT_DIR="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-REPO="$(cd "$SCRIPT_DIR/.." && pwd)"
-BUILD="$REPO/build-bench"
-TORVANE="$BUILD/torvane"
-ROUNDS="${ROUNDS:-5}"
+BENCH_NAME=ntfs_ls_vs_fls
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 FILES="${FILES:-210000}"
 FOLDERS_TOP="${FOLDERS_TOP:-20}"
 DISK_SECTORS=$((2 * 1024 * 1024 * 2))   # 2 GiB disk (sparse)
@@ -28,15 +25,10 @@ PART_START=2048
 PART_SECTORS=$((DISK_SECTORS - PART_START))
 TINY="$REPO/samples/demo.vmdk"           # baseline for the memory figure
 
-die() { echo "ntfs_ls_vs_fls: $*" >&2; exit 1; }
-say() { echo "$*" >&2; }
-
-for tool in cmake ninja qemu-img fls mkntfs ntfs-3g sfdisk python3 mountpoint; do
-  command -v "$tool" >/dev/null || die "$tool not found"
-done
-[[ "$ROUNDS" =~ ^[1-9][0-9]*$ ]] || die "ROUNDS must be a positive integer"
-[[ "$FILES" =~ ^[1-9][0-9]*$ ]] || die "FILES must be a positive integer"
-[[ "$FOLDERS_TOP" =~ ^[1-9][0-9]*$ ]] || die "FOLDERS_TOP must be a positive integer"
+bench_require_tools cmake ninja qemu-img fls mkntfs ntfs-3g sfdisk python3 mountpoint
+bench_require_positive ROUNDS
+bench_require_positive FILES
+bench_require_positive FOLDERS_TOP
 if [[ ! -x /usr/bin/time ]]; then
   say "installing the package 'time' for /usr/bin/time"
   apt-get install -y -q time >/dev/null ||
@@ -45,36 +37,23 @@ if [[ ! -x /usr/bin/time ]]; then
 fi
 
 # --- 1. Release build -------------------------------------------------------------------
-if [[ ! -f "$BUILD/build.ninja" ]]; then
-  cmake -S "$REPO" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTORVANE_TESTS=OFF >/dev/null
-fi
-ninja -C "$BUILD" torvane_cli >/dev/null
-[[ -x "$TORVANE" ]] || die "build did not produce $TORVANE"
+bench_build
 
 # --- 2. Source volume -------------------------------------------------------------------
-if [[ -n "${BENCH_DIR:-}" ]]; then
-  WORK="$BENCH_DIR"
-  mkdir -p "$WORK"
-  OWN_WORK=0
-else
-  WORK="$(mktemp -d /var/tmp/torvane-bench.XXXXXX)"
-  OWN_WORK=1
-fi
+bench_setup_work
 TAG="ntfs-${FILES}f-${FOLDERS_TOP}t"
 RAW="$WORK/$TAG.raw"
 DISK="$WORK/$TAG.vmdk"
 PART="$WORK/$TAG.part.img"
 MNT="$WORK/$TAG.mnt"
 ntfs_pid=""
-cleanup() {
+script_cleanup() {
   if mountpoint -q "$MNT" 2>/dev/null; then umount "$MNT" || umount -l "$MNT" || true; fi
   if [[ -n "$ntfs_pid" ]] && kill -0 "$ntfs_pid" 2>/dev/null; then
     wait "$ntfs_pid" 2>/dev/null || true
   fi
   rm -rf "$PART" "$MNT" "$WORK/time.out"
-  if [[ "$OWN_WORK" == 1 && "${KEEP:-0}" != 1 ]]; then rm -rf "$WORK"; fi
 }
-trap cleanup EXIT
 
 # ntfs-3g in the foreground as a child of this shell, so that after umount we can wait
 # until it has written everything back to the image file.
@@ -182,21 +161,9 @@ fi
 
 # --- 3. Timing ---------------------------------------------------------------------------
 # Both tools read their disk warm from the page cache; nothing is written but the listing,
-# which goes to /dev/null.
+# which goes to /dev/null, so BENCH_OUTPUTS stays empty and nothing is synced between runs.
 run_torvane() { "$TORVANE" ls "$DISK" -v 0 -r --json >/dev/null; }
 run_fls() { fls -r -p -o "$PART_START" -f ntfs "$RAW" >/dev/null; }
-
-# Prints the wall time of "$@" in seconds; fails if the command fails.
-elapsed() {
-  local t0 t1
-  t0=$(date +%s.%N)
-  "$@" || die "$* failed"
-  t1=$(date +%s.%N)
-  awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }'
-}
-
-median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END {
-  if (NR % 2) printf "%.3f", v[(NR + 1) / 2]; else printf "%.3f", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
 echo "disk: $DISK ($(stat -c %s "$DISK") bytes), raw: $RAW"
 echo "torvane: $TORVANE"
@@ -209,23 +176,7 @@ n_f=$(fls -r -p -o "$PART_START" -f ntfs "$RAW" | wc -l) || die "fls failed"
 n_fd=$(fls -r -p -o "$PART_START" -f ntfs "$RAW" | grep -c '^[^ ]* \*' || true)
 echo "entries: torvane $n_t ($n_td deleted), fls $n_f ($n_fd deleted)"
 
-t_times=() f_times=()
-printf '%-6s %10s %10s\n' round torvane fls
-for ((i = 1; i <= ROUNDS; i++)); do
-  # Alternate which tool goes first.
-  if ((i % 2)); then
-    t=$(elapsed run_torvane); f=$(elapsed run_fls)
-  else
-    f=$(elapsed run_fls); t=$(elapsed run_torvane)
-  fi
-  t_times+=("$t") f_times+=("$f")
-  printf '%-6s %9ss %9ss\n' "$i" "$t" "$f"
-done
-
-mt=$(median "${t_times[@]}")
-mf=$(median "${f_times[@]}")
-printf '%-6s %9ss %9ss\n' median "$mt" "$mf"
-awk -v t="$mt" -v f="$mf" 'BEGIN { printf "ratio: %.2f\n", (f > 0 ? t / f : 0) }'
+bench_compare run_torvane fls run_fls
 
 # --- 4. Memory ---------------------------------------------------------------------------
 # Peak resident set (KiB from /usr/bin/time) of one run, per entry listed.

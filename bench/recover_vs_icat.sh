@@ -13,11 +13,8 @@
 #   KEEP       1 = keep the work directory even when it was made by this script
 set -euo pipefail
 
-SCRIPT_DIR="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-REPO="$(cd "$SCRIPT_DIR/.." && pwd)"
-BUILD="$REPO/build-bench"
-TORVANE="$BUILD/torvane"
-ROUNDS="${ROUNDS:-5}"
+BENCH_NAME=recover_vs_icat
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 FILE_MIB=768
 # 3 GiB (sparse). mkntfs puts $MFTMirr and $LogFile in the middle of the volume and ntfs-3g
 # keeps the first 12.5% for the MFT zone, so the volume must be well over twice the file for
@@ -27,30 +24,14 @@ PART_START=2048
 PART_SECTORS=$((DISK_SECTORS - PART_START))
 NAME=big.bin
 
-die() { echo "recover_vs_icat: $*" >&2; exit 1; }
-say() { echo "$*" >&2; }
-
-for tool in cmake ninja qemu-img icat ifind istat mkntfs ntfs-3g sfdisk mountpoint cmp; do
-  command -v "$tool" >/dev/null || die "$tool not found"
-done
-[[ "$ROUNDS" =~ ^[1-9][0-9]*$ ]] || die "ROUNDS must be a positive integer"
+bench_require_tools cmake ninja qemu-img icat ifind istat mkntfs ntfs-3g sfdisk mountpoint cmp
+bench_require_positive ROUNDS
 
 # --- 1. Release build -------------------------------------------------------------------
-if [[ ! -f "$BUILD/build.ninja" ]]; then
-  cmake -S "$REPO" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTORVANE_TESTS=OFF >/dev/null
-fi
-ninja -C "$BUILD" torvane_cli >/dev/null
-[[ -x "$TORVANE" ]] || die "build did not produce $TORVANE"
+bench_build
 
 # --- 2. Source volume -------------------------------------------------------------------
-if [[ -n "${BENCH_DIR:-}" ]]; then
-  WORK="$BENCH_DIR"
-  mkdir -p "$WORK"
-  OWN_WORK=0
-else
-  WORK="$(mktemp -d /var/tmp/torvane-bench.XXXXXX)"
-  OWN_WORK=1
-fi
+bench_setup_work
 TAG="ntfs-big-${FILE_MIB}m"
 RAW="$WORK/$TAG.raw"
 DISK="$WORK/$TAG.vmdk"
@@ -58,16 +39,15 @@ PART="$WORK/$TAG.part.img"
 MNT="$WORK/$TAG.mnt"
 OUT_T="$WORK/out-torvane"          # a folder: torvane writes OUT_T/big.bin
 OUT_I="$WORK/out-icat.bin"
+BENCH_OUTPUTS=("$OUT_T" "$OUT_I")
 ntfs_pid=""
-cleanup() {
+script_cleanup() {
   if mountpoint -q "$MNT" 2>/dev/null; then umount "$MNT" || umount -l "$MNT" || true; fi
   if [[ -n "$ntfs_pid" ]] && kill -0 "$ntfs_pid" 2>/dev/null; then
     wait "$ntfs_pid" 2>/dev/null || true
   fi
-  rm -rf "$PART" "$MNT" "$OUT_T" "$OUT_I"
-  if [[ "$OWN_WORK" == 1 && "${KEEP:-0}" != 1 ]]; then rm -rf "$WORK"; fi
+  rm -rf "$PART" "$MNT"
 }
-trap cleanup EXIT
 
 # ntfs-3g in the foreground as a child of this shell, so that after umount we can wait
 # until it has written everything back to the image file.
@@ -123,24 +103,10 @@ runs=$(istat -r -o "$PART_START" -f ntfs "$RAW" "$INODE" |
 
 # --- 3. Timing ---------------------------------------------------------------------------
 # Before each run, outside the timing, the outputs are deleted and `sync` writes back whatever
-# the previous run left dirty, so both tools start equal. Nothing is dropped from the page
-# cache: both read their disk warm. Neither tool flushes its output.
+# the previous run left dirty (bench_elapsed in lib.sh), so both tools start equal. Nothing is
+# dropped from the page cache: both read their disk warm. Neither tool flushes its output.
 run_torvane() { "$TORVANE" recover "$DISK" -v 0 -o "$OUT_T" "$NAME" >/dev/null 2>&1; }
 run_icat() { icat -o "$PART_START" -f ntfs "$RAW" "$INODE" >"$OUT_I"; }
-
-# Prints the wall time of "$@" in seconds; fails if the command fails.
-elapsed() {
-  local t0 t1
-  rm -rf "$OUT_T" "$OUT_I"
-  sync
-  t0=$(date +%s.%N)
-  "$@" || die "$* failed"
-  t1=$(date +%s.%N)
-  awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }'
-}
-
-median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END {
-  if (NR % 2) printf "%.3f", v[(NR + 1) / 2]; else printf "%.3f", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
 echo "disk: $DISK ($(stat -c %s "$DISK") bytes), raw: $RAW"
 echo "file: /$NAME, MFT record $INODE, 1 data run"
@@ -148,7 +114,7 @@ echo "torvane: $TORVANE"
 echo "icat: $(icat -V | head -n1)"
 
 # Untimed warm-up: fills the page cache with both disks and checks the outputs once.
-rm -rf "$OUT_T" "$OUT_I"
+bench_remove_outputs
 run_torvane || die "torvane recover failed"
 run_icat || die "icat failed"
 [[ -f "$OUT_T/$NAME" ]] || die "torvane wrote no $OUT_T/$NAME"
@@ -157,22 +123,6 @@ size=$(stat -c %s "$OUT_T/$NAME")
 cmp "$OUT_T/$NAME" "$OUT_I" || die "outputs differ"
 echo "outputs are byte-identical ($size bytes)"
 
-t_times=() i_times=()
-printf '%-6s %10s %10s\n' round torvane icat
-for ((i = 1; i <= ROUNDS; i++)); do
-  # Alternate which tool goes first so neither always follows the other's writeback.
-  if ((i % 2)); then
-    t=$(elapsed run_torvane); c=$(elapsed run_icat)
-  else
-    c=$(elapsed run_icat); t=$(elapsed run_torvane)
-  fi
-  t_times+=("$t") i_times+=("$c")
-  printf '%-6s %9ss %9ss\n' "$i" "$t" "$c"
-done
-
-# --- 4. Summary ---------------------------------------------------------------------------
-mt=$(median "${t_times[@]}")
-mi=$(median "${i_times[@]}")
-printf '%-6s %9ss %9ss\n' median "$mt" "$mi"
-awk -v t="$mt" -v c="$mi" 'BEGIN { printf "ratio: %.2f\n", (c > 0 ? t / c : 0) }'
+# --- 4. Timed rounds and summary ---------------------------------------------------------
+bench_compare run_torvane icat run_icat
 exit 0
