@@ -142,3 +142,32 @@ TEST(CliRecoverTest, RecoversDeletedFilesWithAReportAndRefusesBadRequests) {
 
 }  // namespace
 }  // namespace torvane
+
+namespace torvane {
+namespace {
+
+TEST(CliScanTest, ScanFindsTheFilesOfAFormerVolumeAndRecoverBringsThemBack) {
+  const auto disk = test::DataPath("reformatted/reformatted.vmdk");
+  std::string text;
+  ASSERT_EQ(test::RunCli("ls " + Quote(disk) + " -v 0 -r --json", &text), 0);
+  EXPECT_EQ(text.find("annual-report-2023.txt"), std::string::npos);  // not in the new MFT
+  ASSERT_EQ(test::RunCli("ls " + Quote(disk) + " -v 0 -r --json --scan", &text), 0);
+  EXPECT_NE(text.find("\"path\":\"Documents/annual-report-2023.txt\""), std::string::npos) << text;
+  ASSERT_EQ(test::RunCli("scan " + Quote(disk) + " -v 0", &text), 0);
+  EXPECT_NE(text.find("found 50 more"), std::string::npos) << text;
+
+  test::TempDir dir;
+  const auto report = dir / "r.jsonl";
+  ASSERT_EQ(test::RunCli("recover " + Quote(disk) + " -v 0 -o " + Quote(dir / "out") +
+                             " Documents/annual-report-2023.txt --scan --report " + Quote(report),
+                         &text),
+            0)
+      << text;
+  const auto bytes = test::ReadFile(report);
+  EXPECT_NE(std::string(bytes.begin(), bytes.end())
+                .find("2c0d01b26718d76767612f630eee8517c2067fa46949a7fe5b98c45fd758bbae"),
+            std::string::npos);
+}
+
+}  // namespace
+}  // namespace torvane

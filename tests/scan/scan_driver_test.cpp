@@ -136,6 +136,22 @@ TEST(ScanDriverTest, ReverseModeReadsASmallVolumeAsOneChunkWithThePatternBehind)
   for (size_t i = 0; i < 1024; ++i) ASSERT_EQ(family.lastChunk[30000 * 512 + i], std::byte(i & 0xFF)) << i;
 }
 
+TEST(ScanDriverTest, ALostSourceInterruptsTheScanWithoutFinishingIt) {
+  Volume v(8192);
+  RecordingFamily family(std::vector<bool>(1024, false));
+  ScanDriver driver(v.source, v.geometry, v.store, family);
+  v.source.deviceLost = 1;  // every read is refused
+  driver.ScanCommand();
+  driver.Wait();
+  EXPECT_TRUE(driver.interrupted);
+  EXPECT_FALSE(driver.finished);
+  EXPECT_EQ(driver.position.load(), 0u);  // resumable where it stopped
+  v.source.deviceLost = 0;
+  driver.ScanCommand();
+  driver.Wait();
+  EXPECT_TRUE(driver.finished);
+}
+
 TEST(ScanDriverTest, PauseResumeStopAndResumeWords) {
   Volume v(65536);  // 8192 clusters: 32 runs
   RecordingFamily family(std::vector<bool>(8192, false));
