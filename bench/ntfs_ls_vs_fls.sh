@@ -46,45 +46,17 @@ RAW="$WORK/$TAG.raw"
 DISK="$WORK/$TAG.vmdk"
 PART="$WORK/$TAG.part.img"
 MNT="$WORK/$TAG.mnt"
-ntfs_pid=""
 script_cleanup() {
-  if mountpoint -q "$MNT" 2>/dev/null; then umount "$MNT" || umount -l "$MNT" || true; fi
-  if [[ -n "$ntfs_pid" ]] && kill -0 "$ntfs_pid" 2>/dev/null; then
-    wait "$ntfs_pid" 2>/dev/null || true
-  fi
+  bench_ntfs_cleanup
   rm -rf "$PART" "$MNT" "$WORK/time.out"
 }
 
-# ntfs-3g in the foreground as a child of this shell, so that after umount we can wait
-# until it has written everything back to the image file.
-mount_ntfs() {
-  mkdir -p "$MNT"
-  ntfs-3g -o no_detach,noatime "$PART" "$MNT" >"$WORK/ntfs-3g.log" 2>&1 &
-  ntfs_pid=$!
-  for _ in $(seq 100); do
-    mountpoint -q "$MNT" && return 0
-    kill -0 "$ntfs_pid" 2>/dev/null || { cat "$WORK/ntfs-3g.log" >&2; die "ntfs-3g exited"; }
-    sleep 0.1
-  done
-  die "ntfs-3g did not mount"
-}
-unmount_ntfs() {
-  sync
-  umount "$MNT"
-  wait "$ntfs_pid" || { cat "$WORK/ntfs-3g.log" >&2; die "ntfs-3g failed"; }
-  ntfs_pid=""
-}
 
 # Both disks are made under their final names; a marker records that they were completed.
 if [[ ! -s "$DISK" || ! -s "$RAW" || ! -f "$DISK.complete" ]]; then
   rm -f "$DISK" "$RAW" "$DISK.complete" "$PART"
   say "making an NTFS volume with $FILES files in $WORK (several minutes) ..."
-  truncate -s $((DISK_SECTORS * 512)) "$RAW"
-  printf 'label: dos\nlabel-id: 0x42454e43\nunit: sectors\n\nstart=%d, size=%d, type=7\n' \
-    "$PART_START" "$PART_SECTORS" | sfdisk -q --no-reread --no-tell-kernel "$RAW"
-  truncate -s $((PART_SECTORS * 512)) "$PART"
-  mkntfs -F -Q -q -L BENCH -s 512 -c 4096 -p "$PART_START" -H 255 -S 63 \
-    "$PART" "$PART_SECTORS" >/dev/null 2>&1 || die "mkntfs failed"
+  bench_new_ntfs_disk BENCH 0x42454e43
 
   mount_ntfs
   t0=$(date +%s)
@@ -151,10 +123,7 @@ print('  %d folders, %d files created, %d deleted' % (len(folders), nfiles, len(
 PY
   unmount_ntfs
   say "  populated in $(( $(date +%s) - t0 )) s"
-  dd if="$PART" of="$RAW" bs=1M oflag=seek_bytes seek=$((PART_START * 512)) \
-    conv=notrunc,sparse status=none
-  rm -f "$PART"
-  [[ "$(stat -c %s "$RAW")" == $((DISK_SECTORS * 512)) ]] || die "disk image grew"
+  bench_place_partition
   qemu-img convert -f raw -O vmdk -o subformat=monolithicSparse "$RAW" "$DISK"
   touch "$DISK.complete"
 fi
