@@ -11,8 +11,8 @@
 #include "disk/vdisk/virtual_disk.h"
 #include "fs/ntfs/ntfs_volume.h"
 #include "fs/ntfs/runlist.h"
-#include "partitions/recognize_volume.h"
-#include "recovery/lznt1.h"
+#include "fs/recognize_volume.h"
+#include "fs/ntfs/lznt1.h"
 #include "partitions/volume_list.h"
 
 namespace torvane::fuzz {
@@ -71,7 +71,7 @@ int FuzzPartitionTables(const uint8_t* data, size_t size) {
   DiskSource source;
   if (!OpenBytes(source, data, size)) return 0;
   VolumeList list;
-  BuildVolumeList(source, list);
+  BuildVolumeList(source, list, &RecognizeVolume);
   return 0;
 }
 
@@ -106,9 +106,9 @@ int FuzzRunlist(const uint8_t* data, size_t size) {
 
 int FuzzLznt1(const uint8_t* data, size_t size) {
   std::vector<std::byte> out(65536);
-  recovery::DecompressLznt1Unit({reinterpret_cast<const std::byte*>(data), size}, out);
+  ntfs::DecompressLznt1Unit({reinterpret_cast<const std::byte*>(data), size}, out);
   std::vector<std::byte> small(100);
-  recovery::DecompressLznt1Chunk({reinterpret_cast<const std::byte*>(data), size}, small);
+  ntfs::DecompressLznt1Chunk({reinterpret_cast<const std::byte*>(data), size}, small);
   return 0;
 }
 

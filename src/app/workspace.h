@@ -4,9 +4,9 @@
 #pragma once
 
 #include "disk/disk_source.h"
-#include "disk/drive_list.h"
-#include "partitions/volume_geometry.h"
-#include "scan/item_store.h"
+#include "app/drive_list.h"
+#include "fs/volume_geometry.h"
+#include "store/item_store.h"
 
 namespace torvane {
 

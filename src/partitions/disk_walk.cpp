@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "partitions/recognize_volume.h"
 #include "partitions/volume_list.h"
 #include "util/bytes.h"
 

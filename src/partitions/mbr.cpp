@@ -2,7 +2,6 @@
 #include <cstring>
 #include <set>
 
-#include "partitions/recognize_volume.h"
 #include "partitions/volume_list.h"
 #include "util/bytes.h"
 

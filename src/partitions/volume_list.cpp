@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "partitions/recognize_volume.h"
 #include "util/bytes.h"
 
 namespace torvane {
@@ -15,7 +14,7 @@ bool VolumeListBuilder::ReadSector(uint64_t sector, uint8_t* out, uint32_t count
 int32_t VolumeListBuilder::Recognize(uint64_t sector, PartitionRecord& record, const uint8_t* entry,
                                      const uint8_t* gptEntry) {
   if (sector >= source_.diskSectors) return 0;
-  return RecognizeVolume(source_, &list_, entry, record, sector, nullptr, gptEntry);
+  return recognize_(source_, &list_, entry, record, sector, nullptr, gptEntry);
 }
 
 bool VolumeListBuilder::IsKnownStart(uint64_t start) const {
@@ -56,14 +55,14 @@ void VolumeListBuilder::CrossCheckCandidates() {
   list_.candidates = std::move(kept);
 }
 
-void BuildVolumeList(DiskSource& source, VolumeList& list) {
+void BuildVolumeList(DiskSource& source, VolumeList& list, VolumeRecognizer recognize) {
   list.Clear();
-  VolumeListBuilder builder(source, list);
+  VolumeListBuilder builder(source, list, recognize);
   builder.ReadPartitionTables();
   // A disk without a partition table may be one volume from its first sector on.
   if (list.volumes.empty()) {
     PartitionRecord record;
-    if (RecognizeVolume(source, &list, nullptr, record, 0, nullptr, nullptr) &&
+    if (recognize(source, &list, nullptr, record, 0, nullptr, nullptr) &&
         record.fsKind != FsKind::kNone && record.fsKind != FsKind::kOther)
       builder.AddVolume(record);
   }

@@ -9,8 +9,17 @@
 
 namespace torvane {
 
+// Names the file system at a sector and fills a PartitionRecord from it; answers 1 when the
+// volume was recognised or at least sized. The partition layer finds volumes through this
+// function, which the file-system layer above provides (RecognizeVolume): `tableEntry` is
+// the MBR entry pointing there, `sectorCopy` a copy of the sector or null, `gptEntry` the GPT
+// entry; `list`, when given, learns of damaged volumes.
+using VolumeRecognizer = int32_t (*)(DiskSource& source, VolumeList* list, const uint8_t* tableEntry,
+                                     PartitionRecord& record, uint64_t sector, const uint8_t* sectorCopy,
+                                     const uint8_t* gptEntry);
+
 // Runs the whole sequence for the open disk (opened as a whole disk, volume start 0).
-void BuildVolumeList(DiskSource& source, VolumeList& list);
+void BuildVolumeList(DiskSource& source, VolumeList& list, VolumeRecognizer recognize);
 
 // Fills the CHS bytes of a 16-byte MBR entry for a volume at `start` of `size` sectors, for
 // 255 heads and 63 sectors per track; positions past 1024 cylinders get head 254 and 0xFFFF.
@@ -24,7 +33,8 @@ uint32_t CheckNtfsBackupBootSector(const uint8_t* buffer, uint32_t sectors, uint
 // The parts of the sequence, for the tests and the table repair.
 class VolumeListBuilder {
  public:
-  VolumeListBuilder(DiskSource& source, VolumeList& list) : source_(source), list_(list) {}
+  VolumeListBuilder(DiskSource& source, VolumeList& list, VolumeRecognizer recognize)
+      : source_(source), list_(list), recognize_(recognize) {}
 
   int32_t ReadPartitionTables();
   void WalkDisk();
@@ -47,6 +57,7 @@ class VolumeListBuilder {
 
   DiskSource& source_;
   VolumeList& list_;
+  VolumeRecognizer recognize_;
   uint8_t mbr_[512] = {};
 };
 

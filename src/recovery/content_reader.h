@@ -7,35 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "disk/disk_source.h"
-#include "partitions/volume_geometry.h"
+#include "fs/item_content.h"
 #include "recovery/reader_sink.h"
-#include "scan/file_entry.h"
-
-namespace torvane::ntfs {
-class NtfsVolume;
-}
+#include "store/file_entry.h"
 
 namespace torvane::recovery {
 
-struct ReaderContext {
-  DiskSource& source;
-  const VolumeGeometry& geometry;
-  // For NTFS items: record reads and extension records.
-  ntfs::NtfsVolume* ntfs = nullptr;
-  // Checked before every read: the user's cancel, and the content search's stop.
-  const std::atomic<bool>* cancel = nullptr;
-  const std::atomic<bool>* searchStop = nullptr;
-};
-
-struct ReadOutcome {
-  bool ok = false;          // every byte of the item was delivered
-  bool incomplete = false;  // some clusters could not be read and were delivered as zeros
-  bool encrypted = false;   // the delivery is the raw export stream of an encrypted file
-  bool stopped = false;     // cancelled, or the sink ended the read
-  std::string error;        // why the item could not be read
-  uint64_t delivered = 0;
-};
+using torvane::ReaderContext;
+using torvane::ReadOutcome;
 
 // Reads the whole item into the sink. The NTFS reader serves NTFS volumes, the FAT reader
 // FAT12/16/32 and exFAT volumes; RAW items (kind 1) are one contiguous extent from the

@@ -1,5 +1,5 @@
-// Where the content reader delivers a file's bytes: a destination file, memory, or the
-// content search's matcher.
+// The sinks of the content reader: memory (previews) and the content search's matcher;
+// the recovery writer's file sink lives with the writer.
 #pragma once
 
 #include <cstddef>
@@ -9,22 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "fs/item_content.h"
+
 namespace torvane::recovery {
 
 // Previews read files into memory up to this size.
 constexpr uint64_t kMaxMemoryRead = 157286400;  // 150 MiB
 
-class ReaderSink {
- public:
-  virtual ~ReaderSink() = default;
-  // Delivers bytes in file order. False ends the item (cancelled, disk full, matcher done).
-  virtual bool WriteChunk(std::span<const std::byte> data) = 0;
-  // Delivers `count` zero bytes.
-  virtual bool WriteZeros(uint64_t count);
-  // Drops everything delivered so far (a FAT file read again from its start). False when
-  // the sink cannot start over.
-  virtual bool Restart() = 0;
-};
+using torvane::ReaderSink;
 
 // Collects the bytes in memory, refusing to grow past its cap.
 class MemorySink final : public ReaderSink {

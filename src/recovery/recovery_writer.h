@@ -12,7 +12,7 @@
 
 #include "disk/disk_source.h"
 #include "recovery/content_reader.h"
-#include "scan/file_entry.h"
+#include "store/file_entry.h"
 #include "util/sha256.h"
 #include "util/ui_port.h"
 

@@ -14,9 +14,9 @@
 #include <thread>
 
 #include "disk/disk_source.h"
-#include "partitions/volume_geometry.h"
-#include "scan/item_store.h"
-#include "scan/scan_family.h"
+#include "fs/volume_geometry.h"
+#include "store/item_store.h"
+#include "fs/scan_family.h"
 
 namespace torvane {
 

@@ -7,7 +7,7 @@
 #include <map>
 #include <sstream>
 
-#include "disk/drive_list.h"
+#include "app/drive_list.h"
 #include "test_util.h"
 #include "util/text.h"
 

@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include "partitions/disk_builder.h"
+#include "fs/recognize_volume.h"
 #include "util/text.h"
 
 namespace torvane {
@@ -15,7 +16,7 @@ VolumeList Build(DiskBuilder& disk) {
   DiskSource source;
   disk.Open(source);
   VolumeList list;
-  BuildVolumeList(source, list);
+  BuildVolumeList(source, list, &RecognizeVolume);
   return list;
 }
 

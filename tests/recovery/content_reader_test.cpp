@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "app/workspace.h"
-#include "partitions/open_volume.h"
+#include "fs/open_volume.h"
 #include "test_util.h"
 #include "util/bytes.h"
 

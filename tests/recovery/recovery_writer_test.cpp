@@ -14,7 +14,7 @@
 #include "app/workspace.h"
 #include "fs/ntfs/mft_walk.h"
 #include "fs/ntfs/ntfs_tree.h"
-#include "partitions/open_volume.h"
+#include "fs/open_volume.h"
 #include "test_util.h"
 #include "util/sha256.h"
 #include "util/text.h"

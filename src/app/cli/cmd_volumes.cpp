@@ -4,7 +4,7 @@
 
 #include "app/cli/args.h"
 #include "app/cli/commands.h"
-#include "disk/drive_list.h"
+#include "app/drive_list.h"
 #include "util/format.h"
 #include "util/json_writer.h"
 #include "util/text.h"

@@ -7,7 +7,7 @@
 #include "scan/scan_driver.h"
 
 #include "app/cli/progress_bar.h"
-#include "partitions/open_volume.h"
+#include "fs/open_volume.h"
 #include "util/json_writer.h"
 #include "util/text.h"
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "scan/dyn_list.h"
+#include "store/dyn_list.h"
 
 namespace torvane::ntfs {
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "fs/ntfs/ntfs_volume.h"
-#include "scan/item_store.h"
+#include "store/item_store.h"
 
 namespace torvane::ntfs {
 

@@ -6,7 +6,7 @@
 
 #include "fs/ntfs/ntfs_volume.h"
 #include "fs/ntfs/record_search.h"
-#include "scan/scan_family.h"
+#include "fs/scan_family.h"
 
 namespace torvane::ntfs {
 

@@ -9,9 +9,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "scan/dyn_list.h"
-#include "scan/file_entry.h"
-#include "scan/item_store.h"
+#include "store/dyn_list.h"
+#include "store/file_entry.h"
+#include "store/item_store.h"
 
 namespace torvane::ntfs {
 

@@ -11,8 +11,8 @@
 #include "disk/disk_source.h"
 #include "fs/ntfs/mft_record.h"
 #include "fs/ntfs/runlist.h"
-#include "partitions/volume_geometry.h"
-#include "scan/file_entry.h"
+#include "fs/volume_geometry.h"
+#include "store/file_entry.h"
 #include "util/ui_port.h"
 
 namespace torvane::ntfs {

@@ -6,7 +6,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "scan/dyn_list.h"
+#include "store/dyn_list.h"
 
 namespace torvane::ntfs {
 namespace {

@@ -7,7 +7,7 @@
 #include <functional>
 
 #include "fs/ntfs/ntfs_volume.h"
-#include "scan/item_store.h"
+#include "store/item_store.h"
 
 namespace torvane::ntfs {
 

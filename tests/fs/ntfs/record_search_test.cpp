@@ -4,7 +4,7 @@
 
 #include "app/workspace.h"
 #include "fs/ntfs/mft_walk.h"
-#include "partitions/open_volume.h"
+#include "fs/open_volume.h"
 #include "test_util.h"
 
 namespace torvane::ntfs {

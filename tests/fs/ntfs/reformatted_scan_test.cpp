@@ -9,7 +9,7 @@
 #include "fs/ntfs/mft_walk.h"
 #include "fs/ntfs/ntfs_scan_family.h"
 #include "fs/ntfs/ntfs_tree.h"
-#include "partitions/open_volume.h"
+#include "fs/open_volume.h"
 #include "recovery/recovery_writer.h"
 #include "scan/scan_driver.h"
 #include "test_util.h"

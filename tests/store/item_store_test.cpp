@@ -1,4 +1,4 @@
-#include "scan/item_store.h"
+#include "store/item_store.h"
 
 #include <gtest/gtest.h>
 

@@ -15,7 +15,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "scan/file_entry.h"
+#include "store/file_entry.h"
 #include "util/ui_port.h"
 
 namespace torvane {

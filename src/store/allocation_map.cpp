@@ -1,4 +1,4 @@
-#include "scan/allocation_map.h"
+#include "store/allocation_map.h"
 
 #include <atomic>
 #include <new>

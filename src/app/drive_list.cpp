@@ -1,11 +1,12 @@
-#include "disk/drive_list.h"
+#include "app/drive_list.h"
 
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
 
-#include "partitions/open_volume.h"
+#include "fs/open_volume.h"
+#include "fs/recognize_volume.h"
 #include "partitions/volume_list.h"
 #include "util/format.h"
 #include "util/text.h"
@@ -60,7 +61,7 @@ void DriveList::EnumerationThread(DiskSource& source, VolumeGeometry& geometry, 
         // The disk as a whole: no volume bound while the tables are read.
         source.volumeStart = 0;
         source.volumeLastSector = kNoBound;
-        BuildVolumeList(source, volumeList);
+        BuildVolumeList(source, volumeList, &RecognizeVolume);
         rows = volumeList.volumes;
       }
       if (rows.empty() && volumeList.candidates.empty() && lostVolumesKept_ &&

@@ -8,7 +8,7 @@
 
 #include "disk/disk_source.h"
 #include "partitions/partition_record.h"
-#include "partitions/volume_geometry.h"
+#include "fs/volume_geometry.h"
 
 namespace torvane {
 

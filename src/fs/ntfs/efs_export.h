@@ -18,7 +18,7 @@
 #include <span>
 #include <utility>
 
-namespace torvane::recovery {
+namespace torvane::ntfs {
 
 // Data bytes in one segment of the data stream at most.
 constexpr size_t kEfsBlockBytes = 65536;
@@ -65,4 +65,4 @@ class EfsExportWriter {
   uint8_t clusterShift_ = 12;
 };
 
-}  // namespace torvane::recovery
+}  // namespace torvane::ntfs

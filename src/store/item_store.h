@@ -16,9 +16,9 @@
 #include <mutex>
 #include <string_view>
 
-#include "scan/allocation_map.h"
-#include "scan/dyn_list.h"
-#include "scan/file_entry.h"
+#include "store/allocation_map.h"
+#include "store/dyn_list.h"
+#include "store/file_entry.h"
 #include "util/ui_port.h"
 
 namespace torvane {

@@ -1,4 +1,4 @@
-#include "partitions/open_volume.h"
+#include "fs/open_volume.h"
 
 #include <algorithm>
 #include <cstring>
@@ -10,7 +10,7 @@
 #include "fs/fat/fat_layout.h"
 #include "fs/ntfs/mft_record.h"
 #include "fs/ntfs/runlist.h"
-#include "partitions/recognize_volume.h"
+#include "fs/recognize_volume.h"
 #include "util/bytes.h"
 
 namespace torvane {

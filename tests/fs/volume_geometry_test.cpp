@@ -1,11 +1,11 @@
-#include "partitions/volume_geometry.h"
+#include "fs/volume_geometry.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 
-#include "disk/drive_list.h"
-#include "partitions/open_volume.h"
+#include "app/drive_list.h"
+#include "fs/open_volume.h"
 #include "test_util.h"
 #include "util/bytes.h"
 #include "util/text.h"

@@ -1,7 +1,7 @@
 // The raw export stream of an encrypted file, checked field by field against the layout of
 // docs/formats/efs-export.md ([MS-EFSR] 2.2.3): headers, signatures, lengths, the split of
 // the data into 65,536-byte blocks and the rounding of the data to whole sectors.
-#include "recovery/efs_export.h"
+#include "fs/ntfs/efs_export.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 
 #include "util/bytes.h"
 
-namespace torvane::recovery {
+namespace torvane::ntfs {
 namespace {
 
 using Bytes = std::vector<std::byte>;
@@ -202,4 +202,4 @@ TEST(EfsExportTest, RefusesBadMetadataAndStopsWhenTheSinkFails) {
 }
 
 }  // namespace
-}  // namespace torvane::recovery
+}  // namespace torvane::ntfs

@@ -1,11 +1,11 @@
-#include "recovery/lznt1.h"
+#include "fs/ntfs/lznt1.h"
 
 #include <algorithm>
 #include <cstdint>
 
 #include "util/bytes.h"
 
-namespace torvane::recovery {
+namespace torvane::ntfs {
 namespace {
 
 constexpr uint16_t kCompressedFlag = 0x8000;
@@ -85,4 +85,4 @@ Lznt1Result DecompressLznt1Unit(std::span<const std::byte> unit, std::span<std::
   return result;
 }
 
-}  // namespace torvane::recovery
+}  // namespace torvane::ntfs

@@ -1,7 +1,7 @@
 // LZNT1: the compressed files ntfs-3g wrote on the fixture volume, decoded unit by unit
 // and compared with their checksums; the worked example of [MS-XCA]; and hand-built chunks
 // for the offset/length split, bad back-references, cut input and oversized chunks.
-#include "recovery/lznt1.h"
+#include "fs/ntfs/lznt1.h"
 
 #include <gtest/gtest.h>
 
@@ -17,11 +17,11 @@
 #include "disk/disk_source.h"
 #include "fs/ntfs/mft_record.h"
 #include "fs/ntfs/ntfs_volume.h"
-#include "partitions/open_volume.h"
+#include "fs/open_volume.h"
 #include "test_util.h"
 #include "util/bytes.h"
 
-namespace torvane::recovery {
+namespace torvane::ntfs {
 namespace {
 
 using Bytes = std::vector<std::byte>;
@@ -409,4 +409,4 @@ TEST(Lznt1UnitTest, ShortAndOversizedChunksEndTheUnit) {
 }
 
 }  // namespace
-}  // namespace torvane::recovery
+}  // namespace torvane::ntfs

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <span>
 
-#include "scan/allocation_map.h"
+#include "store/allocation_map.h"
 
 namespace torvane {
 

@@ -12,7 +12,7 @@
 #include <cstddef>
 #include <span>
 
-namespace torvane::recovery {
+namespace torvane::ntfs {
 
 // Bytes one chunk decodes to at most.
 constexpr size_t kLznt1ChunkBytes = 4096;
@@ -48,4 +48,4 @@ struct Lznt1Result {
 // is what NTFS reads there.
 Lznt1Result DecompressLznt1Unit(std::span<const std::byte> unit, std::span<std::byte> out);
 
-}  // namespace torvane::recovery
+}  // namespace torvane::ntfs

@@ -1,4 +1,4 @@
-#include "partitions/volume_geometry.h"
+#include "fs/volume_geometry.h"
 
 #include <algorithm>
 #include <cstring>

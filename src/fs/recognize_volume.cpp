@@ -1,4 +1,4 @@
-#include "partitions/recognize_volume.h"
+#include "fs/recognize_volume.h"
 
 #include <algorithm>
 #include <cstring>

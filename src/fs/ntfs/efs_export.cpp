@@ -1,4 +1,4 @@
-#include "recovery/efs_export.h"
+#include "fs/ntfs/efs_export.h"
 
 #include <algorithm>
 #include <array>
@@ -8,7 +8,7 @@
 
 #include "util/bytes.h"
 
-namespace torvane::recovery {
+namespace torvane::ntfs {
 namespace {
 
 constexpr uint64_t kSectorBytes = 512;
@@ -138,4 +138,4 @@ bool EfsExportWriter::Finish() {
   return true;
 }
 
-}  // namespace torvane::recovery
+}  // namespace torvane::ntfs

@@ -1,4 +1,4 @@
-#include "scan/dyn_list.h"
+#include "store/dyn_list.h"
 
 #include <algorithm>
 #include <atomic>
