@@ -1,24 +1,13 @@
-// LZNT1: the compressed files ntfs-3g wrote on the fixture volume, decoded unit by unit
-// and compared with their checksums; the worked example of [MS-XCA]; and hand-built chunks
-// for the offset/length split, bad back-references, cut input and oversized chunks.
+// LZNT1 on hand-built chunks: the worked example of [MS-XCA], the offset/length split, bad
+// back-references, cut input and oversized chunks. The compressed files ntfs-3g wrote are
+// recovered byte-identical by the recovery tests.
 #include "fs/ntfs/lznt1.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <fstream>
-#include <map>
-#include <memory>
-#include <sstream>
-#include <string>
 #include <vector>
 
-#include "disk/disk_source.h"
-#include "fs/ntfs/mft_record.h"
-#include "fs/ntfs/ntfs_volume.h"
-#include "fs/open_volume.h"
-#include "test_util.h"
 #include "util/bytes.h"
 
 namespace torvane::ntfs {
@@ -73,124 +62,6 @@ class BodyBuilder {
 };
 
 uint8_t Pattern(size_t i) { return static_cast<uint8_t>((i * 37 + 11) % 251); }
-
-std::string Sha256Hex(const Bytes& data) {
-  test::TempDir dir;
-  test::WriteFile(dir / "data", data.data(), data.size());
-  const std::string cmd = "sha256sum '" + (dir / "data").string() + "'";
-  FILE* p = popen(cmd.c_str(), "r");
-  if (p == nullptr) return {};
-  char hex[65] = {};
-  const size_t got = fread(hex, 1, 64, p);
-  pclose(p);
-  return std::string(hex, got);
-}
-
-// ---------------------------------------------------------------------------------------
-// Real chunks: the compressed files of the ntfs fixture.
-
-struct FixtureFile {
-  uint64_t size = 0;
-  std::string sha256;
-  uint64_t record = 0;
-};
-
-std::map<std::string, FixtureFile> ReadFilesTsv() {
-  std::map<std::string, FixtureFile> files;
-  std::ifstream in(test::DataPath("ntfs/files.tsv"));
-  std::string line;
-  std::getline(in, line);  // column names
-  while (std::getline(in, line)) {
-    std::vector<std::string> col;
-    std::stringstream ss(line);
-    for (std::string c; std::getline(ss, c, '\t');) col.push_back(c);
-    if (col.size() < 6 || col[5] == "-") continue;
-    files[col[0]] = {std::stoull(col[1]), col[2], std::stoull(col[5])};
-  }
-  return files;
-}
-
-class Lznt1FixtureTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    OpenVolumeRequest r;
-    r.path = test::DataPath("ntfs/ntfs.vmdk");
-    r.startSector = 2048;
-    r.loadTables = true;
-    std::string error;
-    ASSERT_EQ(OpenVolume(source_, geometry_, r, &error), 1u) << error;
-    volume_ = std::make_unique<ntfs::NtfsVolume>(source_, geometry_);
-    ASSERT_TRUE(volume_->LoadMft(error)) << error;
-    files_ = ReadFilesTsv();
-  }
-
-  // The file's content decoded the way NTFS stores compressed data: 16-cluster units,
-  // each either fully stored (plain), fully sparse (zeros), or stored clusters followed by
-  // sparse ones (LZNT1). Counts the LZNT1 units in `compressedUnits`.
-  Bytes Decode(const FixtureFile& file, size_t& compressedUnits) {
-    compressedUnits = 0;
-    std::vector<std::byte> record;
-    EXPECT_TRUE(volume_->ReadRecord(file.record, record));
-    const auto data = ntfs::FindAttribute(record, ntfs::kAttrData, true);
-    EXPECT_TRUE(data.has_value());
-    if (!data) return {};
-    EXPECT_TRUE(data->nonResident);
-    EXPECT_EQ(data->compressionUnit, 4);  // 16 clusters
-    std::vector<ntfs::DataRun> runs;
-    EXPECT_TRUE(volume_->AttributeRuns(record, *data, runs));
-
-    const uint64_t cluster = volume_->ClusterBytes();
-    const uint64_t unitBytes = 16 * cluster;
-    Bytes content;
-    Bytes raw(unitBytes), plain(unitBytes);
-    for (uint64_t vcn = 0; content.size() < file.size; vcn += 16) {
-      uint64_t stored = 0;
-      while (stored < 16) {
-        const ntfs::VcnMapping m = ntfs::MapVcn(runs, vcn + stored);
-        if (m.contiguous == 0 || m.sparse) break;
-        ++stored;
-      }
-      if (stored == 16) {
-        EXPECT_TRUE(volume_->ReadAttributeClusters(runs, vcn, raw.data(), 16));
-        content.insert(content.end(), raw.begin(), raw.end());
-        continue;
-      }
-      std::fill(plain.begin(), plain.end(), std::byte{0});
-      if (stored > 0) {
-        ++compressedUnits;
-        EXPECT_TRUE(volume_->ReadAttributeClusters(runs, vcn, raw.data(), stored));
-        const Lznt1Result r = DecompressLznt1Unit(std::span(raw).first(stored * cluster), plain);
-        EXPECT_TRUE(r.ok) << "unit at vcn " << vcn;
-        EXPECT_LE(r.produced, plain.size());
-        // Every unit but the file's last one decodes to a whole unit.
-        if (content.size() + unitBytes < file.size) {
-          EXPECT_EQ(r.produced, unitBytes) << "vcn " << vcn;
-        }
-      }
-      content.insert(content.end(), plain.begin(), plain.end());
-    }
-    content.resize(file.size);
-    return content;
-  }
-
-  DiskSource source_;
-  VolumeGeometry geometry_;
-  std::unique_ptr<ntfs::NtfsVolume> volume_;
-  std::map<std::string, FixtureFile> files_;
-};
-
-TEST_F(Lznt1FixtureTest, CompressedFilesDecodeToTheirChecksums) {
-  for (const char* path : {"Compressed/table.csv", "Compressed/mixed.bin", "Compressed/Sub Folder/nested.txt",
-                           "Compressed/server.log"}) {
-    SCOPED_TRACE(path);
-    ASSERT_TRUE(files_.count(path));
-    const FixtureFile& file = files_[path];
-    size_t compressedUnits = 0;
-    const Bytes content = Decode(file, compressedUnits);
-    EXPECT_GT(compressedUnits, 0u);  // the file really exercises LZNT1
-    EXPECT_EQ(Sha256Hex(content), file.sha256);
-  }
-}
 
 // ---------------------------------------------------------------------------------------
 // Hand-built chunks.
