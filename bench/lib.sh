@@ -29,6 +29,9 @@ TORVANE="$BUILD/torvane"
 ROUNDS="${ROUNDS:-5}"
 BENCH_OUTPUTS=()
 
+# The fixture scripts' shared steps; bench's own die and say below replace theirs.
+source "$REPO/tools/lib.sh"
+
 # Prints an error prefixed with the script's name and exits 1.
 die() { echo "$BENCH_NAME: $*" >&2; exit 1; }
 
@@ -129,54 +132,11 @@ bench_compare() {
   awk -v t="$mt" -v o="$mo" 'BEGIN { printf "ratio: %.2f\n", (o > 0 ? t / o : 0) }'
 }
 
-# --- NTFS test volumes (scripts that make them set WORK, MNT, PART, RAW, PART_START,
-# PART_SECTORS and DISK_SECTORS) ---------------------------------------------------------
+# --- NTFS test volumes: the fixture scripts' steps (tools/lib.sh). A script sets WORK, MNT,
+# PART, RAW, PART_START, PART_SECTORS and DISK_SECTORS, calls bench_ntfs_volume, then uses
+# new_ntfs_disk, mount_ntfs, unmount_ntfs, place_partition and, from script_cleanup,
+# ntfs_cleanup. ----------------------------------------------------------------------------
 
-ntfs_pid=""
-
-# Unmounts a volume left mounted and waits for ntfs-3g; for a script's script_cleanup.
-bench_ntfs_cleanup() {
-  if mountpoint -q "$MNT" 2>/dev/null; then umount "$MNT" || umount -l "$MNT" || true; fi
-  if [[ -n "$ntfs_pid" ]] && kill -0 "$ntfs_pid" 2>/dev/null; then
-    wait "$ntfs_pid" 2>/dev/null || true
-  fi
-}
-
-# ntfs-3g in the foreground as a child of this shell, so that after umount we can wait
-# until it has written everything back to the image file.
-mount_ntfs() {
-  mkdir -p "$MNT"
-  ntfs-3g -o no_detach,noatime "$PART" "$MNT" >"$WORK/ntfs-3g.log" 2>&1 &
-  ntfs_pid=$!
-  for _ in $(seq 100); do
-    mountpoint -q "$MNT" && return 0
-    kill -0 "$ntfs_pid" 2>/dev/null || { cat "$WORK/ntfs-3g.log" >&2; die "ntfs-3g exited"; }
-    sleep 0.1
-  done
-  die "ntfs-3g did not mount"
-}
-unmount_ntfs() {
-  sync
-  umount "$MNT"
-  wait "$ntfs_pid" || { cat "$WORK/ntfs-3g.log" >&2; die "ntfs-3g failed"; }
-  ntfs_pid=""
-}
-
-# A sparse raw disk with an MBR naming one NTFS partition, and that partition formatted in
-# its own image file PART (4 KiB clusters): bench_new_ntfs_disk LABEL DISK_ID.
-bench_new_ntfs_disk() {
-  truncate -s $((DISK_SECTORS * 512)) "$RAW"
-  printf 'label: dos\nlabel-id: %s\nunit: sectors\n\nstart=%d, size=%d, type=7\n' \
-    "$2" "$PART_START" "$PART_SECTORS" | sfdisk -q --no-reread --no-tell-kernel "$RAW"
-  truncate -s $((PART_SECTORS * 512)) "$PART"
-  mkntfs -F -Q -q -L "$1" -s 512 -c 4096 -p "$PART_START" -H 255 -S 63 \
-    "$PART" "$PART_SECTORS" >/dev/null 2>&1 || die "mkntfs failed"
-}
-
-# Puts the partition image into the disk at its start and removes it.
-bench_place_partition() {
-  dd if="$PART" of="$RAW" bs=1M oflag=seek_bytes seek=$((PART_START * 512)) \
-    conv=notrunc,sparse status=none
-  rm -f "$PART"
-  [[ "$(stat -c %s "$RAW")" == $((DISK_SECTORS * 512)) ]] || die "disk image grew"
+bench_ntfs_volume() {
+  NTFS_IMAGE="$PART" NTFS_LOG="$WORK/ntfs-3g.log" NTFS_OPTS=no_detach,noatime
 }

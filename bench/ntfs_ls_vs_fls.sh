@@ -46,8 +46,9 @@ RAW="$WORK/$TAG.raw"
 DISK="$WORK/$TAG.vmdk"
 PART="$WORK/$TAG.part.img"
 MNT="$WORK/$TAG.mnt"
+bench_ntfs_volume
 script_cleanup() {
-  bench_ntfs_cleanup
+  ntfs_cleanup
   rm -rf "$PART" "$MNT" "$WORK/time.out"
 }
 
@@ -56,7 +57,7 @@ script_cleanup() {
 if [[ ! -s "$DISK" || ! -s "$RAW" || ! -f "$DISK.complete" ]]; then
   rm -f "$DISK" "$RAW" "$DISK.complete" "$PART"
   say "making an NTFS volume with $FILES files in $WORK (several minutes) ..."
-  bench_new_ntfs_disk BENCH 0x42454e43
+  new_ntfs_disk BENCH 0x42454e43
 
   mount_ntfs
   t0=$(date +%s)
@@ -123,7 +124,7 @@ print('  %d folders, %d files created, %d deleted' % (len(folders), nfiles, len(
 PY
   unmount_ntfs
   say "  populated in $(( $(date +%s) - t0 )) s"
-  bench_place_partition
+  place_partition
   qemu-img convert -f raw -O vmdk -o subformat=monolithicSparse "$RAW" "$DISK"
   touch "$DISK.complete"
 fi

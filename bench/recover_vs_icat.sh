@@ -37,11 +37,12 @@ RAW="$WORK/$TAG.raw"
 DISK="$WORK/$TAG.vmdk"
 PART="$WORK/$TAG.part.img"
 MNT="$WORK/$TAG.mnt"
+bench_ntfs_volume
 OUT_T="$WORK/out-torvane"          # a folder: torvane writes OUT_T/big.bin
 OUT_I="$WORK/out-icat.bin"
 BENCH_OUTPUTS=("$OUT_T" "$OUT_I")
 script_cleanup() {
-  bench_ntfs_cleanup
+  ntfs_cleanup
   rm -rf "$PART" "$MNT"
 }
 
@@ -50,13 +51,13 @@ script_cleanup() {
 if [[ ! -s "$DISK" || ! -s "$RAW" || ! -f "$DISK.complete" ]]; then
   rm -f "$DISK" "$RAW" "$DISK.complete" "$PART"
   say "making an NTFS volume with one ${FILE_MIB} MiB file in $WORK ..."
-  bench_new_ntfs_disk BIGFILE 0x42454e44
+  new_ntfs_disk BIGFILE 0x42454e44
 
   mount_ntfs
   # One sequential write into the empty volume: ntfs-3g allocates it as one run.
   head -c $((FILE_MIB * 1024 * 1024)) /dev/urandom >"$MNT/$NAME" || die "writing $NAME failed"
   unmount_ntfs
-  bench_place_partition
+  place_partition
   qemu-img convert -f raw -O vmdk -o subformat=monolithicSparse "$RAW" "$DISK"
   touch "$DISK.complete"
 fi

@@ -38,10 +38,11 @@ RAW="$WORK/$TAG.raw"
 DISK="$WORK/$TAG.vmdk"
 PART="$WORK/$TAG.part.img"
 MNT="$WORK/$TAG.mnt"
+bench_ntfs_volume
 OUT="$WORK/out-image.raw"
 BENCH_OUTPUTS=("$OUT")
 script_cleanup() {
-  bench_ntfs_cleanup
+  ntfs_cleanup
   rm -rf "$PART" "$MNT"
 }
 
@@ -50,7 +51,7 @@ script_cleanup() {
 if [[ ! -s "$DISK" || ! -s "$RAW" || ! -f "$DISK.complete" ]]; then
   rm -f "$DISK" "$RAW" "$DISK.complete" "$PART"
   say "making an NTFS volume whose free space holds ${FILE_MIB} MiB of data in $WORK ..."
-  bench_new_ntfs_disk FREESPACE 0x42454e45
+  new_ntfs_disk FREESPACE 0x42454e45
 
   # Write the file, unmount (everything reaches the image), remount and delete it: its
   # clusters are free again but keep the data.
@@ -60,7 +61,7 @@ if [[ ! -s "$DISK" || ! -s "$RAW" || ! -f "$DISK.complete" ]]; then
   mount_ntfs
   rm -f "$MNT/$NAME"
   unmount_ntfs
-  bench_place_partition
+  place_partition
   qemu-img convert -f raw -O vmdk -o subformat=monolithicSparse "$RAW" "$DISK"
   touch "$DISK.complete"
 fi

@@ -17,54 +17,27 @@ outdir="${1:-$repo/samples}"
 mkdir -p "$outdir"
 outdir="$(cd "$outdir" && pwd)"
 
-say() { printf '== %s\n' "$*" >&2; }
-die() { printf 'error: %s\n' "$*" >&2; exit 1; }
-
-[ "$(id -u)" = 0 ] || die "must run as root (FUSE mount)"
+source "$here/lib.sh"
+require_root
 if ! command -v cjpeg >/dev/null; then
     say "installing libjpeg-turbo-progs for cjpeg"
     apt-get install -y -q libjpeg-turbo-progs >/dev/null ||
         { apt-get update -q >/dev/null && apt-get install -y -q libjpeg-turbo-progs >/dev/null; }
 fi
-for tool in ntfs-3g mkntfs sfdisk qemu-img python3 cjpeg fls icat mountpoint sha256sum; do
-    command -v "$tool" >/dev/null || die "missing tool: $tool"
-done
+require_tools ntfs-3g mkntfs sfdisk qemu-img python3 cjpeg fls icat mountpoint sha256sum
 
 DISK_SECTORS=131072          # 64 MiB disk
 PART_START=2048
 PART_SECTORS=$((DISK_SECTORS - PART_START))
 
 tmp="$(mktemp -d)"
-mnt="$tmp/mnt"
-ntfs_pid=""
+MNT="$tmp/mnt" NTFS_IMAGE="$tmp/part.img" NTFS_LOG="$tmp/ntfs-3g.log" NTFS_OPTS=no_detach
 cleanup() {
-    if mountpoint -q "$mnt" 2>/dev/null; then umount "$mnt" || umount -l "$mnt" || true; fi
-    if [ -n "$ntfs_pid" ] && kill -0 "$ntfs_pid" 2>/dev/null; then
-        wait "$ntfs_pid" 2>/dev/null || true
-    fi
+    ntfs_cleanup
     rm -rf "$tmp"
 }
 trap cleanup EXIT
-mkdir -p "$mnt" "$tmp/stage"
-
-# ntfs-3g in the foreground as a child of this shell, so that after umount we
-# can wait until it has written everything back to the image file.
-mount_ntfs() {
-    ntfs-3g -o no_detach "$tmp/part.img" "$mnt" >"$tmp/ntfs-3g.log" 2>&1 &
-    ntfs_pid=$!
-    for _ in $(seq 100); do
-        mountpoint -q "$mnt" && return 0
-        kill -0 "$ntfs_pid" 2>/dev/null || die "ntfs-3g exited"
-        sleep 0.1
-    done
-    die "ntfs-3g did not mount"
-}
-unmount_ntfs() {
-    sync
-    umount "$mnt"
-    wait "$ntfs_pid" || die "ntfs-3g failed"
-    ntfs_pid=""
-}
+mkdir -p "$MNT" "$tmp/stage"
 
 # ---------------------------------------------------------------------------
 # The files. Every file is generated deterministically; deleted.txt lists the
@@ -381,22 +354,22 @@ say "copying files"
 mount_ntfs
 # Directories first, then files in sorted order, so MFT numbering is stable.
 ( cd "$tmp/stage" && find . -mindepth 1 -type d | LC_ALL=C sort ) | while IFS= read -r d; do
-    mkdir -p "$mnt/$d"
+    mkdir -p "$MNT/$d"
 done
 while IFS= read -r f; do
-    cp "$tmp/stage/$f" "$mnt/$f"
+    cp "$tmp/stage/$f" "$MNT/$f"
 done < "$tmp/all.txt"
 unmount_ntfs
 
 say "deleting files"
 mount_ntfs
 while IFS= read -r f; do
-    cmp -s "$tmp/stage/$f" "$mnt/$f" || die "$f did not survive the remount"
+    cmp -s "$tmp/stage/$f" "$MNT/$f" || die "$f did not survive the remount"
 done < "$tmp/all.txt"
 while IFS= read -r f; do
-    rm "$mnt/$f"
+    rm "$MNT/$f"
 done < "$tmp/deleted.txt"
-rmdir "$mnt/Documents/Drafts"
+rmdir "$MNT/Documents/Drafts"
 unmount_ntfs
 
 dd if="$tmp/part.img" of="$tmp/disk.raw" bs=512 seek="$PART_START" conv=notrunc,sparse status=none

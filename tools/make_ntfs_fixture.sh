@@ -73,14 +73,9 @@ repo="$(cd "$here/.." && pwd)"
 out="${1:-$repo/tests/data/ntfs.tar.xz}"
 case "$out" in /*) ;; *) out="$PWD/$out" ;; esac
 
-say() { printf '== %s\n' "$*" >&2; }
-die() { printf 'error: %s\n' "$*" >&2; exit 1; }
-
-[ "$(id -u)" = 0 ] || die "must run as root (FUSE mount)"
-for tool in ntfs-3g mkntfs sfdisk qemu-img python3 fls istat icat mountpoint \
-            xz tar cmp dd umount; do
-    command -v "$tool" >/dev/null || die "missing tool: $tool"
-done
+source "$here/lib.sh"
+require_root
+require_tools ntfs-3g mkntfs sfdisk qemu-img python3 fls istat icat mountpoint xz tar cmp dd umount
 
 DISK_SECTORS=131072          # 64 MiB disk
 PART_START=2048
@@ -89,39 +84,15 @@ SERIAL=0x54564e5446495854    # volume serial number written into both boot secto
 MAX_ARCHIVE=$((3 * 1024 * 1024))
 
 tmp="$(mktemp -d)"
-mnt="$tmp/mnt"
-ntfs_pid=""
+MNT="$tmp/mnt" NTFS_IMAGE="$tmp/part.img" NTFS_LOG="$tmp/ntfs-3g.log" NTFS_OPTS=no_detach,streams_interface=xattr
 cleanup() {
-    if mountpoint -q "$mnt" 2>/dev/null; then umount "$mnt" || umount -l "$mnt" || true; fi
-    if [ -n "$ntfs_pid" ] && kill -0 "$ntfs_pid" 2>/dev/null; then
-        wait "$ntfs_pid" 2>/dev/null || true
-    fi
+    ntfs_cleanup
     rm -rf "$tmp"
 }
 trap cleanup EXIT
 stage="$tmp/stage"
 dir="$tmp/ntfs"
-mkdir -p "$mnt" "$stage" "$dir"
-
-# ntfs-3g in the foreground as a child of this shell, so that after umount we
-# can wait until it has written everything back to the image file.
-mount_ntfs() {
-    ntfs-3g -o "no_detach,streams_interface=xattr${1:+,$1}" "$tmp/part.img" "$mnt" \
-        >"$tmp/ntfs-3g.log" 2>&1 &
-    ntfs_pid=$!
-    for _ in $(seq 100); do
-        mountpoint -q "$mnt" && return 0
-        kill -0 "$ntfs_pid" 2>/dev/null || { cat "$tmp/ntfs-3g.log" >&2; die "ntfs-3g exited"; }
-        sleep 0.1
-    done
-    die "ntfs-3g did not mount"
-}
-unmount_ntfs() {
-    sync
-    umount "$mnt"
-    wait "$ntfs_pid" || { cat "$tmp/ntfs-3g.log" >&2; die "ntfs-3g failed"; }
-    ntfs_pid=""
-}
+mkdir -p "$MNT" "$stage" "$dir"
 
 # ---------------------------------------------------------------------------
 # The file table and every step that touches files, in one Python program:
@@ -708,12 +679,12 @@ PY
 
 say "mount 1: files, links, streams, sparse and interleaved files"
 mount_ntfs
-fx populate "$stage" "$mnt" 1
+fx populate "$stage" "$MNT" 1
 unmount_ntfs
 
 say "mount 2: compressed folder"
 mount_ntfs compression
-fx populate "$stage" "$mnt" 2
+fx populate "$stage" "$MNT" 2
 unmount_ntfs
 
 say "measuring the volume before the deletions"
@@ -721,9 +692,9 @@ fx measure "$stage" "$tmp/part.img" 0 before
 
 say "mount 3: read back, delete, write new files"
 mount_ntfs
-fx verify "$stage" "$mnt"
-fx delete "$stage" "$mnt"
-fx late "$stage" "$mnt"
+fx verify "$stage" "$MNT"
+fx delete "$stage" "$MNT"
+fx late "$stage" "$MNT"
 unmount_ntfs
 fx measure "$stage" "$tmp/part.img" 0 final
 
@@ -753,20 +724,4 @@ say "packing"
 cd "$tmp"
 list=(ntfs/files.tsv ntfs/fls.txt ntfs/fls-deleted.txt ntfs/ntfs.vmdk)
 [ "${#list[@]}" = "$(find ntfs -type f | wc -l)" ] || die "unlisted files in ntfs/"
-mkdir -p "$(dirname "$out")"
-tar --format=gnu --sparse --owner=0 --group=0 --numeric-owner --mtime=@0 \
-    --no-recursion -cf - "${list[@]}" | xz -9 -T1 > "$out.tmp"
-size="$(stat -c %s "$out.tmp")"
-[ "$size" -le "$MAX_ARCHIVE" ] || { rm -f "$out.tmp"; die "archive is $size bytes, over $MAX_ARCHIVE"; }
-mv "$out.tmp" "$out"
-
-if command -v cmake >/dev/null; then
-    say "checking extraction with cmake -E tar"
-    mkdir "$tmp/x"
-    (cd "$tmp/x" && cmake -E tar xJf "$out")
-    for g in "${list[@]}"; do
-        cmp "$g" "$tmp/x/$g" || die "extracted $g differs"
-    done
-fi
-
-say "wrote $out ($size bytes)"
+pack_archive "$out" "$MAX_ARCHIVE" "${list[@]}"

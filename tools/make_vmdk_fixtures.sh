@@ -14,9 +14,8 @@ repo="$(cd "$here/.." && pwd)"
 out="${1:-$repo/tests/data/vmdk.tar.xz}"
 case "$out" in /*) ;; *) out="$PWD/$out" ;; esac
 
-for tool in qemu-img qemu-io xz tar python3 cmp; do
-    command -v "$tool" >/dev/null || { echo "missing tool: $tool" >&2; exit 1; }
-done
+source "$here/lib.sh"
+require_tools qemu-img qemu-io xz tar python3 cmp
 
 tmp="$(mktemp -d)"
 trap 'rm -rf "$tmp"' EXIT
@@ -24,8 +23,6 @@ dir="$tmp/vmdk"
 mkdir -p "$dir"
 cd "$dir"
 
-say() { printf '== %s\n' "$*" >&2; }
-die() { printf 'error: %s\n' "$*" >&2; exit 1; }
 
 # qemu-io on a vmdk image; every command string is one -c argument.
 qio() {
@@ -230,19 +227,4 @@ done
 # Nothing left out.
 [ "${#list[@]}" = "$(find vmdk -type f | wc -l)" ] || die "unlisted files in vmdk/"
 
-mkdir -p "$(dirname "$out")"
-tar --format=gnu --sparse --owner=0 --group=0 --numeric-owner --mtime=@0 \
-    --no-recursion -cf - "${list[@]}" | xz -9 -T1 > "$out.tmp"
-mv "$out.tmp" "$out"
-
-if command -v cmake >/dev/null; then
-    say "checking extraction with cmake -E tar"
-    mkdir "$tmp/x"
-    (cd "$tmp/x" && cmake -E tar xJf "$out")
-    for g in "${list[@]}"; do
-        cmp "$g" "$tmp/x/$g" || die "extracted $g differs"
-    done
-    [ "$(find "$tmp/x" -type f | wc -l)" = "${#list[@]}" ] || die "extraction has extra files"
-fi
-
-say "wrote $out ($(stat -c %s "$out") bytes)"
+pack_archive "$out" 0 "${list[@]}"
