@@ -138,7 +138,11 @@ bool FileSink::Finish() {
 }
 
 bool FileSink::Restart() {
-  if (::ftruncate(fd_, 0) != 0 || ::lseek(fd_, 0, SEEK_SET) != 0) return false;
+  // Back to where this item began: in a JOIN file the items before it stay.
+  const off_t position = ::lseek(fd_, 0, SEEK_CUR);
+  if (position < 0 || static_cast<uint64_t>(position) < written_) return false;
+  const off_t start = position - static_cast<off_t>(written_);
+  if (::ftruncate(fd_, start) != 0 || ::lseek(fd_, start, SEEK_SET) != start) return false;
   run_.bytesWritten -= written_;
   written_ = 0;
   holeAtEnd_ = false;

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -282,6 +283,31 @@ TEST(RecoveryWriterTest, NamesNeverLeaveTheirFolder) {
   EXPECT_EQ(NumberedName(u"README", 7), u"README[007]");
   EXPECT_EQ(NumberedName(u".profile", 2), u".profile[002]");
   EXPECT_EQ(NumberedName(u"trailing.", 3), u"trailing.[003]");
+}
+
+TEST(RecoveryWriterTest, ASinkStartingOverKeepsTheJoinedItemsBeforeIt) {
+  DiskSource source;
+  VolumeGeometry geometry;
+  ReaderContext reader{source, geometry, nullptr};
+  RecoveryRun run(reader, RecoveryOptions{}, nullptr);
+  test::TempDir dir;
+  const auto path = dir / "joined";
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::write(fd, "abc", 3), 3);  // the items before
+  const auto bytes = [](const char* text) {
+    return std::span<const std::byte>(reinterpret_cast<const std::byte*>(text), std::strlen(text));
+  };
+  FileSink sink(fd, 100, run, nullptr, path);
+  EXPECT_TRUE(sink.WriteChunk(bytes("xyz")));
+  EXPECT_TRUE(sink.WriteZeros(4));
+  EXPECT_TRUE(sink.Restart());  // a FAT chain found broken: read again from the start
+  EXPECT_TRUE(sink.WriteChunk(bytes("12")));
+  EXPECT_TRUE(sink.WriteZeros(2));
+  EXPECT_TRUE(sink.Finish());
+  ::close(fd);
+  const auto data = test::ReadFile(path);
+  EXPECT_EQ(std::string(data.begin(), data.end()), std::string("abc12\0\0", 7));
 }
 
 TEST(RecoveryWriterTest, FullDiskSkipsTheFileOrAbortsTheRun) {
