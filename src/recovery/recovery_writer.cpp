@@ -88,6 +88,7 @@ bool FileSink::WriteChunk(std::span<const std::byte> data) {
   // Never more than the item's size.
   if (written_ >= size_) return true;
   data = data.subspan(0, std::min<uint64_t>(data.size(), size_ - written_));
+  if (data.empty()) return true;
   if (digest_) hash_.Update(data);
   if (IsAllZero(data)) return Skip(data.size()) && Accept(data.size());
   size_t done = 0;
