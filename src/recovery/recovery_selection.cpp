@@ -37,7 +37,7 @@ Selection SelectItems(const DynList& list, const SelectionRequest& request) {
     if (request.deletedOnly && e.state == kStateExisting) continue;
     if (!named && !request.includeSystem && !lost) {
       records.clear();
-      for (uint64_t at : positions) records.push_back(EntryAt(list, at).recordNumber);
+      for (uint64_t at : positions) records.push_back(uint64_t{EntryAt(list, at).recordNumber});
       if (IsNtfsSystemPath(components, records)) continue;
     }
     SelectedItem selected;

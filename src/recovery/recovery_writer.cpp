@@ -214,7 +214,7 @@ void RecoveryRun::Count(const RecoveryItem& item) {
   if (e.state <= kStateRecoverable) ++statistics[base + 1];
   if (e.kind == kKindRaw || e.state == kStateFoundInFreeSpace) ++statistics[base + 2];
   if (e.kind == kKindPartlyOverwritten) ++statistics[base + 3];
-  if (!folder) bytesTotal += static_cast<double>(std::min<uint64_t>(e.size, VolumeBytes()));
+  if (!folder) bytesTotal += static_cast<double>(std::min(uint64_t{e.size}, VolumeBytes()));
 }
 
 uint64_t RecoveryRun::VolumeBytes() const {
