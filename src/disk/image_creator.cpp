@@ -95,13 +95,12 @@ bool WriteChunk(int fd, const Chunk& c) {
 
 }  // namespace
 
-bool IsSourceFile(const DiskSource& source, const std::filesystem::path& output) {
-  struct stat st {};
-  if (!source.disk || ::stat(output.c_str(), &st) != 0) return false;
-  const vdisk::FileIdentity id{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
-  for (const auto& f : source.disk->FileIdentities())
-    if (f == id) return true;
-  return false;
+OutputGuard SourceOutputGuard(const DiskSource& source) {
+  std::vector<FileId> ids;
+  if (source.disk)
+    for (const auto& f : source.disk->FileIdentities())
+      if (f.device != 0 || f.inode != 0) ids.push_back({f.device, f.inode});
+  return OutputGuard(std::move(ids));
 }
 
 ImageResult CreateImage(DiskSource& source, const ImageJob& job, const ImageProgressFn& progress,
@@ -122,23 +121,18 @@ ImageResult CreateImage(DiskSource& source, const ImageJob& job, const ImageProg
     result.error = "the sectors to copy lie outside the disk";
     return result;
   }
-  if (IsSourceFile(source, job.output)) {
-    result.error = job.output.string() + " is a file of the disk being read; choose another place";
-    return result;
-  }
-  int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (job.overwrite ? O_TRUNC : O_EXCL);
-  int fd = ::open(job.output.c_str(), flags, 0644);
-  if (fd < 0) {
-    result.error = errno == EEXIST ? job.output.string() + " already exists"
-                                   : "cannot create " + job.output.string() + ": " + std::strerror(errno);
-    return result;
-  }
+  // Opened first and checked by what was opened, so that nothing can swap the name for a
+  // file of the source between the check and the truncation.
+  const OutputGuard guard = SourceOutputGuard(source);
+  UniqueFd file = job.overwrite ? guard.OpenForReplace(job.output, result.error)
+                                : guard.CreateNew(job.output, result.error);
+  if (!file) return result;
+  const int fd = file.Get();
 
   std::vector<Chunk> chunks(kBufferCount);
   ChunkQueue queue;
   for (auto& c : chunks) {
     if (!c.buffer.Resize(uint64_t{kChunkSectors} * 512)) {
-      ::close(fd);
       result.error = "out of memory for the image buffers";
       return result;
     }
@@ -195,7 +189,7 @@ ImageResult CreateImage(DiskSource& source, const ImageJob& job, const ImageProg
     else
       result.ok = true;
   }
-  if (::close(fd) != 0 && result.ok) {
+  if (!file.Close() && result.ok) {
     result.ok = false;
     result.error = "cannot finish " + job.output.string() + ": " + std::strerror(errno);
   }

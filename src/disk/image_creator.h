@@ -12,6 +12,7 @@
 #include <string>
 
 #include "disk/disk_source.h"
+#include "util/output_guard.h"
 
 namespace torvane {
 
@@ -19,7 +20,7 @@ struct ImageJob {
   std::filesystem::path output;
   uint64_t firstSector = 0;  // relative to the source's volume start
   uint64_t sectorCount = 0;  // 0: up to the end of the volume or disk
-  bool overwrite = false;    // replace an existing output file
+  bool overwrite = false;    // replace an existing output file (never one of the source's)
 };
 
 struct ImageResult {
@@ -35,9 +36,10 @@ struct ImageResult {
 
 using ImageProgressFn = std::function<void(uint64_t sectorsDone, uint64_t sectorsTotal)>;
 
-// Refuses an output that is one of the files the source reads (its descriptor, an extent, or
-// a disk of its parent chain), compared by device and inode, not by name.
-bool IsSourceFile(const DiskSource& source, const std::filesystem::path& output);
+// The output guard of a source: it refuses every file the source reads (its descriptor, its
+// extent files, and the files of its parent chain), by device and inode. Every file written
+// while the source is open goes through it.
+OutputGuard SourceOutputGuard(const DiskSource& source);
 
 ImageResult CreateImage(DiskSource& source, const ImageJob& job, const ImageProgressFn& progress,
                         const std::atomic<bool>* stop = nullptr);

@@ -7,11 +7,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "disk/image_creator.h"
 #include "fs/ntfs/mft_record.h"
 #include "fs/ntfs/ntfs_volume.h"
 #include "util/bytes.h"
+#include "util/output_guard.h"
 #include "util/sha256.h"
 #include "util/text.h"
 
@@ -21,25 +23,6 @@ namespace {
 constexpr size_t kMaxNameBytes = 255;  // the longest file name Linux file systems take
 constexpr unsigned kMaxNumberedNames = 101;
 constexpr uint32_t kNtfsReadOnly = 0x01;
-
-std::u16string FromUtf8(const std::string& s) {
-  std::u16string out;
-  for (size_t i = 0; i < s.size();) {
-    uint32_t c = static_cast<unsigned char>(s[i]);
-    int extra = c < 0x80 ? 0 : c < 0xE0 ? 1 : c < 0xF0 ? 2 : 3;
-    if (extra) c &= (0x3F >> extra);
-    for (int k = 1; k <= extra && i + k < s.size(); ++k) c = (c << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-    i += 1 + extra;
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (c >> 10));
-      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(c);
-    }
-  }
-  return out;
-}
 
 // FILETIME (100 ns since 1601) to a Unix time.
 timespec FromFiletime(uint64_t filetime) {
@@ -84,11 +67,30 @@ void NtfsTimes(ReaderContext& ctx, const FileEntry& e, timespec times[2]) {
 
 }  // namespace
 
+bool FileSink::Accept(uint64_t count) {
+  written_ += count;
+  run_.bytesWritten += count;
+  if (run_.progress) run_.progress(shown_, written_, size_);
+  return true;
+}
+
+bool FileSink::Skip(uint64_t count) {
+  if (::lseek(fd_, static_cast<off_t>(count), SEEK_CUR) < 0) {
+    error_ = std::string("write error: ") + std::strerror(errno);
+    return false;
+  }
+  holeAtEnd_ = true;
+  return true;
+}
+
 bool FileSink::WriteChunk(std::span<const std::byte> data) {
   if (run_.abortAll || run_.skipCurrent) return false;
   // Never more than the item's size.
   if (written_ >= size_) return true;
   data = data.subspan(0, std::min<uint64_t>(data.size(), size_ - written_));
+  if (data.empty()) return true;
+  if (digest_) hash_.Update(data);
+  if (IsAllZero(data)) return Skip(data.size()) && Accept(data.size());
   size_t done = 0;
   while (done < data.size()) {
     const ssize_t n = ::write(fd_, data.data() + done, data.size() - done);
@@ -106,17 +108,45 @@ bool FileSink::WriteChunk(std::span<const std::byte> data) {
     }
     done += static_cast<size_t>(n);
   }
-  if (digest_) hash_.Update(data);
-  written_ += data.size();
-  run_.bytesWritten += data.size();
-  if (run_.progress) run_.progress(shown_, written_, size_);
+  holeAtEnd_ = false;
+  return Accept(data.size());
+}
+
+bool FileSink::WriteZeros(uint64_t count) {
+  if (run_.abortAll || run_.skipCurrent) return false;
+  count = std::min(count, size_ - std::min(size_, written_));
+  if (count == 0) return true;
+  if (digest_) {
+    static const std::vector<std::byte> zeros(1 << 16);
+    for (uint64_t left = count; left > 0;) {
+      const size_t n = static_cast<size_t>(std::min<uint64_t>(left, zeros.size()));
+      hash_.Update({zeros.data(), n});
+      left -= n;
+    }
+  }
+  return Skip(count) && Accept(count);
+}
+
+bool FileSink::Finish() {
+  if (!holeAtEnd_) return true;
+  const off_t end = ::lseek(fd_, 0, SEEK_CUR);
+  if (end < 0 || ::ftruncate(fd_, end) != 0) {
+    error_ = std::string("write error: ") + std::strerror(errno);
+    return false;
+  }
+  holeAtEnd_ = false;
   return true;
 }
 
 bool FileSink::Restart() {
-  if (::ftruncate(fd_, 0) != 0 || ::lseek(fd_, 0, SEEK_SET) != 0) return false;
+  // Back to where this item began: in a JOIN file the items before it stay.
+  const off_t position = ::lseek(fd_, 0, SEEK_CUR);
+  if (position < 0 || static_cast<uint64_t>(position) < written_) return false;
+  const off_t start = position - static_cast<off_t>(written_);
+  if (::ftruncate(fd_, start) != 0 || ::lseek(fd_, start, SEEK_SET) != start) return false;
   run_.bytesWritten -= written_;
   written_ = 0;
+  holeAtEnd_ = false;
   hash_ = Sha256();
   return true;
 }
@@ -158,20 +188,18 @@ std::u16string NumberedName(std::u16string_view name, unsigned counter) {
 }
 
 RecoveryRun::RecoveryRun(ReaderContext& reader, RecoveryOptions options, UiPort* ui)
-    : reader_(reader), options_(std::move(options)), ui_(ui) {}
-
-bool RecoveryRun::IsSourceFile(const std::filesystem::path& path) const {
-  return torvane::IsSourceFile(reader_.source, path);
-}
+    : reader_(reader), options_(std::move(options)), ui_(ui), guard_(SourceOutputGuard(reader.source)) {}
 
 bool RecoveryRun::PrepareOutput(std::string& error) {
-  std::error_code ec;
-  if (IsSourceFile(options_.outputFolder)) {
+  if (guard_.IsProtected(options_.outputFolder)) {
     error = kSourceDriveText;
     return false;
   }
-  std::filesystem::create_directories(options_.outputFolder, ec);
-  if (!std::filesystem::is_directory(options_.outputFolder, ec)) {
+  std::string why;
+  outputDir_ = guard_.OpenOutputFolder(options_.outputFolder, why);
+  currentDir_.Reset();
+  currentFolders_.clear();
+  if (!outputDir_) {
     error = kPathErrorText;
     return false;
   }
@@ -186,40 +214,73 @@ void RecoveryRun::Count(const RecoveryItem& item) {
   if (e.state <= kStateRecoverable) ++statistics[base + 1];
   if (e.kind == kKindRaw || e.state == kStateFoundInFreeSpace) ++statistics[base + 2];
   if (e.kind == kKindPartlyOverwritten) ++statistics[base + 3];
-  if (!folder) bytesTotal += static_cast<double>(uint64_t{e.size});
+  if (!folder) bytesTotal += static_cast<double>(std::min(uint64_t{e.size}, VolumeBytes()));
 }
 
-std::filesystem::path RecoveryRun::FolderFor(const RecoveryItem& item, std::string& error) {
-  std::filesystem::path dir = options_.outputFolder;
-  for (const auto& part : item.folders) dir /= ToUtf8(SanitizeName(part));
-  std::error_code ec;
-  std::filesystem::create_directories(dir, ec);
-  if (!std::filesystem::is_directory(dir, ec)) error = "cannot create the folder " + dir.string();
-  return dir;
+uint64_t RecoveryRun::VolumeBytes() const {
+  const uint64_t sectors = reader_.geometry.volumeSectors != 0 ? reader_.geometry.volumeSectors
+                           : reader_.source.volumeLastSector != kNoBound ? reader_.source.volumeLastSector + 1
+                           : reader_.source.diskSectors != kNoBound ? reader_.source.diskSectors
+                                                                    : 0;
+  if (sectors == 0 || sectors > ~uint64_t{0} / 512) return ~uint64_t{0};
+  return sectors * 512;
+}
+
+int RecoveryRun::FolderFor(const std::vector<std::u16string>& folders, std::filesystem::path& shown, std::string& error) {
+  std::vector<std::string> names;
+  shown = options_.outputFolder;
+  for (const auto& part : folders) {
+    names.push_back(ToUtf8(SanitizeName(part)));
+    shown /= names.back();
+  }
+  if (!outputDir_ && !PrepareOutput(error)) return -1;
+  if (names.empty()) return outputDir_.Get();
+  if (currentDir_ && names == currentFolders_) return currentDir_.Get();
+  currentDir_.Reset();
+  currentFolders_.clear();
+  UniqueFd dir;
+  std::filesystem::path at = options_.outputFolder;
+  for (const auto& name : names) {
+    at /= name;
+    std::string why;
+    UniqueFd next = OutputGuard::OpenSubfolder(dir ? dir.Get() : outputDir_.Get(), name, why);
+    if (!next) {
+      error = at.string() + ": " + why;
+      return -1;
+    }
+    dir = std::move(next);
+  }
+  currentDir_ = std::move(dir);
+  currentFolders_ = std::move(names);
+  return currentDir_.Get();
 }
 
 ItemReport RecoveryRun::Recover(const RecoveryItem& item) {
   ItemReport report;
   skipCurrent = false;
-  const FileEntry e = item.entry;
+  FileEntry e = item.entry;
   ++filesDone;
   auto finish = [&](ItemResult result, std::string reason) {
     report.result = result;
     report.reason = std::move(reason);
-    (result == ItemResult::kOk ? ok : result == ItemResult::kSkipped ? skipped : failed)++;
+    (result == ItemResult::kOk           ? ok
+     : result == ItemResult::kIncomplete ? incomplete
+     : result == ItemResult::kSkipped    ? skipped
+                                         : failed)++;
     return report;
   };
   if (abortAll) return finish(ItemResult::kSkipped, "the run was aborted");
   std::string error;
-  std::filesystem::path dir = FolderFor(item, error);
-  if (!error.empty()) return finish(ItemResult::kFailed, error);
+  std::filesystem::path shownDir;
+  const int dir = FolderFor(item.folders, shownDir, error);
+  if (dir < 0) return finish(ItemResult::kFailed, error);
   if (e.IsFolder()) {
     // A folder is made with its contents' items; here only the folder itself.
-    report.output = dir / ToUtf8(SanitizeName(item.name));
-    std::error_code ec;
-    std::filesystem::create_directories(report.output, ec);
-    return finish(std::filesystem::is_directory(report.output, ec) ? ItemResult::kOk : ItemResult::kFailed,
-                  ec ? ec.message() : "");
+    const std::string folderName = ToUtf8(SanitizeName(item.name));
+    report.output = shownDir / folderName;
+    std::string why;
+    UniqueFd made = OutputGuard::OpenSubfolder(dir, folderName, why);
+    return finish(made ? ItemResult::kOk : ItemResult::kFailed, made ? "" : report.output.string() + ": " + why);
   }
 
   std::u16string name;
@@ -235,45 +296,75 @@ ItemReport RecoveryRun::Recover(const RecoveryItem& item) {
   const bool encrypted = (e.attributes & kAttributeEncrypted) != 0 && e.kind != kKindRaw;
   if (encrypted) name += u".efs";  // the raw export stream, for import where the key is
 
-  int fd = -1;
-  std::filesystem::path temp, finalPath;
-  if (options_.joinMode) {
-    if (joinFd_ < 0) {
-      joinPath_ = options_.outputFolder / ToUtf8(SanitizeName(options_.joinName));
-      joinFd_ = ::open(joinPath_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-      if (joinFd_ < 0) return finish(ItemResult::kFailed, "cannot create " + joinPath_.string());
-    }
-    fd = joinFd_;
-    finalPath = joinPath_;
-  } else {
-    finalPath = dir / ToUtf8(name);
-    std::error_code ec;
-    if (options_.blockDuplicates && std::filesystem::exists(finalPath, ec))
-      return finish(ItemResult::kSkipped, "a file of that name exists");
-    if (IsSourceFile(finalPath)) return finish(ItemResult::kFailed, "it would overwrite the disk being read");
-    static std::atomic<uint64_t> counter{0};
-    temp = dir / (".torvane-partial-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) return finish(ItemResult::kFailed, "cannot create a file in " + dir.string() + ": " + std::strerror(errno));
+  // A damaged record may claim any size; no file of the volume holds more than the volume.
+  const uint64_t cap = VolumeBytes();
+  if (e.size > cap) {
+    report.clippedBytes = e.size - cap;
+    e.size = cap;
   }
+
+  PendingFile file;
+  std::filesystem::path finalPath;
+  std::string nameUtf8 = ToUtf8(name);
+  if (options_.joinMode) {
+    if (!joinFile_.Active()) {
+      joinName_ = ToUtf8(SanitizeName(options_.joinName));
+      struct stat st {};
+      if (::fstatat(outputDir_.Get(), joinName_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+        return finish(ItemResult::kFailed, (options_.outputFolder / joinName_).string() + " already exists");
+      if (!joinFile_.Create(outputDir_.Get(), error)) return finish(ItemResult::kFailed, error);
+    }
+    finalPath = options_.outputFolder / joinName_;
+  } else {
+    finalPath = shownDir / nameUtf8;
+    struct stat st {};
+    if (options_.blockDuplicates && ::fstatat(dir, nameUtf8.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+      return finish(ItemResult::kSkipped, "a file of that name exists");
+    if (!file.Create(dir, error)) return finish(ItemResult::kFailed, error + " (" + shownDir.string() + ")");
+  }
+  const int fd = options_.joinMode ? joinFile_.Fd() : file.Fd();
   report.output = finalPath;
   report.encrypted = encrypted;
 
   const uint64_t size = encrypted ? ~uint64_t{0} : uint64_t{e.size};
   FileSink sink(fd, size, *this, ui_, finalPath, options_.computeDigest);
-  const ReadOutcome outcome = ReadItemContent(reader_, e, sink);
-  report.incomplete = outcome.incomplete;
-  const bool written = outcome.ok && sink.Error().empty();
-  if (options_.joinMode) {
-    report.sha256 = sink.Digest();
-    return finish(written ? ItemResult::kOk : ItemResult::kFailed, written ? "" : sink.Error().empty() ? outcome.error : sink.Error());
+  ReadOutcome outcome;
+  uint64_t failedBefore;
+  {
+    std::lock_guard<std::mutex> lock(reader_.source.ioLock);
+    failedBefore = reader_.source.failedSectors;
   }
+  if (e.size == 0 && !encrypted) {
+    // Nothing to read: an empty file is complete even when the record has no data stream.
+    outcome.ok = true;
+  } else {
+    outcome = ReadItemContent(reader_, e, sink);
+  }
+  {
+    std::lock_guard<std::mutex> lock(reader_.source.ioLock);
+    report.unreadableSectors = reader_.source.failedSectors - failedBefore;
+  }
+  report.incomplete = outcome.incomplete || report.clippedBytes != 0;
+  const bool written = outcome.ok && sink.Finish() && sink.Error().empty();
+  report.sha256 = sink.Digest();
+  const std::string failure = !sink.Error().empty() ? sink.Error() : !outcome.error.empty() ? outcome.error : "the read was stopped";
+  std::string incompleteWhy;
+  if (report.incomplete) {
+    if (outcome.incomplete)
+      incompleteWhy = report.unreadableSectors != 0 ? std::to_string(report.unreadableSectors) +
+                                                          " sectors could not be read; they hold zeros"
+                                                    : "parts could not be read; they hold zeros";
+    if (report.clippedBytes != 0)
+      incompleteWhy += std::string(incompleteWhy.empty() ? "" : "; ") + "its recorded size is " +
+                       std::to_string(report.clippedBytes) + " bytes larger than the volume; it was cut";
+  }
+  auto done = [&] {
+    return report.incomplete ? finish(ItemResult::kIncomplete, incompleteWhy) : finish(ItemResult::kOk, "");
+  };
+  if (options_.joinMode) return written ? done() : finish(ItemResult::kFailed, failure);
   if (!written) {
-    ::close(fd);
-    ::unlink(temp.c_str());
     const bool skippedByUser = skipCurrent && sink.Error().empty();
-    return finish(skippedByUser ? ItemResult::kSkipped : ItemResult::kFailed,
-                  !sink.Error().empty() ? sink.Error() : outcome.error.empty() ? "the read was stopped" : outcome.error);
+    return finish(skippedByUser ? ItemResult::kSkipped : ItemResult::kFailed, failure);
   }
   // Times after the last write; RAW items have none.
   if (e.kind != kKindRaw) {
@@ -289,48 +380,48 @@ ItemReport RecoveryRun::Recover(const RecoveryItem& item) {
     ::futimens(fd, times);
   }
   if ((e.attributes & kNtfsReadOnly) && reader_.geometry.fsKind == FsKind::kNtfs) ::fchmod(fd, 0444);
-  report.sha256 = sink.Digest();
-  if (::close(fd) != 0) {
-    ::unlink(temp.c_str());
-    return finish(ItemResult::kFailed, std::string("write error: ") + std::strerror(errno));
-  }
-  // Move the finished file to its name without replacing anything there.
-  std::u16string chosen = name;
+  // The finished file gets its name without replacing anything there.
   for (unsigned n = 0; n <= kMaxNumberedNames; ++n) {
-    if (n > 0) {
-      if (options_.blockDuplicates) break;
-      chosen = NumberedName(name, n);
-    }
-    finalPath = dir / ToUtf8(chosen);
-    if (::link(temp.c_str(), finalPath.c_str()) == 0) {
-      ::unlink(temp.c_str());
-      report.output = finalPath;
-      return finish(ItemResult::kOk, "");
-    }
-    if (errno != EEXIST) {
-      // No hard links on this file system: rename, after making sure nothing is replaced.
-      std::error_code ec;
-      if (!std::filesystem::exists(finalPath, ec) && ::rename(temp.c_str(), finalPath.c_str()) == 0) {
-        report.output = finalPath;
-        return finish(ItemResult::kOk, "");
-      }
+    if (n > 0 && options_.blockDuplicates) break;
+    const std::string chosen = n == 0 ? nameUtf8 : ToUtf8(NumberedName(name, n));
+    switch (file.Commit(chosen, error)) {
+      case PendingFile::CommitResult::kDone:
+        report.output = shownDir / chosen;
+        return done();
+      case PendingFile::CommitResult::kFailed:
+        return finish(ItemResult::kFailed, error);
+      case PendingFile::CommitResult::kExists:
+        break;
     }
   }
-  ::unlink(temp.c_str());
   return finish(options_.blockDuplicates ? ItemResult::kSkipped : ItemResult::kFailed, "a file of that name exists");
 }
 
 void RecoveryRun::Begin() {
   abortAll = false;
   skipCurrent = false;
-  if (options_.scanCommand) pausedScan_ = options_.scanCommand(true);
+  if (options_.scanCommand) scanPause_.Pause(options_.scanCommand);
 }
 
-void RecoveryRun::Finish() {
-  if (joinFd_ >= 0) ::close(joinFd_);
-  joinFd_ = -1;
-  if (pausedScan_ && options_.scanCommand) options_.scanCommand(false);
-  pausedScan_ = false;
+bool RecoveryRun::Finish(std::string* error) {
+  bool named = true;
+  if (joinFile_.Active()) {
+    std::string why;
+    if (abortAll) {
+      joinFile_.Discard();
+    } else {
+      const PendingFile::CommitResult r = joinFile_.Commit(joinName_, why);
+      if (r != PendingFile::CommitResult::kDone) {
+        named = false;
+        if (error != nullptr)
+          *error = r == PendingFile::CommitResult::kExists ? (options_.outputFolder / joinName_).string() + " already exists"
+                                                           : why;
+        joinFile_.Discard();
+      }
+    }
+  }
+  scanPause_.Resume();
+  return named;
 }
 
 }  // namespace torvane::recovery

@@ -46,6 +46,16 @@ TEST(CliImageTest, RefusesToWriteOverAnyFileOfTheSourceChain) {
   EXPECT_EQ(ReadFile(dir / "sparse.vmdk"), before);
 }
 
+TEST(CliImageTest, ForceNeverFollowsALinkItReplaces) {
+  TempDir dir;
+  test::WriteFile(dir / "precious.txt", std::string("keep"));
+  std::filesystem::create_symlink(dir / "precious.txt", dir / "out.img");
+  std::string text;
+  EXPECT_EQ(RunCli("image " + Quote(DataPath("vmdk/child.vmdk")) + " -o " + Quote(dir / "out.img") + " --force", &text), 1);
+  EXPECT_NE(text.find("symbolic link"), std::string::npos) << text;
+  EXPECT_EQ(ReadFile(dir / "precious.txt").size(), 4u);
+}
+
 TEST(CliImageTest, UnreadableSectorsMakeTheImageFail) {
   TempDir dir;
   test::WriteFile(dir / "short.bin", test::StampedSectors(10));
@@ -138,6 +148,68 @@ TEST(CliRecoverTest, RecoversDeletedFilesWithAReportAndRefusesBadRequests) {
                          &text),
             1);
   EXPECT_NE(text.find("there is no volume 7"), std::string::npos);
+}
+
+TEST(CliRecoverTest, TheReportNeverGoesOverTheDiskOrAnExistingFile) {
+  test::TempDir dir;
+  std::filesystem::copy_file(test::SourcePath("samples/demo.vmdk"), dir / "demo.vmdk");
+  std::filesystem::create_symlink(dir / "demo.vmdk", dir / "link.jsonl");
+  test::WriteFile(dir / "old.jsonl", std::string("earlier report\n"));
+  const auto before = test::ReadFile(dir / "demo.vmdk");
+  std::string text;
+  for (const char* report : {"demo.vmdk", "link.jsonl", "old.jsonl"}) {
+    EXPECT_EQ(test::RunCli("recover " + Quote(dir / "demo.vmdk") + " -v 0 -o " + Quote(dir / "out") +
+                               " --all --report " + Quote(dir / report),
+                           &text),
+              1)
+        << report;
+    EXPECT_TRUE(test::ReadFile(dir / "demo.vmdk") == before) << report;
+  }
+  EXPECT_EQ(test::ReadFile(dir / "old.jsonl").size(), 15u);
+  EXPECT_FALSE(std::filesystem::exists(dir / "out/hello.txt"));  // refused before any work
+
+  // A run named with a UTF-8 join name; the report is named only when complete.
+  ASSERT_EQ(test::RunCli("recover " + Quote(dir / "demo.vmdk") + " -v 0 -o " + Quote(dir / "out") +
+                             " Notes --join \xC3\xA9.bin --report " + Quote(dir / "r.jsonl"),
+                         &text),
+            0)
+      << text;
+  EXPECT_GT(std::filesystem::file_size(dir / "out/\xC3\xA9.bin"), 38u);
+  EXPECT_TRUE(std::filesystem::exists(dir / "r.jsonl"));
+}
+
+TEST(CliRecoverTest, AllLeavesMetadataOutAndIncompleteFilesFailTheRun) {
+  test::TempDir dir;
+  std::string text;
+  for (const auto& disk : {test::SourcePath("samples/demo.vmdk"), DataPath("ntfs/ntfs.vmdk")}) {
+    const auto out = dir / ("out-" + disk.stem().string());
+    EXPECT_EQ(test::RunCli("recover " + Quote(disk) + " -v 0 -o " + Quote(out) + " --all", &text), 0) << disk << text;
+    EXPECT_FALSE(std::filesystem::exists(out / "$MFT")) << disk;
+    EXPECT_FALSE(std::filesystem::exists(out / "$Extend")) << disk;
+  }
+  // Asked for, the metadata files come too; those without a data stream are empty files.
+  const auto system = dir / "system";
+  EXPECT_EQ(test::RunCli("recover " + Quote(test::SourcePath("samples/demo.vmdk")) + " -v 0 -o " + Quote(system) +
+                             " --all --system",
+                         &text),
+            0)
+      << text;
+  EXPECT_EQ(std::filesystem::file_size(system / "$Extend/$Quota"), 0u);
+  EXPECT_EQ(std::filesystem::file_size(system / "$MFT"), 115712u);
+
+  // A disk whose end is lost: the files there hold zeros, are reported as incomplete, and
+  // the run fails.
+  std::filesystem::copy_file(test::SourcePath("samples/demo.vmdk"), dir / "demo.vmdk");
+  std::filesystem::resize_file(dir / "demo.vmdk", 5000000);
+  EXPECT_EQ(test::RunCli("recover " + Quote(dir / "demo.vmdk") + " -v 0 -o " + Quote(dir / "cut") +
+                             " Pictures/sunset.png --report " + Quote(dir / "r.jsonl"),
+                         &text),
+            1);
+  const auto bytes = test::ReadFile(dir / "r.jsonl");
+  const std::string json(bytes.begin(), bytes.end());
+  EXPECT_NE(json.find("\"result\":\"incomplete\""), std::string::npos) << json;
+  EXPECT_NE(json.find("\"unreadable_sectors\":304"), std::string::npos) << json;
+  EXPECT_EQ(std::filesystem::file_size(dir / "cut/Pictures/sunset.png"), 154616u);
 }
 
 }  // namespace

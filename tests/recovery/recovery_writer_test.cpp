@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -160,8 +161,107 @@ TEST(RecoveryTest, ConflictsBlockOrNumberAndTimesAreSet) {
   RecoveryRun run(*v.reader, join, nullptr);
   run.Recover(items.at("Notes/phone.txt"));
   run.Recover(items.at("Notes/wifi.txt"));
-  run.Finish();
+  EXPECT_FALSE(std::filesystem::exists(joined.path() / "all.bin"));  // named when finished
+  EXPECT_TRUE(run.Finish());
   EXPECT_EQ(std::filesystem::file_size(joined.path() / "all.bin"), 38u);
+}
+
+// Files in a folder, without the temporary files of unfinished writes.
+std::vector<std::string> FilesIn(const std::filesystem::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir))
+    if (!entry.is_directory()) names.push_back(entry.path().lexically_relative(dir).string());
+  return names;
+}
+
+TEST(RecoveryWriterTest, ARunStoppedOrDroppedLeavesNoPartialFileAndResumesTheScan) {
+  Opened v(test::SourcePath("samples/demo.vmdk"));
+  auto items = v.Items();
+  test::TempDir out;
+  std::vector<bool> commands;
+  RecoveryOptions options;
+  options.outputFolder = out.path();
+  options.joinMode = true;
+  options.joinName = u"all.bin";
+  options.scanCommand = [&](bool pause) {
+    commands.push_back(pause);
+    return true;
+  };
+  {
+    RecoveryRun run(*v.reader, options, nullptr);
+    run.Begin();
+    EXPECT_EQ(run.Recover(items.at("Notes/phone.txt")).result, ItemResult::kOk);
+    // Dropped without Finish (an error path of the caller).
+  }
+  EXPECT_EQ(commands, (std::vector<bool>{true, false}));
+  EXPECT_EQ(FilesIn(out.path()), std::vector<std::string>{});
+
+  // Stopped in the middle of a file (Ctrl-C, SIGTERM): the file is removed.
+  options.joinMode = false;
+  RecoveryRun run(*v.reader, options, nullptr);
+  v.reader->cancel = &run.abortAll;
+  run.progress = [&](const std::filesystem::path&, uint64_t written, uint64_t) {
+    if (written > 0) run.abortAll = true;
+  };
+  const ItemReport r = run.Recover(items.at("Archive/data-export.zip"));
+  EXPECT_NE(r.result, ItemResult::kOk);
+  EXPECT_EQ(FilesIn(out.path()), std::vector<std::string>{});
+  v.reader->cancel = nullptr;
+}
+
+TEST(RecoveryWriterTest, LinksInTheOutputFolderAreNeverFollowed) {
+  Opened v(test::SourcePath("samples/demo.vmdk"));
+  auto items = v.Items();
+  test::TempDir out, outside;
+  std::filesystem::create_symlink(outside.path(), out / "Documents");
+  RecoveryOptions options;
+  options.outputFolder = out.path();
+  RecoveryRun run(*v.reader, options, nullptr);
+  for (const char* path : {"Documents/Drafts", "Documents/Drafts/note.txt", "Documents/letter.rtf"}) {
+    const ItemReport r = run.Recover(items.at(path));
+    EXPECT_EQ(r.result, ItemResult::kFailed) << path;
+    EXPECT_NE(r.reason.find("symbolic link"), std::string::npos) << r.reason;
+  }
+  EXPECT_EQ(run.failed, 3u);
+  EXPECT_TRUE(std::filesystem::is_empty(outside.path()));
+  EXPECT_EQ(run.Recover(items.at("hello.txt")).result, ItemResult::kOk);
+}
+
+TEST(RecoveryWriterTest, ImpossibleSizesAndUnreadableDataMakeIncompleteFilesWithHoles) {
+  Opened v(test::SourcePath("samples/demo.vmdk"));
+  auto items = v.Items();
+  test::TempDir out;
+  RecoveryOptions options;
+  options.outputFolder = out.path();
+  RecoveryRun run(*v.reader, options, nullptr);
+  const uint64_t volumeBytes = v.ws.geometry.volumeSectors * 512;
+  ASSERT_GT(volumeBytes, 1u << 20);
+
+  // A damaged record claims twice the volume: the file is cut to the volume's size, and the
+  // zeros past its data cost no space.
+  RecoveryItem huge = items.at("hello.txt");
+  huge.entry.size = volumeBytes * 2;
+  const ItemReport cut = run.Recover(huge);
+  EXPECT_EQ(cut.result, ItemResult::kIncomplete) << cut.reason;
+  EXPECT_EQ(cut.clippedBytes, volumeBytes);
+  struct stat st {};
+  ASSERT_EQ(::stat(cut.output.c_str(), &st), 0);
+  EXPECT_EQ(static_cast<uint64_t>(st.st_size), volumeBytes);
+  EXPECT_LT(static_cast<uint64_t>(st.st_blocks) * 512, uint64_t{1} << 20);
+
+  // A RAW item whose sectors lie beyond the disk: written (as a hole), reported incomplete.
+  RecoveryItem raw;
+  raw.entry.kind = kKindRaw;
+  raw.entry.size = 100000;
+  raw.entry.dataStart = uint64_t{1} << 40;
+  raw.rawNumber = 7;
+  raw.rawExtension = ".jpg";
+  const ItemReport unread = run.Recover(raw);
+  EXPECT_EQ(unread.result, ItemResult::kIncomplete);
+  EXPECT_NE(unread.reason.find("could not be read"), std::string::npos) << unread.reason;
+  EXPECT_EQ(std::filesystem::file_size(out / "000000007.jpg"), 100000u);
+  EXPECT_EQ(run.incomplete, 2u);
+  EXPECT_EQ(run.ok, 0u);
 }
 
 TEST(RecoveryWriterTest, NamesNeverLeaveTheirFolder) {
@@ -185,6 +285,31 @@ TEST(RecoveryWriterTest, NamesNeverLeaveTheirFolder) {
   EXPECT_EQ(NumberedName(u"trailing.", 3), u"trailing.[003]");
 }
 
+TEST(RecoveryWriterTest, ASinkStartingOverKeepsTheJoinedItemsBeforeIt) {
+  DiskSource source;
+  VolumeGeometry geometry;
+  ReaderContext reader{source, geometry, nullptr};
+  RecoveryRun run(reader, RecoveryOptions{}, nullptr);
+  test::TempDir dir;
+  const auto path = dir / "joined";
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::write(fd, "abc", 3), 3);  // the items before
+  const auto bytes = [](const char* text) {
+    return std::span<const std::byte>(reinterpret_cast<const std::byte*>(text), std::strlen(text));
+  };
+  FileSink sink(fd, 100, run, nullptr, path);
+  EXPECT_TRUE(sink.WriteChunk(bytes("xyz")));
+  EXPECT_TRUE(sink.WriteZeros(4));
+  EXPECT_TRUE(sink.Restart());  // a FAT chain found broken: read again from the start
+  EXPECT_TRUE(sink.WriteChunk(bytes("12")));
+  EXPECT_TRUE(sink.WriteZeros(2));
+  EXPECT_TRUE(sink.Finish());
+  ::close(fd);
+  const auto data = test::ReadFile(path);
+  EXPECT_EQ(std::string(data.begin(), data.end()), std::string("abc12\0\0", 7));
+}
+
 TEST(RecoveryWriterTest, FullDiskSkipsTheFileOrAbortsTheRun) {
   DiskSource source;
   VolumeGeometry geometry;
@@ -196,7 +321,7 @@ TEST(RecoveryWriterTest, FullDiskSkipsTheFileOrAbortsTheRun) {
     const int fd = ::open("/dev/full", O_WRONLY);
     ASSERT_GE(fd, 0);
     FileSink sink(fd, 100, run, &ui, "x");
-    const std::vector<std::byte> data(10);
+    const std::vector<std::byte> data(10, std::byte{0x5A});  // zeros would become a hole
     EXPECT_FALSE(sink.WriteChunk(data));
     ::close(fd);
     EXPECT_EQ(ui.Count(), 1u);

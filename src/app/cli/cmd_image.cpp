@@ -14,7 +14,8 @@ constexpr const char* kUsage =
     "usage: torvane image DISK -o OUT [--force]\n\n"
     "Copies every sector of a virtual disk into the raw image file OUT, which any disk tool\n"
     "(and Torvane itself) can open. The source is only read. OUT must not exist unless\n"
-    "--force is given, and must not be one of the disk's own files.\n";
+    "--force is given (a symbolic link is then refused, not followed), and must never be\n"
+    "one of the disk's own files.\n";
 
 }  // namespace
 

@@ -1,7 +1,14 @@
 // torvane recover DISK -v N -o DIR [PATH...]: copies found files and folders, existing and
 // deleted, out of a volume into DIR, keeping their paths. The disk is only read.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
-#include <fstream>
+#include <cstring>
 
 #include "app/cli/args.h"
 #include "app/cli/cli_ui_port.h"
@@ -9,41 +16,93 @@
 #include "app/cli/progress_bar.h"
 #include "app/cli/volume_arg.h"
 #include "fs/ntfs/mft_walk.h"
-#include "fs/ntfs/ntfs_tree.h"
+#include "recovery/recovery_selection.h"
 #include "recovery/recovery_writer.h"
 #include "util/format.h"
 #include "util/json_writer.h"
+#include "util/output_guard.h"
 #include "util/text.h"
 
 namespace torvane::cli {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: torvane recover DISK -v N -o DIR [PATH...] [--all] [--deleted] [--join NAME]\n"
+    "usage: torvane recover DISK -v N -o DIR [PATH...] [--all] [--deleted] [--system] [--join NAME]\n"
     "                       [--no-block-duplicates] [--report FILE] [--yes | --no] [--scan [--reverse]]\n\n"
     "Copies files and folders of volume N (see 'torvane volumes') into DIR, each at its path\n"
     "from the volume root (files whose folder is gone under \"Lost files\"). PATHs are files or\n"
     "folders as 'torvane ls' prints them; --all takes the whole volume. The disk is only read.\n"
     "  --deleted              only entries that are not existing files or folders\n"
+    "  --system               with --all, the NTFS metadata files ($MFT, $Secure, $Extend...) too\n"
     "  --join NAME            write every file one after the other into DIR/NAME\n"
     "  --no-block-duplicates  give a numbered name (name[001].ext) instead of skipping a file\n"
     "                         whose name exists in DIR\n"
-    "  --report FILE          one JSON object per item: path, output, size, state, result, sha256\n"
+    "  --report FILE          one JSON object per item: path, output, size, state, result, sha256;\n"
+    "                         FILE must not exist yet\n"
     "  --scan                 search the free space for lost records first (--reverse: the\n"
     "                         whole volume from its end), so their files can be recovered\n"
     "  --yes, --no            the answer to questions of the run (a full disk: skip the file\n"
     "                         and go on, or stop)\n"
     "Encrypted NTFS files are written as their raw export stream, NAME.efs, for import on a\n"
-    "system that holds the key.\n";
+    "system that holds the key. Links already in DIR are never followed. Files whose parts\n"
+    "could not be read are written with zeros there and reported as incomplete; the exit code\n"
+    "is then 1, as it is when an item failed. Ctrl-C or SIGTERM stops the run without leaving\n"
+    "a partial file.\n";
 
 const char* ResultText(recovery::ItemResult r) {
-  return r == recovery::ItemResult::kOk ? "ok" : r == recovery::ItemResult::kSkipped ? "skipped" : "failed";
+  switch (r) {
+    case recovery::ItemResult::kOk: return "ok";
+    case recovery::ItemResult::kIncomplete: return "incomplete";
+    case recovery::ItemResult::kSkipped: return "skipped";
+    case recovery::ItemResult::kFailed: break;
+  }
+  return "failed";
+}
+
+// Ctrl-C (SIGINT) and SIGTERM set the run's cancel flag for as long as the guard lives, so
+// that the file being written is removed and the report still names what was done.
+std::atomic<bool>* cancelTarget = nullptr;
+extern "C" void OnCancelSignal(int) {
+  if (cancelTarget != nullptr) *cancelTarget = true;
+}
+
+class CancelOnSignals {
+ public:
+  explicit CancelOnSignals(std::atomic<bool>& flag) {
+    cancelTarget = &flag;
+    struct sigaction action {};
+    action.sa_handler = OnCancelSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, &previousInt_);
+    sigaction(SIGTERM, &action, &previousTerm_);
+  }
+  ~CancelOnSignals() {
+    sigaction(SIGINT, &previousInt_, nullptr);
+    sigaction(SIGTERM, &previousTerm_, nullptr);
+    cancelTarget = nullptr;
+  }
+  CancelOnSignals(const CancelOnSignals&) = delete;
+  CancelOnSignals& operator=(const CancelOnSignals&) = delete;
+
+ private:
+  struct sigaction previousInt_ {}, previousTerm_ {};
+};
+
+bool WriteLine(int fd, const std::string& text) {
+  const std::string line = text + "\n";
+  for (size_t done = 0; done < line.size();) {
+    const ssize_t n = ::write(fd, line.data() + done, line.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
 }
 
 }  // namespace
 
 int RunRecover(const Args& args) {
-  ParsedArgs p = ParseArgs(args, {"--all", "--deleted", "--no-block-duplicates", "--yes", "--no", "--scan", "--reverse"},
+  ParsedArgs p = ParseArgs(args, {"--all", "--deleted", "--system", "--no-block-duplicates", "--yes", "--no", "--scan", "--reverse"},
                            {"-v", "-o", "--join", "--report"});
   if (p.help) {
     std::fputs(kUsage, stdout);
@@ -71,40 +130,20 @@ int RunRecover(const Args& args) {
     PrintError(error);
     return 1;
   }
+
   if (p.Has("--scan")) ScanVolume(ws, *volume, p.Has("--reverse"));
 
   // The items: every entry at or below a named path (or all), folders included so that
   // empty ones are made too.
-  const DynList& list = ws.store.deletedEntries;
-  const ntfs::NtfsTree tree(list);
-  std::vector<std::string> wanted(p.positional.begin() + 1, p.positional.end());
-  for (auto& w : wanted)
-    while (!w.empty() && w.back() == '/') w.pop_back();
-  std::vector<bool> matched(wanted.size(), false);
-  std::vector<std::pair<recovery::RecoveryItem, std::string>> items;
-  for (uint64_t i = 0; i < EntryCount(list); ++i) {
-    const FileEntry e = EntryAt(list, i);
-    const auto components = tree.PathComponents(i);
-    const std::string path = SlashPath(components);
-    bool take = p.Has("--all");
-    for (size_t k = 0; k < wanted.size(); ++k) {
-      if (path == wanted[k] || path.rfind(wanted[k] + "/", 0) == 0) {
-        take = true;
-        matched[k] = true;
-      }
-    }
-    if (!take || (p.Has("--deleted") && e.state == kStateExisting)) continue;
-    recovery::RecoveryItem item;
-    item.entry = e;
-    item.name = std::u16string(components.back());
-    for (size_t k = 0; k + 1 < components.size(); ++k) item.folders.emplace_back(components[k]);
-    items.emplace_back(std::move(item), path);
-  }
-  for (size_t k = 0; k < wanted.size(); ++k) {
-    if (!matched[k]) {
-      PrintError("there is no file or folder " + wanted[k] + " on volume " + p.Option("-v"));
-      return 1;
-    }
+  recovery::SelectionRequest request;
+  request.paths.assign(p.positional.begin() + 1, p.positional.end());
+  request.all = p.Has("--all");
+  request.deletedOnly = p.Has("--deleted");
+  request.includeSystem = p.Has("--system");
+  const recovery::Selection selection = recovery::SelectItems(ws.store.deletedEntries, request);
+  if (!selection.unmatched.empty()) {
+    PrintError("there is no file or folder " + selection.unmatched.front() + " on volume " + p.Option("-v"));
+    return 1;
   }
 
   recovery::ReaderContext reader{ws.source, ws.geometry, volume.get()};
@@ -112,38 +151,52 @@ int RunRecover(const Args& args) {
   options.outputFolder = p.Option("-o");
   options.blockDuplicates = !p.Has("--no-block-duplicates");
   options.joinMode = !p.Option("--join").empty();
-  options.joinName = FromLatin1(p.Option("--join"));
-  options.computeDigest = !p.Option("--report").empty();
+  options.joinName = FromUtf8(p.Option("--join"));
+  const std::filesystem::path reportPath = p.Option("--report");
+  options.computeDigest = !reportPath.empty();
   recovery::RecoveryRun run(reader, options, &ui);
   reader.cancel = &run.abortAll;
+
+  // The report is written under a temporary name beside its place and named at the end; it
+  // never replaces a file, and never one of the disk's.
+  PendingFile report;
+  if (!reportPath.empty()) {
+    struct stat st {};
+    if (run.Guard().IsProtected(reportPath)) {
+      PrintError("the report " + reportPath.string() + " is a file of the disk being read; choose another place");
+      return 1;
+    }
+    if (::lstat(reportPath.c_str(), &st) == 0) {
+      PrintError("the report " + reportPath.string() + " already exists; Torvane does not replace it");
+      return 1;
+    }
+    if (!report.CreateFor(reportPath, error)) {
+      PrintError("cannot write the report: " + error);
+      return 1;
+    }
+  }
   if (!run.PrepareOutput(error)) {
     PrintError(error + " (" + options.outputFolder.string() + ")");
     return 1;
   }
+
+  CancelOnSignals signals(run.abortAll);
   run.Begin();
-  for (const auto& [item, path] : items) run.Count(item);
-  std::ofstream report;
-  if (!p.Option("--report").empty()) {
-    report.open(p.Option("--report"), std::ios::trunc);
-    if (!report) {
-      PrintError("cannot write the report " + p.Option("--report"));
-      return 1;
-    }
-  }
+  for (const auto& selected : selection.items) run.Count(selected.item);
   ProgressBar bar("Recovering");
   run.progress = [&](const std::filesystem::path&, uint64_t, uint64_t) {
     bar.Update(run.bytesWritten, static_cast<uint64_t>(run.bytesTotal));
   };
-  uint32_t encrypted = 0, incomplete = 0;
-  for (const auto& [item, path] : items) {
+  uint32_t encrypted = 0;
+  bool reportFailed = false;
+  for (const auto& [item, path] : selection.items) {
     const recovery::ItemReport r = run.Recover(item);
-    encrypted += r.encrypted && r.result == recovery::ItemResult::kOk;
-    incomplete += r.incomplete;
-    if (r.result == recovery::ItemResult::kFailed) {
+    encrypted += r.encrypted && (r.result == recovery::ItemResult::kOk || r.result == recovery::ItemResult::kIncomplete);
+    if (r.result == recovery::ItemResult::kFailed || r.result == recovery::ItemResult::kIncomplete) {
       bar.Finish();
-      PrintError(path + ": " + r.reason);
+      PrintError(path + ": " + (r.result == recovery::ItemResult::kIncomplete ? "incomplete: " : "") + r.reason);
     }
-    if (report.is_open()) {
+    if (report.Active() && !reportFailed) {
       JsonWriter j;
       j.BeginObject();
       j.Field("path", path);
@@ -152,32 +205,54 @@ int RunRecover(const Args& args) {
       j.Field("state", static_cast<uint32_t>(item.entry.state));
       j.Field("result", std::string(ResultText(r.result)));
       j.Field("sha256", r.sha256);
+      if (r.incomplete) {
+        j.Field("unreadable_sectors", r.unreadableSectors);
+        j.Field("clipped_bytes", r.clippedBytes);
+      }
       if (!r.reason.empty()) j.Field("reason", r.reason);
       j.EndObject();
-      report << j.Text() << "\n";
+      if (!WriteLine(report.Fd(), j.Text())) {
+        reportFailed = true;
+        error = std::strerror(errno);
+      }
     }
     if (run.abortAll) break;
   }
-  run.Finish();
+  std::string joinError;
+  const bool joined = run.Finish(&joinError);
   bar.Finish();
+  if (!joined) PrintError("cannot finish the joined file: " + joinError);
+  if (report.Active() && !reportFailed) {
+    const std::string name = report.TargetName();
+    switch (report.Commit(name, error)) {
+      case PendingFile::CommitResult::kDone: break;
+      case PendingFile::CommitResult::kExists:
+        error = reportPath.string() + " appeared during the run; the report was not written";
+        [[fallthrough]];
+      case PendingFile::CommitResult::kFailed: reportFailed = true; break;
+    }
+  }
+  if (reportFailed) PrintError("cannot write the report " + reportPath.string() + ": " + error);
   std::fprintf(stderr,
-               "Recovered %u items (%s) into %s; %u skipped, %u failed.\n"
+               "Recovered %u items (%s) into %s; %u incomplete, %u skipped, %u failed.\n"
                "Folders total %u, deleted %u, detected %u, overwritten %u; "
                "files total %u, deleted %u, detected %u, overwritten %u.\n",
-               run.ok, HumanSize(run.bytesWritten).c_str(), options.outputFolder.c_str(), run.skipped, run.failed,
+               run.ok + run.incomplete, HumanSize(run.bytesWritten).c_str(), options.outputFolder.c_str(),
+               run.incomplete, run.skipped, run.failed,
                run.statistics[recovery::kFoldersTotal], run.statistics[recovery::kFoldersDeleted],
                run.statistics[recovery::kFoldersDetected], run.statistics[recovery::kFoldersOverwritten],
                run.statistics[recovery::kFilesTotal], run.statistics[recovery::kFilesDeleted],
                run.statistics[recovery::kFilesDetected], run.statistics[recovery::kFilesOverwritten]);
   if (encrypted != 0)
     std::fprintf(stderr, "%u encrypted files were written as .efs export streams.\n", encrypted);
-  if (incomplete != 0)
-    std::fprintf(stderr, "%u files had sectors that could not be read; they hold zeros there.\n", incomplete);
+  if (run.incomplete != 0)
+    std::fprintf(stderr, "%u files are incomplete: parts that could not be read hold zeros.\n", run.incomplete);
+  if (run.abortAll) std::fputs("The run was stopped; the file being written was removed.\n", stderr);
   if (!ui.Unanswered().empty()) {
     PrintError("the run stopped at a question that needs an answer (give --yes or --no): " + ui.Unanswered());
     return 1;
   }
-  return run.failed != 0 || run.abortAll ? 1 : 0;
+  return run.failed != 0 || run.incomplete != 0 || run.abortAll || !joined || reportFailed ? 1 : 0;
 }
 
 }  // namespace torvane::cli

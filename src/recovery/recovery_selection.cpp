@@ -1,0 +1,55 @@
+#include "recovery/recovery_selection.h"
+
+#include "fs/ntfs/ntfs_tree.h"
+#include "util/text.h"
+
+namespace torvane::recovery {
+
+bool IsNtfsSystemPath(const std::vector<std::u16string_view>& components, const std::vector<uint64_t>& records) {
+  return !components.empty() && !records.empty() && !components[0].empty() && components[0][0] == u'$' &&
+         records[0] < kNtfsFirstUserRecord;
+}
+
+Selection SelectItems(const DynList& list, const SelectionRequest& request) {
+  Selection selection;
+  const ntfs::NtfsTree tree(list);
+  std::vector<std::string> wanted = request.paths;
+  for (auto& w : wanted)
+    while (!w.empty() && w.back() == '/') w.pop_back();
+  std::vector<bool> matched(wanted.size(), false);
+  std::vector<uint64_t> positions, records;
+  for (uint64_t i = 0; i < EntryCount(list); ++i) {
+    const FileEntry e = EntryAt(list, i);
+    bool lost = false;
+    positions.clear();
+    const auto components = tree.PathComponents(i, &lost, &positions);
+    if (components.empty()) continue;
+    std::string path;
+    for (auto c : components) path += (path.empty() ? "" : "/") + ToUtf8(c);
+    bool named = false;
+    for (size_t k = 0; k < wanted.size(); ++k) {
+      if (path == wanted[k] || path.rfind(wanted[k] + "/", 0) == 0) {
+        named = true;
+        matched[k] = true;
+      }
+    }
+    if (!named && !request.all) continue;
+    if (request.deletedOnly && e.state == kStateExisting) continue;
+    if (!named && !request.includeSystem && !lost) {
+      records.clear();
+      for (uint64_t at : positions) records.push_back(uint64_t{EntryAt(list, at).recordNumber});
+      if (IsNtfsSystemPath(components, records)) continue;
+    }
+    SelectedItem selected;
+    selected.item.entry = e;
+    selected.item.name = std::u16string(components.back());
+    for (size_t k = 0; k + 1 < components.size(); ++k) selected.item.folders.emplace_back(components[k]);
+    selected.path = std::move(path);
+    selection.items.push_back(std::move(selected));
+  }
+  for (size_t k = 0; k < wanted.size(); ++k)
+    if (!matched[k]) selection.unmatched.push_back(request.paths[k]);
+  return selection;
+}
+
+}  // namespace torvane::recovery
