@@ -72,11 +72,12 @@ void DriveList::EnumerationThread(DiskSource& source, VolumeGeometry& geometry, 
       disk.driveLetter = '$';
       disk.startSector = 0;
       disk.sectors = source.disk ? source.diskSectors : 0;
-      SetText(disk.displayLabel, std::string_view(image_.filename().string()));
+      // File names on this platform are UTF-8.
+      SetText(disk.displayLabel, std::u16string_view(FromUtf8(image_.filename().string())));
       SetText(disk.fsName, std::string_view("Physical drive"));
       rows.push_back(disk);
       DiskEntry entry;
-      entry.name = FromLatin1(image_.filename().string());
+      entry.name = FromUtf8(image_.filename().string());
       entry.sectors = disk.sectors;
       entry.bytes = disk.sectors * 512;
       diskTable.push_back(entry);

@@ -49,16 +49,9 @@ std::string Flags(const PartitionRecord& r) {
 }  // namespace
 
 int RunVolumes(const Args& args) {
-  ParsedArgs p = ParseArgs(args, {"--json"}, {});
-  if (p.help) {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
-  if (!p.error.empty() || p.positional.size() != 1) {
-    PrintError(p.error.empty() ? "volumes takes one disk" : p.error);
-    std::fputs(kUsage, stderr);
-    return 2;
-  }
+  ParsedArgs p;
+  const int early = ParseCommandLine(args, {kUsage, {"--json"}, {}, 1, 1, "volumes takes one disk", {}}, p);
+  if (early >= 0) return early;
   DiskSource source;
   VolumeGeometry geometry;
   DriveList list;
