@@ -38,6 +38,13 @@ void RowJson(JsonWriter& j, size_t index, const PartitionRecord& r) {
   j.EndObject();
 }
 
+// `text` (UTF-8) padded with spaces to `width` characters, as printf pads bytes.
+std::string Pad(const std::string& text, size_t width) {
+  size_t chars = 0;
+  for (const char c : text) chars += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return chars < width ? text + std::string(width - chars, ' ') : text;
+}
+
 std::string Flags(const PartitionRecord& r) {
   std::string flags;
   if (r.bootRebuilt) flags += " [boot sector rebuilt]";
@@ -90,16 +97,16 @@ int RunVolumes(const Args& args) {
   for (size_t i = 0; i < list.rows.size(); ++i) {
     const PartitionRecord& r = list.rows[i];
     if (r.wholeDisk) std::printf("Physical drives\n");
-    std::printf("%3zu  %-22s %-12s %-16s %14s %10s %10s%s\n", i, RowName(r).c_str(),
-                ToUtf8(GetText(r.fsName)).c_str(), r.wholeDisk ? "" : ToUtf8(GetText(r.label)).c_str(),
+    std::printf("%3zu  %s %s %s %14s %10s %10s%s\n", i, Pad(RowName(r), 22).c_str(),
+                Pad(ToUtf8(GetText(r.fsName)), 12).c_str(), Pad(r.wholeDisk ? "" : ToUtf8(GetText(r.label)), 16).c_str(),
                 GroupThousands(r.startSector).c_str(), RowSizeText(r).c_str(),
                 RowFreeSpaceText(r, kNoFreeSpace).c_str(), Flags(r).c_str());
   }
   if (!lost.empty()) {
     std::printf("Volumes no partition table lists:\n");
     for (const auto& r : lost)
-      std::printf("     %-22s %-12s %-16s %14s %10s\n", RowName(r).c_str(), ToUtf8(GetText(r.fsName)).c_str(),
-                  ToUtf8(GetText(r.label)).c_str(), GroupThousands(r.startSector).c_str(), RowSizeText(r).c_str());
+      std::printf("     %s %s %s %14s %10s\n", Pad(RowName(r), 22).c_str(), Pad(ToUtf8(GetText(r.fsName)), 12).c_str(),
+                  Pad(ToUtf8(GetText(r.label)), 16).c_str(), GroupThousands(r.startSector).c_str(), RowSizeText(r).c_str());
   }
   if (!list.volumeList.eppBlocks.empty())
     std::printf("Damaged extended partition blocks: %zu\n", list.volumeList.eppBlocks.size());
