@@ -24,9 +24,10 @@ void RowJson(JsonWriter& j, size_t index, const PartitionRecord& r) {
   j.BeginObject();
   j.Field("index", index);
   j.Field("name", RowName(r));
-  j.Field("start", r.startSector);
-  j.Field("sectors", r.sectors);
-  j.Field("bytes_per_sector", r.bytesPerSector);
+  // The record is packed: its numbers are copied out before they are bound to a reference.
+  j.Field("start", uint64_t{r.startSector});
+  j.Field("sectors", uint64_t{r.sectors});
+  j.Field("bytes_per_sector", uint32_t{r.bytesPerSector});
   j.Field("fs", ToUtf8(GetText(r.fsName)));
   j.Field("label", ToUtf8(GetText(r.label)));
   j.Field("kind", static_cast<uint32_t>(r.fsKind));
