@@ -73,11 +73,12 @@ void DriveList::EnumerationThread(DiskSource& source, VolumeGeometry& geometry, 
       disk.driveLetter = '$';
       disk.startSector = 0;
       disk.sectors = source.disk ? source.diskSectors : 0;
-      SetText(disk.displayLabel, std::string_view(image_.filename().string()));
+      // File names on this platform are UTF-8.
+      SetText(disk.displayLabel, std::u16string_view(FromUtf8(image_.filename().string())));
       SetText(disk.fsName, std::string_view("Physical drive"));
       rows.push_back(disk);
       DiskEntry entry;
-      entry.name = FromLatin1(image_.filename().string());
+      entry.name = FromUtf8(image_.filename().string());
       entry.sectors = disk.sectors;
       entry.bytes = disk.sectors * 512;
       diskTable.push_back(entry);
@@ -143,5 +144,32 @@ std::string RowFreeSpaceText(const PartitionRecord& row, const std::string& plac
 }
 
 int64_t LocateVolumeByLetter(char) { return -1; }
+
+bool OpenDriveListRow(DriveList& list, DiskSource& source, VolumeGeometry& geometry,
+                      const std::filesystem::path& disk, size_t index, std::string& error) {
+  list.SetImage(disk);
+  list.EnumerationThread(source, geometry, 0);
+  if (!list.openError.empty()) {
+    error = list.openError;
+    return false;
+  }
+  if (index >= list.rows.size()) {
+    error = "there is no volume " + std::to_string(index) + " on " + disk.string();
+    return false;
+  }
+  PartitionRecord record = list.rows[index];
+  OpenVolumeRequest request;
+  request.path = disk;
+  request.startSector = record.startSector;
+  request.volumeSectors = record.wholeDisk ? 0 : record.sectors;
+  request.loadTables = true;
+  request.record = &record;
+  std::string openError;
+  if (!OpenVolume(source, geometry, request, &openError)) {
+    error = openError.empty() ? "volume " + std::to_string(index) + " cannot be opened" : openError;
+    return false;
+  }
+  return true;
+}
 
 }  // namespace torvane

@@ -86,4 +86,10 @@ std::string RowFreeSpaceText(const PartitionRecord& row, const std::string& plac
 // Drive letters have no meaning for virtual disks on this platform: always -1.
 int64_t LocateVolumeByLetter(char letter);
 
+// Lists the disk's volumes into `list` and opens row `index` with its tables loaded. False,
+// with a one-line reason, when the disk, the row or the volume cannot be opened.
+bool OpenDriveListRow(DriveList& list, DiskSource& source, VolumeGeometry& geometry,
+                      const std::filesystem::path& disk, size_t index, std::string& error);
+
+
 }  // namespace torvane

@@ -26,18 +26,24 @@ ScanDriver::~ScanDriver() { Stop(); }
 uint64_t ScanDriver::LastCluster() const { return g_.clusterCount; }
 
 void ScanDriver::Emit(ScanEvent::Kind kind, std::string text, uint32_t pct) {
+  std::lock_guard<std::mutex> lock(eventLock_);
   if (events) events(ScanEvent{kind, std::move(text), pct});
 }
 
 void ScanDriver::ScanCommand() {
-  std::lock_guard<std::mutex> lock(commandLock_);
+  std::unique_lock<std::mutex> lock(commandLock_);
   if (!running) {
     if ((busy != nullptr && *busy) || finished) return;
+    // A thread that has just ended finishes its last events first.
+    threadEnded_.wait(lock, [this] { return !threadAlive_; });
     if (thread_.joinable()) thread_.join();
+    // A new scan: nothing of an earlier stop carries over.
     active = true;
     paused = false;
+    pausedNow = false;
     stopRequested = false;
     running = true;
+    threadAlive_ = true;
     Emit(ScanEvent::Kind::kPauseMenuText, kPauseScanMenu);
     thread_ = std::thread([this] { ScanThread(); });
   } else if (active) {
@@ -45,23 +51,27 @@ void ScanDriver::ScanCommand() {
     paused = true;
     Emit(ScanEvent::Kind::kPauseMenuText, kResumeScanMenu);
   } else {
+    // The worker shows the progress again when it leaves its pause point.
     active = true;
     paused = false;
     Emit(ScanEvent::Kind::kPauseMenuText, kPauseScanMenu);
-    ReportProgress(true);
   }
 }
 
-void ScanDriver::Stop() {
+void ScanDriver::RequestStop() {
   stopRequested = true;
-  stopWhilePaused = true;
   paused = false;
+}
+
+void ScanDriver::Stop() {
+  RequestStop();
   Wait();
 }
 
 void ScanDriver::Wait() {
-  std::lock_guard<std::mutex> lock(commandLock_);
-  if (thread_.joinable()) thread_.join();
+  std::unique_lock<std::mutex> lock(commandLock_);
+  threadEnded_.wait(lock, [this] { return !threadAlive_; });
+  if (thread_.joinable()) thread_.join();  // the worker only returns now
 }
 
 ScanResumeWords ScanDriver::ResumeWords() const {
@@ -105,6 +115,11 @@ void ScanDriver::ScanThread() {
   resumed_ = false;
   Emit(ScanEvent::Kind::kTitle, kProductTitle);
   Emit(ScanEvent::Kind::kFinished, finished ? "finished" : "stopped");
+  {
+    std::lock_guard<std::mutex> lock(commandLock_);
+    threadAlive_ = false;
+  }
+  threadEnded_.notify_all();
 }
 
 bool ScanDriver::PausePoint() {
@@ -112,15 +127,12 @@ bool ScanDriver::PausePoint() {
   Emit(ScanEvent::Kind::kTitle, std::string(kProductTitle) + " " + kScanPaused);
   while (paused && !stopRequested) {
     pausedNow = true;
-    if (stopWhilePaused) {
-      stopWhilePaused = false;
-      pausedNow = false;
-      return false;
-    }
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   pausedNow = false;
-  return !stopRequested;
+  if (stopRequested) return false;
+  ReportProgress(true);  // resumed: the title shows the progress again
+  return true;
 }
 
 void ScanDriver::ReportProgress(bool force) {

@@ -7,6 +7,7 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -56,10 +57,15 @@ class ScanDriver {
   ~ScanDriver();
 
   // The scan command (F10): starts a scan when none runs (and no other long job does),
-  // pauses a running one, resumes a paused one.
+  // pauses a running one, resumes a paused one. Any thread may call it, also while another
+  // one waits in Wait.
   void ScanCommand();
-  // Stops the scan (no end-of-scan question) and waits for its thread.
+  // Stops the scan (no end-of-scan question) and waits for its thread. A later start
+  // begins a new scan that pauses and stops as usual.
   void Stop();
+  // Asks the scan to stop without waiting (safe from any thread; not from a signal handler,
+  // which sets stopRequested itself).
+  void RequestStop();
   // Waits until the thread has ended.
   void Wait();
 
@@ -70,7 +76,8 @@ class ScanDriver {
   // The content detection: gets every run or chunk; in the free-region phase it answers how
   // many bytes its last file reaches beyond the run (the driver skips them).
   std::function<uint64_t(const RunDescriptor&)> contentDetection;
-  // Where the texts go; called on the scan thread, at most every 25 ms for progress.
+  // Where the texts go; called on the scan thread (at most every 25 ms for progress), and
+  // for the menu text on the thread that gave the command; never two calls at once.
   std::function<void(const ScanEvent&)> events;
   // Reverse mode, from the advanced drive settings.
   bool reverse = false;
@@ -78,7 +85,7 @@ class ScanDriver {
   const std::atomic<bool>* busy = nullptr;
 
   std::atomic<bool> running{false}, active{false}, paused{false}, pausedNow{false};
-  std::atomic<bool> stopRequested{false}, stopWhilePaused{false};
+  std::atomic<bool> stopRequested{false};
   std::atomic<uint32_t> phase{0};
   std::atomic<uint64_t> position{0}, processedClusters{0};
   std::atomic<uint64_t> freeClusters{0};
@@ -101,8 +108,16 @@ class ScanDriver {
   ItemStore& store_;
   ScanFamily& family_;
   std::thread thread_;
+  // Guards thread_ and threadAlive_ and orders the commands; never held while a thread is
+  // joined that still has work to do (the worker takes it to say it ended).
   std::mutex commandLock_;
+  std::condition_variable threadEnded_;
+  bool threadAlive_ = false;
+  std::mutex eventLock_;  // one events call at a time
+  // Set by ResumeFrom before a start and cleared by the worker at its end; the start and the
+  // join order the two.
   bool resumed_ = false;
+  // Worker-only state.
   uint64_t total_ = 0;
   uint64_t lastDeleted_ = ~uint64_t{0};
   std::chrono::steady_clock::time_point lastReport_{};

@@ -243,3 +243,139 @@ TEST(CliScanTest, ScanFindsTheFilesOfAFormerVolumeAndRecoverBringsThemBack) {
 
 }  // namespace
 }  // namespace torvane
+
+// The listing, scan and volume commands: outputs a user reads on a terminal, stopped scans.
+#include <fcntl.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace torvane {
+namespace {
+
+// Runs the torvane command with `args` (no shell). With `terminal` its output goes to a
+// pseudo-terminal; with `pendingSignal` that signal waits, blocked, when the command starts,
+// and arrives as soon as the command lets it (as if sent at that moment). Returns the exit code.
+int RunCliDirect(const std::vector<std::string>& args, std::string* out, bool terminal = false, int pendingSignal = 0) {
+  test::TempDir dir;
+  const std::string errPath = (dir / "err").string(), outPath = (dir / "out").string();
+  int master = -1, slave = -1;
+  if (terminal && openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return -2;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int o = terminal ? slave : open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(o, STDOUT_FILENO);
+    dup2(err, STDERR_FILENO);
+    if (pendingSignal != 0) {
+      sigset_t set;
+      sigemptyset(&set);
+      sigaddset(&set, pendingSignal);
+      sigprocmask(SIG_BLOCK, &set, nullptr);
+      raise(pendingSignal);
+    }
+    std::vector<char*> argv{const_cast<char*>(TORVANE_CLI)};
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(TORVANE_CLI, argv.data());
+    _exit(127);
+  }
+  std::string text;
+  if (terminal) {
+    close(slave);
+    char buf[4096];
+    for (ssize_t n; (n = read(master, buf, sizeof buf)) > 0;) text.append(buf, static_cast<size_t>(n));
+    close(master);
+    std::erase(text, '\r');
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (!terminal) {
+    const auto o = test::ReadFile(outPath);
+    text.assign(o.begin(), o.end());
+  }
+  const auto e = test::ReadFile(errPath);
+  if (out != nullptr) *out = text + std::string(e.begin(), e.end());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(CliScanStopTest, AStoppedScanFailsButKeepsWhatWasFound) {
+  const std::string disk = test::DataPath("reformatted/reformatted.vmdk").string();
+  std::string text;
+  for (int sig : {SIGTERM, SIGINT}) {
+    EXPECT_EQ(RunCliDirect({"scan", disk, "-v", "0"}, &text, false, sig), 1) << text;
+    EXPECT_NE(text.find("before it was stopped"), std::string::npos) << text;
+    EXPECT_NE(text.find("torvane: the scan was stopped"), std::string::npos) << text;
+  }
+  // ls still lists the volume, and says the listing lacks what the scan did not reach.
+  EXPECT_EQ(RunCliDirect({"ls", disk, "-v", "0", "--scan", "--json"}, &text, false, SIGTERM), 1) << text;
+  EXPECT_NE(text.find("\"path\":\"readme.txt\""), std::string::npos) << text;
+  EXPECT_NE(text.find("torvane: the scan was stopped"), std::string::npos) << text;
+  // A signal after the scan is not caught any more.
+  EXPECT_EQ(RunCliDirect({"scan", disk, "-v", "0"}, &text), 0) << text;
+  EXPECT_EQ(text.find("stopped"), std::string::npos) << text;
+}
+
+// A copy of the demo disk as a raw image in which the folder "Documents" is renamed to a
+// name with ESC, a line feed, a slash and a carriage return (same length, so the records
+// stay valid).
+std::filesystem::path DemoWithOddFolderName(const test::TempDir& dir) {
+  const auto raw = dir / "odd.img";
+  std::string text;
+  EXPECT_EQ(test::RunCli("image " + Quote(test::SourcePath("samples/demo.vmdk")) + " -o " + Quote(raw), &text), 0)
+      << text;
+  auto bytes = test::ReadFile(raw);
+  const std::u16string from = u"Documents", to = u"Do\x1bs\n/e\rt";
+  const std::string f(reinterpret_cast<const char*>(from.data()), from.size() * 2);
+  const std::string t(reinterpret_cast<const char*>(to.data()), to.size() * 2);
+  std::string all(bytes.begin(), bytes.end());
+  size_t renamed = 0;
+  for (size_t at = all.find(f); at != std::string::npos; at = all.find(f, at + f.size()), ++renamed)
+    all.replace(at, f.size(), t);
+  EXPECT_GT(renamed, 0u);
+  test::WriteFile(raw, all);
+  return raw;
+}
+
+TEST(CliLsTest, NamesAreEscapedOutsideJsonAndTheEscapedFormIsAccepted) {
+  test::TempDir dir;
+  const std::string raw = DemoWithOddFolderName(dir).string();
+  std::string text;
+  ASSERT_EQ(RunCliDirect({"ls", raw, "-v", "0"}, &text), 0) << text;
+  EXPECT_NE(text.find("  Do\\033s\\n\\/e\\rt/\n"), std::string::npos) << text;
+  EXPECT_EQ(text.find('\x1b'), std::string::npos);
+  EXPECT_EQ(text.find("Del State"), std::string::npos);  // no header into a file
+  // JSON keeps the name exactly (as JSON escapes).
+  ASSERT_EQ(RunCliDirect({"ls", raw, "-v", "0", "--json"}, &text), 0) << text;
+  EXPECT_NE(text.find("\"name\":\"Do\\u001bs\\n/e\\rt\""), std::string::npos) << text;
+  // The printed form names the folder; "\e" is taken for ESC as well.
+  for (const char* path : {"Do\\033s\\n\\/e\\rt", "/Do\\es\\n\\/e\\rt/"}) {
+    ASSERT_EQ(RunCliDirect({"ls", raw, "-v", "0", path}, &text), 0) << text;
+    EXPECT_NE(text.find("Do\\033s\\n\\/e\\rt/Drafts/"), std::string::npos) << text;
+  }
+  EXPECT_EQ(RunCliDirect({"ls", raw, "-v", "0", "Do\\qs"}, &text), 2);
+  EXPECT_NE(text.find("starts no escape"), std::string::npos) << text;
+}
+
+TEST(CliLsTest, ATerminalGetsAHeaderNamingTheColumns) {
+  std::string text;
+  ASSERT_EQ(RunCliDirect({"ls", test::SourcePath("samples/demo.vmdk").string(), "-v", "0"}, &text, true), 0) << text;
+  const size_t header = text.find("Del State           Size  Time (UTC)            Path\n");
+  ASSERT_NE(header, std::string::npos) << text;
+  EXPECT_LT(header, text.find("$MFT"));
+}
+
+TEST(CliVolumesTest, DiskFileNamesAreShownAsUtf8) {
+  test::TempDir dir;
+  const auto disk = dir / "\xC3\xA9t\xC3\xA9.img";  // "été.img", a raw disk without volumes
+  test::WriteFile(disk, test::StampedSectors(64));
+  std::string text;
+  ASSERT_EQ(RunCliDirect({"volumes", disk.string()}, &text), 0) << text;
+  EXPECT_NE(text.find("  0  \xC3\xA9t\xC3\xA9.img                Physical drive"), std::string::npos) << text;
+  ASSERT_EQ(RunCliDirect({"volumes", disk.string(), "--json"}, &text), 0) << text;
+  EXPECT_NE(text.find("\"name\":\"\xC3\xA9t\xC3\xA9.img\""), std::string::npos) << text;
+}
+
+}  // namespace
+}  // namespace torvane

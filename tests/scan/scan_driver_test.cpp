@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "disk/vdisk/virtual_disk.h"
@@ -24,10 +25,11 @@ class RecordingFamily final : public ScanFamily {
   bool IsClusterFree(uint64_t c) const override { return c >= used_.size() || !used_[c]; }
   void SearchRun(const RunDescriptor& run, const std::atomic<bool>*) override {
     // A slow search keeps a scan running long enough to be paused from the test.
-    if (slow) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (slow) std::this_thread::sleep_for(std::chrono::milliseconds(slowMs));
     Record(run);
   }
   bool slow = false;
+  int slowMs = 5;
   void SearchChunk(const RunDescriptor& chunk, const std::atomic<bool>*) override {
     Record(chunk);
     std::lock_guard<std::mutex> lock(mutex);
@@ -100,8 +102,9 @@ TEST(ScanDriverTest, FreeRegionRunsAreReadWholeAndTheEndAsksToSave) {
   uint32_t lastPercent = 0;
   for (const auto& e : events) {
     asked |= e.kind == ScanEvent::Kind::kAskSaveResults && e.text == kScanFinishedQuestion;
-    if (e.kind == ScanEvent::Kind::kTitle) EXPECT_LE(e.percent, 100u);
-    if (e.kind == ScanEvent::Kind::kTitle && e.percent != 0) lastPercent = e.percent;
+    if (e.kind != ScanEvent::Kind::kTitle) continue;
+    EXPECT_LE(e.percent, 100u);
+    if (e.percent != 0) lastPercent = e.percent;
   }
   EXPECT_TRUE(asked);
   EXPECT_EQ(lastPercent, 100u);
@@ -185,6 +188,59 @@ TEST(ScanDriverTest, PauseResumeStopAndResumeWords) {
   ASSERT_FALSE(again.runs.empty());
   EXPECT_EQ(again.runs.front().firstCluster, uint64_t{words[1]});
   EXPECT_EQ(resumed.processedClusters.load(), 8192u);
+}
+
+bool WaitFor(const std::atomic<bool>& flag) {
+  for (int i = 0; i < 5000 && !flag; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return flag;
+}
+
+TEST(ScanDriverTest, AStopDoesNotEndTheNextScanAtItsFirstPause) {
+  Volume v(65536);
+  RecordingFamily family(std::vector<bool>(8192, false));
+  family.slow = true;
+  ScanDriver driver(v.source, v.geometry, v.store, family);
+  driver.ScanCommand();
+  driver.Stop();  // stopped while running, not paused
+  EXPECT_FALSE(driver.finished);
+  driver.ScanCommand();  // a new scan
+  driver.ScanCommand();  // pause
+  ASSERT_TRUE(WaitFor(driver.pausedNow));
+  driver.ScanCommand();  // resume
+  driver.Wait();
+  EXPECT_TRUE(driver.finished);
+  EXPECT_EQ(family.ends, 1);
+}
+
+// The commands come from another thread while this one waits for the scan, as a front end
+// does it; the events handler keeps no lock of its own, since calls never overlap.
+TEST(ScanDriverTest, PauseResumeAndStopFromAnotherThreadWhileWaiting) {
+  Volume v(65536);
+  RecordingFamily family(std::vector<bool>(8192, false));
+  family.slow = true;
+  family.slowMs = 20;  // 32 runs: long enough for two pauses on a busy machine
+  ScanDriver driver(v.source, v.geometry, v.store, family);
+  std::vector<ScanEvent::Kind> kinds;
+  driver.events = [&](const ScanEvent& e) { kinds.push_back(e.kind); };
+  driver.ScanCommand();
+  std::atomic<bool> pausedTwice{false};
+  std::thread commands([&] {
+    for (int round = 0; round < 2; ++round) {
+      driver.ScanCommand();  // pause
+      if (!WaitFor(driver.pausedNow)) return;
+      driver.ScanCommand();  // resume
+      for (int i = 0; i < 5000 && driver.pausedNow; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    pausedTwice = true;
+    driver.Stop();
+  });
+  driver.Wait();
+  commands.join();
+  EXPECT_TRUE(pausedTwice);
+  EXPECT_FALSE(driver.finished);
+  EXPECT_EQ(family.ends, 0);
+  ASSERT_FALSE(kinds.empty());
+  EXPECT_EQ(kinds.back(), ScanEvent::Kind::kFinished);
 }
 
 }  // namespace

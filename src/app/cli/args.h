@@ -1,14 +1,20 @@
 // Option parsing shared by the commands: flags (--json), options with a value (-o FILE or
-// -o=FILE) and positional arguments.
+// -o=FILE) and positional arguments; and the start every command shares (--help, usage
+// errors).
 #pragma once
 
 #include <algorithm>
+#include <cstdio>
 #include <initializer_list>
 #include <map>
 #include <set>
+#include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
+
+#include "app/cli/commands.h"
 
 namespace torvane::cli {
 
@@ -26,11 +32,10 @@ struct ParsedArgs {
   }
 };
 
-inline ParsedArgs ParseArgs(const std::vector<std::string>& args,
-                            std::initializer_list<std::string_view> flagNames,
-                            std::initializer_list<std::string_view> optionNames) {
+inline ParsedArgs ParseArgs(const std::vector<std::string>& args, std::span<const std::string_view> flagNames,
+                            std::span<const std::string_view> optionNames) {
   ParsedArgs out;
-  auto known = [](std::initializer_list<std::string_view> names, std::string_view n) {
+  auto known = [](std::span<const std::string_view> names, std::string_view n) {
     return std::find(names.begin(), names.end(), n) != names.end();
   };
   for (size_t i = 0; i < args.size(); ++i) {
@@ -65,6 +70,42 @@ inline ParsedArgs ParseArgs(const std::vector<std::string>& args,
     }
   }
   return out;
+}
+
+inline ParsedArgs ParseArgs(const std::vector<std::string>& args, std::initializer_list<std::string_view> flagNames,
+                            std::initializer_list<std::string_view> optionNames) {
+  return ParseArgs(args, std::span<const std::string_view>(flagNames.begin(), flagNames.size()),
+                   std::span<const std::string_view>(optionNames.begin(), optionNames.size()));
+}
+
+// What a command accepts, for ParseCommandLine.
+struct CommandLine {
+  const char* usage = "";
+  std::vector<std::string_view> flags, options;
+  size_t minPositional = 1, maxPositional = 1;
+  std::string positionalError;  // when the count of positional arguments is wrong
+  // Options the command cannot do without, each with its message when missing.
+  std::vector<std::pair<std::string_view, std::string>> required;
+};
+
+// The start of every command. Returns -1 when the command goes on with `out`; otherwise the
+// exit code to end with: 0 after printing the usage for --help, 2 after a usage error (its
+// message and the usage on stderr).
+inline int ParseCommandLine(const std::vector<std::string>& args, const CommandLine& spec, ParsedArgs& out) {
+  out = ParseArgs(args, spec.flags, spec.options);
+  if (out.help) {
+    std::fputs(spec.usage, stdout);
+    return 0;
+  }
+  std::string error = out.error;
+  if (error.empty() && (out.positional.size() < spec.minPositional || out.positional.size() > spec.maxPositional))
+    error = spec.positionalError;
+  for (const auto& [name, message] : spec.required)
+    if (error.empty() && out.Option(name).empty()) error = message;
+  if (error.empty()) return -1;
+  PrintError(error);
+  std::fputs(spec.usage, stderr);
+  return 2;
 }
 
 }  // namespace torvane::cli

@@ -91,16 +91,9 @@ void DescribeText(const vdisk::VirtualDisk& disk, int depth) {
 }  // namespace
 
 int RunInfo(const Args& args) {
-  ParsedArgs p = ParseArgs(args, {"--json"}, {});
-  if (p.help) {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
-  if (!p.error.empty() || p.positional.size() != 1) {
-    PrintError(p.error.empty() ? "info takes one disk" : p.error);
-    std::fputs(kUsage, stderr);
-    return 2;
-  }
+  ParsedArgs p;
+  const int early = ParseCommandLine(args, {kUsage, {"--json"}, {}, 1, 1, "info takes one disk", {}}, p);
+  if (early >= 0) return early;
   std::string error;
   auto disk = vdisk::VirtualDisk::Open(p.positional[0], {}, error);
   if (!disk) {

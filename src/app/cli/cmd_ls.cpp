@@ -1,7 +1,9 @@
 // torvane ls DISK -v N [PATH] [-r] [--deleted] [--json]: the files and folders of a volume,
 // existing and deleted, found through its file-system structures.
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdio>
-#include <ctime>
 
 #include "app/cli/args.h"
 #include "app/cli/commands.h"
@@ -24,52 +26,48 @@ constexpr const char* kUsage =
     "  -r         the whole tree below PATH\n"
     "  --deleted  only entries that are not existing files or folders\n"
     "  --json     one JSON object per line: path, name, size, state, kind, folder, deleted,\n"
-    "             record, time\n"
+    "             record, time (names exactly as they are)\n"
     "  --scan     search the free space for lost records first (--reverse: the whole\n"
-    "             volume from its end); Ctrl-C stops the search and lists what was found\n"
-    "Deleted entries are marked '*', folders end in '/'. The state is 200 for existing items,\n"
-    "100 for deleted ones whose data is intact, 0-99 for the share of a deleted file's data\n"
-    "still free, 110 where the volume has no allocation bitmap.\n";
-
-std::vector<std::string> SplitPath(const std::string& path) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t slash = path.find('/', start);
-    if (slash == std::string::npos) slash = path.size();
-    if (slash > start) parts.push_back(path.substr(start, slash - start));
-    start = slash + 1;
-  }
-  return parts;
-}
+    "             volume from its end); Ctrl-C stops the search and lists what was found,\n"
+    "             and the command then exits with 1\n"
+    "Columns (named by a header line on a terminal): Del ('*' for a deleted entry), State,\n"
+    "Size, Time (UTC) and Path; folders end in '/'. The state is 200 for existing items, 100\n"
+    "for deleted ones whose data is intact, 0-99 for the share of a deleted file's data still\n"
+    "free, 110 where the volume has no allocation bitmap. In paths, a backslash is shown as\n"
+    "\\\\, a slash inside a name as \\/ and control characters as \\n, \\r, \\033 and the like;\n"
+    "PATH arguments of ls and recover take names in this form.\n";
 
 }  // namespace
 
 int RunLs(const Args& args) {
-  ParsedArgs p = ParseArgs(args, {"-r", "--deleted", "--json", "--scan", "--reverse"}, {"-v"});
-  if (p.help) {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
-  if (!p.error.empty() || p.positional.empty() || p.positional.size() > 2 || p.Option("-v").empty()) {
-    PrintError(!p.error.empty() ? p.error : p.Option("-v").empty() ? "ls needs a volume (-v N)" : "ls takes a disk and a path");
-    std::fputs(kUsage, stderr);
+  ParsedArgs p;
+  const int early = ParseCommandLine(args,
+                                     {kUsage,
+                                      {"-r", "--deleted", "--json", "--scan", "--reverse"},
+                                      {"-v"},
+                                      1,
+                                      2,
+                                      "ls takes a disk and a path",
+                                      {{"-v", "ls needs a volume (-v N)"}}},
+                                     p);
+  if (early >= 0) return early;
+  std::vector<std::string> wanted;
+  std::string error;
+  if (!ParsePathArgument(p.positional.size() == 2 ? p.positional[1] : "", wanted, error)) {
+    PrintError(error);
     return 2;
   }
   Workspace ws;
-  std::string error;
   std::unique_ptr<ntfs::NtfsVolume> volume;
   ntfs::MftWalkResult walk;
-  if (!OpenAndWalkNtfs(ws, p.positional[0], p.Option("-v"), volume, walk, error)) {
-    PrintError(error);
-    return 1;
-  }
-  if (p.Has("--scan")) ScanVolume(ws, *volume, p.Has("--reverse"));
+  if (!OpenAndWalkNtfs(ws, p, volume, walk)) return 1;
+  VolumeScanResult scan;
+  if (p.Has("--scan")) scan = ScanVolume(ws, *volume, p.Has("--reverse"));
 
   const DynList& list = ws.store.deletedEntries;
   const ntfs::NtfsTree tree(list);
-  const std::vector<std::string> wanted = SplitPath(p.positional.size() == 2 ? p.positional[1] : "");
   const bool recursive = p.Has("-r"), deletedOnly = p.Has("--deleted"), json = p.Has("--json");
+  if (!json && isatty(STDOUT_FILENO)) std::printf("Del State           Size  Time (UTC)            Path\n");
   bool folderSeen = wanted.empty();
   size_t shown = 0;
   const uint64_t n = EntryCount(list);
@@ -90,15 +88,13 @@ int RunLs(const Args& args) {
     if (!recursive && parts.size() != wanted.size() + 1) continue;
     const bool deleted = e.state != kStateExisting;
     if (deletedOnly && !deleted) continue;
-    std::string path;
-    for (size_t k = 0; k < parts.size(); ++k) path += (k ? "/" : "") + parts[k];
     ++shown;
     if (json) {
-      std::printf("%s\n", EntryJson(path, parts.back(), e).c_str());
+      std::printf("%s\n", EntryJson(SlashPath(components), parts.back(), e).c_str());
     } else {
-      std::printf("%c %3u %14s  %-20s %s%s\n", deleted ? '*' : ' ', e.state,
-                  e.IsFolder() ? "" : GroupThousands(e.size).c_str(), IsoTime(e.time).c_str(), path.c_str(),
-                  e.IsFolder() ? "/" : "");
+      std::printf(" %c  %5u %14s  %-20s  %s%s\n", deleted ? '*' : ' ', e.state,
+                  e.IsFolder() ? "" : GroupThousands(e.size).c_str(), IsoTime(e.time).c_str(),
+                  EscapedPath(components).c_str(), e.IsFolder() ? "/" : "");
     }
   }
   if (!folderSeen) {
@@ -111,7 +107,8 @@ int RunLs(const Args& args) {
     std::fprintf(stderr, "%zu entries (%llu found in the MFT, %llu deleted)%s\n", shown,
                  static_cast<unsigned long long>(walk.entries),
                  static_cast<unsigned long long>(ws.store.deletedCount.load()), walk.stopped ? ", stopped" : "");
-  return 0;
+  // A scan that did not finish still lists what it found, but the command fails.
+  return ReportScanOutcome(scan) ? 0 : 1;
 }
 
 }  // namespace torvane::cli

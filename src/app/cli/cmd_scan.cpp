@@ -18,32 +18,23 @@ constexpr const char* kUsage =
     "MFT no longer lists (a reformatted or damaged volume), and prints what the search found\n"
     "beyond the MFT: counts, or with --json the entries as 'torvane ls --json' prints them.\n"
     "  --reverse  search the whole volume from its end to its start (badly damaged volumes)\n"
-    "Ctrl-C stops the search; what was found is still printed.\n";
+    "Ctrl-C (or SIGTERM) stops the search; what was found is still printed, and the command\n"
+    "exits with 1, as it does when the disk cannot be read to the end.\n";
 
 }  // namespace
 
 int RunScan(const Args& args) {
-  ParsedArgs p = ParseArgs(args, {"--reverse", "--json"}, {"-v"});
-  if (p.help) {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
-  if (!p.error.empty() || p.positional.size() != 1 || p.Option("-v").empty()) {
-    PrintError(!p.error.empty() ? p.error : p.Option("-v").empty() ? "scan needs a volume (-v N)" : "scan takes one disk");
-    std::fputs(kUsage, stderr);
-    return 2;
-  }
+  ParsedArgs p;
+  const int early = ParseCommandLine(
+      args, {kUsage, {"--reverse", "--json"}, {"-v"}, 1, 1, "scan takes one disk", {{"-v", "scan needs a volume (-v N)"}}},
+      p);
+  if (early >= 0) return early;
   Workspace ws;
-  std::string error;
   std::unique_ptr<ntfs::NtfsVolume> volume;
   ntfs::MftWalkResult walk;
-  if (!OpenAndWalkNtfs(ws, p.positional[0], p.Option("-v"), volume, walk, error)) {
-    PrintError(error);
-    return 1;
-  }
+  if (!OpenAndWalkNtfs(ws, p, volume, walk)) return 1;
   const uint64_t walked = EntryCount(ws.store.deletedEntries);
-  bool stopped = false;
-  const uint64_t found = ScanVolume(ws, *volume, p.Has("--reverse"), &stopped);
+  const VolumeScanResult scan = ScanVolume(ws, *volume, p.Has("--reverse"));
   const DynList& list = ws.store.deletedEntries;
   if (p.Has("--json")) {
     const ntfs::NtfsTree tree(list);
@@ -53,10 +44,13 @@ int RunScan(const Args& args) {
     }
   }
   std::fflush(stdout);
+  const char* ending = scan.outcome == ScanOutcome::kStopped       ? " before it was stopped"
+                       : scan.outcome == ScanOutcome::kInterrupted ? " before the disk could not be read any more"
+                                                                   : "";
   std::fprintf(stderr, "%s entries in the MFT; the %s found %s more%s.\n", GroupThousands(walked).c_str(),
                p.Has("--reverse") ? "search of the whole volume" : "search of the free space",
-               GroupThousands(found).c_str(), stopped ? " before it was stopped" : "");
-  return 0;
+               GroupThousands(scan.added).c_str(), ending);
+  return ReportScanOutcome(scan) ? 0 : 1;
 }
 
 }  // namespace torvane::cli

@@ -24,9 +24,10 @@ void RowJson(JsonWriter& j, size_t index, const PartitionRecord& r) {
   j.BeginObject();
   j.Field("index", index);
   j.Field("name", RowName(r));
-  j.Field("start", r.startSector);
-  j.Field("sectors", r.sectors);
-  j.Field("bytes_per_sector", r.bytesPerSector);
+  // The record is packed: its numbers are copied out before they are bound to a reference.
+  j.Field("start", uint64_t{r.startSector});
+  j.Field("sectors", uint64_t{r.sectors});
+  j.Field("bytes_per_sector", uint32_t{r.bytesPerSector});
   j.Field("fs", ToUtf8(GetText(r.fsName)));
   j.Field("label", ToUtf8(GetText(r.label)));
   j.Field("kind", static_cast<uint32_t>(r.fsKind));
@@ -36,6 +37,13 @@ void RowJson(JsonWriter& j, size_t index, const PartitionRecord& r) {
   j.Field("boot_rebuilt", r.bootRebuilt != 0);
   j.Field("damaged", r.damaged != 0);
   j.EndObject();
+}
+
+// `text` (UTF-8) padded with spaces to `width` characters, as printf pads bytes.
+std::string Pad(const std::string& text, size_t width) {
+  size_t chars = 0;
+  for (const char c : text) chars += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return chars < width ? text + std::string(width - chars, ' ') : text;
 }
 
 std::string Flags(const PartitionRecord& r) {
@@ -49,16 +57,9 @@ std::string Flags(const PartitionRecord& r) {
 }  // namespace
 
 int RunVolumes(const Args& args) {
-  ParsedArgs p = ParseArgs(args, {"--json"}, {});
-  if (p.help) {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
-  if (!p.error.empty() || p.positional.size() != 1) {
-    PrintError(p.error.empty() ? "volumes takes one disk" : p.error);
-    std::fputs(kUsage, stderr);
-    return 2;
-  }
+  ParsedArgs p;
+  const int early = ParseCommandLine(args, {kUsage, {"--json"}, {}, 1, 1, "volumes takes one disk", {}}, p);
+  if (early >= 0) return early;
   DiskSource source;
   VolumeGeometry geometry;
   DriveList list;
@@ -97,16 +98,16 @@ int RunVolumes(const Args& args) {
   for (size_t i = 0; i < list.rows.size(); ++i) {
     const PartitionRecord& r = list.rows[i];
     if (r.wholeDisk) std::printf("Physical drives\n");
-    std::printf("%3zu  %-22s %-12s %-16s %14s %10s %10s%s\n", i, RowName(r).c_str(),
-                ToUtf8(GetText(r.fsName)).c_str(), r.wholeDisk ? "" : ToUtf8(GetText(r.label)).c_str(),
+    std::printf("%3zu  %s %s %s %14s %10s %10s%s\n", i, Pad(RowName(r), 22).c_str(),
+                Pad(ToUtf8(GetText(r.fsName)), 12).c_str(), Pad(r.wholeDisk ? "" : ToUtf8(GetText(r.label)), 16).c_str(),
                 GroupThousands(r.startSector).c_str(), RowSizeText(r).c_str(),
                 RowFreeSpaceText(r, kNoFreeSpace).c_str(), Flags(r).c_str());
   }
   if (!lost.empty()) {
     std::printf("Volumes no partition table lists:\n");
     for (const auto& r : lost)
-      std::printf("     %-22s %-12s %-16s %14s %10s\n", RowName(r).c_str(), ToUtf8(GetText(r.fsName)).c_str(),
-                  ToUtf8(GetText(r.label)).c_str(), GroupThousands(r.startSector).c_str(), RowSizeText(r).c_str());
+      std::printf("     %s %s %s %14s %10s\n", Pad(RowName(r), 22).c_str(), Pad(ToUtf8(GetText(r.fsName)), 12).c_str(),
+                  Pad(ToUtf8(GetText(r.label)), 16).c_str(), GroupThousands(r.startSector).c_str(), RowSizeText(r).c_str());
   }
   if (!list.volumeList.eppBlocks.empty())
     std::printf("Damaged extended partition blocks: %zu\n", list.volumeList.eppBlocks.size());

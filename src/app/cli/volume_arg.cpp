@@ -1,17 +1,15 @@
 #include "app/cli/volume_arg.h"
 
+#include <signal.h>
+
+#include <atomic>
 #include <charconv>
-#include <csignal>
+#include <ctime>
 
-#include "fs/ntfs/ntfs_scan_family.h"
-#include "scan/scan_driver.h"
-
+#include "app/cli/commands.h"
 #include "app/cli/progress_bar.h"
-#include "fs/open_volume.h"
 #include "util/json_writer.h"
 #include "util/text.h"
-
-#include <ctime>
 
 namespace torvane::cli {
 
@@ -22,79 +20,100 @@ bool OpenVolumeRow(Workspace& ws, const std::string& disk, const std::string& ro
     error = "-v takes a row number from 'torvane volumes'";
     return false;
   }
-  ws.driveList.SetImage(disk);
-  ws.driveList.EnumerationThread(ws.source, ws.geometry, 0);
-  if (!ws.driveList.openError.empty()) {
-    error = ws.driveList.openError;
-    return false;
-  }
-  if (index >= ws.driveList.rows.size()) {
+  if (OpenDriveListRow(ws.driveList, ws.source, ws.geometry, disk, index, error)) return true;
+  if (ws.driveList.openError.empty() && index >= ws.driveList.rows.size())
     error = "there is no volume " + row + " on " + disk + " (see 'torvane volumes')";
-    return false;
-  }
-  PartitionRecord record = ws.driveList.rows[index];
-  OpenVolumeRequest request;
-  request.path = disk;
-  request.startSector = record.startSector;
-  request.volumeSectors = record.wholeDisk ? 0 : record.sectors;
-  request.loadTables = true;
-  request.record = &record;
-  std::string openError;
-  if (!OpenVolume(ws.source, ws.geometry, request, &openError)) {
-    error = openError.empty() ? "volume " + row + " cannot be opened" : openError;
-    return false;
-  }
-  return true;
+  return false;
 }
 
 bool OpenAndWalkNtfs(Workspace& ws, const std::string& disk, const std::string& row,
                      std::unique_ptr<ntfs::NtfsVolume>& volume, ntfs::MftWalkResult& walk,
                      std::string& error) {
   if (!OpenVolumeRow(ws, disk, row, error)) return false;
-  if (ws.geometry.fsKind != FsKind::kNtfs || ws.geometry.damaged) {
-    error = "volume " + row + " is not an NTFS volume that can be read yet";
-    return false;
-  }
-  ws.store.Create();
-  volume = std::make_unique<ntfs::NtfsVolume>(ws.source, ws.geometry, &ws.store.Messages());
-  ntfs::MftWalkControl control;
   ProgressBar bar("Reading MFT");
-  control.progress = [&](uint32_t permille) { bar.Update(permille, 1000); };
-  walk = ntfs::RunMftWalk(*volume, ws.store, control);
+  const bool ok = WalkNtfsVolume(ws.source, ws.geometry, ws.store, volume, walk,
+                                 [&](uint32_t permille) { bar.Update(permille, 1000); }, error);
   bar.Finish();
-  if (!walk.ok) error = walk.error;
-  return walk.ok;
+  if (!ok && volume == nullptr) error = "volume " + row + " is " + error;
+  return ok;
+}
+
+bool OpenAndWalkNtfs(Workspace& ws, const ParsedArgs& p, std::unique_ptr<ntfs::NtfsVolume>& volume,
+                     ntfs::MftWalkResult& walk) {
+  std::string error;
+  if (OpenAndWalkNtfs(ws, p.positional.at(0), p.Option("-v"), volume, walk, error)) return true;
+  PrintError(error);
+  return false;
 }
 
 namespace {
-std::atomic<bool>* interruptTarget = nullptr;
-extern "C" void OnInterrupt(int) {
-  if (interruptTarget != nullptr) *interruptTarget = true;
-}
+
+// Set by Ctrl-C or SIGTERM while a scan runs; the scan polls it.
+std::atomic<bool> stopScan{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "the flag is set from a signal handler");
+
+extern "C" void OnStopSignal(int) { stopScan = true; }
+
+// Catches SIGINT and SIGTERM for its lifetime (once each: the next one ends the program as
+// usual) and makes sure they are not blocked.
+class StopSignals {
+ public:
+  StopSignals() {
+    stopScan = false;
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, &previousInt_);
+    sigaction(SIGTERM, &action, &previousTerm_);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    pthread_sigmask(SIG_UNBLOCK, &set, &previousMask_);
+  }
+  ~StopSignals() {
+    pthread_sigmask(SIG_SETMASK, &previousMask_, nullptr);
+    sigaction(SIGINT, &previousInt_, nullptr);
+    sigaction(SIGTERM, &previousTerm_, nullptr);
+  }
+  StopSignals(const StopSignals&) = delete;
+  StopSignals& operator=(const StopSignals&) = delete;
+
+ private:
+  struct sigaction previousInt_ {}, previousTerm_ {};
+  sigset_t previousMask_{};
+};
+
 }  // namespace
 
-uint64_t ScanVolume(Workspace& ws, ntfs::NtfsVolume& volume, bool reverse, bool* stopped) {
-  const uint64_t before = EntryCount(ws.store.deletedEntries);
-  ntfs::NtfsScanFamily family(volume, ws.store);
-  ScanDriver driver(ws.source, ws.geometry, ws.store, family);
-  driver.reverse = reverse;
+VolumeScanResult ScanVolume(Workspace& ws, ntfs::NtfsVolume& volume, bool reverse) {
   ProgressBar bar(reverse ? "Scanning volume" : "Scanning free space");
-  driver.events = [&](const ScanEvent& e) {
-    if (e.kind == ScanEvent::Kind::kTitle && e.percent != 0) bar.Update(e.percent, 100);
-  };
-  interruptTarget = &driver.stopRequested;
-  struct sigaction action {}, previous {};
-  action.sa_handler = OnInterrupt;
-  sigaction(SIGINT, &action, &previous);
-  driver.ScanCommand();
-  driver.Wait();
-  sigaction(SIGINT, &previous, nullptr);
-  interruptTarget = nullptr;
+  VolumeScanOptions options;
+  options.reverse = reverse;
+  options.stop = &stopScan;
+  options.progress = [&](uint32_t percent) { bar.Update(percent, 100); };
+  VolumeScanResult result;
+  {
+    StopSignals signals;
+    result = ScanNtfsVolume(ws.source, ws.geometry, ws.store, volume, options);
+  }
   bar.Finish();
-  // Whatever still waits for the merge joins the list even when the scan was stopped.
-  if (ws.store.pendingRebuildCount > 0) ntfs::MergeRebuiltEntries(ws.store);
-  if (stopped != nullptr) *stopped = !driver.finished;
-  return EntryCount(ws.store.deletedEntries) - before;
+  return result;
+}
+
+bool ReportScanOutcome(const VolumeScanResult& scan) {
+  switch (scan.outcome) {
+    case ScanOutcome::kFinished:
+      return true;
+    case ScanOutcome::kStopped:
+      PrintError("the scan was stopped before it finished; what it found until then is kept");
+      return false;
+    case ScanOutcome::kInterrupted:
+      PrintError("the scan was interrupted: the disk could not be read any more; what it found until then is kept");
+      return false;
+  }
+  return false;
 }
 
 std::string IsoTime(uint64_t filetime) {
@@ -128,6 +147,76 @@ std::string SlashPath(const std::vector<std::u16string_view>& components) {
   std::string path;
   for (auto c : components) path += (path.empty() ? "" : "/") + ToUtf8(c);
   return path;
+}
+
+std::string EscapeName(std::string_view name) {
+  static constexpr char kNamed[] = "abtnvfr";  // 0x07 to 0x0D
+  std::string out;
+  out.reserve(name.size());
+  for (const char ch : name) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c == '\\' || c == '/') {
+      out += '\\';
+      out += ch;
+    } else if (c >= 0x07 && c <= 0x0D) {
+      out += '\\';
+      out += kNamed[c - 0x07];
+    } else if (c < 0x20 || c == 0x7F) {
+      const char octal[] = {'\\', static_cast<char>('0' + (c >> 6)), static_cast<char>('0' + ((c >> 3) & 7)),
+                            static_cast<char>('0' + (c & 7))};
+      out.append(octal, sizeof octal);
+    } else {
+      out += ch;
+    }
+  }
+  return out;
+}
+
+std::string EscapedPath(const std::vector<std::u16string_view>& components) {
+  std::string path;
+  for (size_t i = 0; i < components.size(); ++i) path += (i ? "/" : "") + EscapeName(ToUtf8(components[i]));
+  return path;
+}
+
+bool ParsePathArgument(std::string_view text, std::vector<std::string>& components, std::string& error) {
+  static constexpr std::string_view kNamed = "abtnvfr";
+  components.clear();
+  std::string part;
+  auto endPart = [&] {
+    if (!part.empty()) components.push_back(std::move(part));
+    part.clear();
+  };
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '/') {
+      endPart();
+      continue;
+    }
+    if (c != '\\') {
+      part += c;
+      continue;
+    }
+    const char next = i + 1 < text.size() ? text[i + 1] : '\0';
+    if (next == '\\' || next == '/') {
+      part += next;
+      ++i;
+    } else if (next == 'e') {  // as shells write ESC
+      part += '\x1B';
+      ++i;
+    } else if (next != '\0' && kNamed.find(next) != std::string_view::npos) {
+      part += static_cast<char>(0x07 + kNamed.find(next));
+      ++i;
+    } else if (i + 3 < text.size() && next >= '0' && next <= '3' && text[i + 2] >= '0' && text[i + 2] <= '7' &&
+               text[i + 3] >= '0' && text[i + 3] <= '7') {
+      part += static_cast<char>((next - '0') << 6 | (text[i + 2] - '0') << 3 | (text[i + 3] - '0'));
+      i += 3;
+    } else {
+      error = "the path " + std::string(text) + " has a \\ that starts no escape (write \\\\ for a backslash)";
+      return false;
+    }
+  }
+  endPart();
+  return true;
 }
 
 }  // namespace torvane::cli

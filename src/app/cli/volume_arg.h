@@ -1,11 +1,16 @@
-// Opening the volume a command names with -v N (the row number of `torvane volumes`).
+// The command line's side of opening the volume a command names with -v N (the row number
+// of `torvane volumes`), walking its MFT and scanning it: argument checks, progress bars,
+// Ctrl-C and one-line errors around the engine's steps (scan/volume_scan.h).
 #pragma once
 
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "app/cli/args.h"
 #include "app/workspace.h"
 #include "fs/ntfs/mft_walk.h"
+#include "scan/volume_scan.h"
 
 namespace torvane::cli {
 
@@ -19,18 +24,40 @@ bool OpenVolumeRow(Workspace& ws, const std::string& disk, const std::string& ro
 bool OpenAndWalkNtfs(Workspace& ws, const std::string& disk, const std::string& row,
                      std::unique_ptr<ntfs::NtfsVolume>& volume, ntfs::MftWalkResult& walk,
                      std::string& error);
+// The same for the disk (first positional argument) and -v N of a parsed command line; prints
+// the error itself.
+bool OpenAndWalkNtfs(Workspace& ws, const ParsedArgs& p, std::unique_ptr<ntfs::NtfsVolume>& volume,
+                     ntfs::MftWalkResult& walk);
 
 // Runs the scan of the open NTFS volume (free region, or the whole volume backwards with
-// `reverse`) behind a progress bar; Ctrl-C stops it the way stop does and what was found
-// stays. Returns the entries the scan added.
-uint64_t ScanVolume(Workspace& ws, ntfs::NtfsVolume& volume, bool reverse, bool* stopped = nullptr);
+// `reverse`) behind a progress bar. Ctrl-C and SIGTERM stop it the way the stop command does
+// (a second Ctrl-C ends the program); what was found stays. Returns the outcome and the
+// entries the scan added.
+VolumeScanResult ScanVolume(Workspace& ws, ntfs::NtfsVolume& volume, bool reverse);
+
+// For a scan that did not finish: prints why on stderr ("torvane: the scan was stopped ...")
+// and returns false; true for a finished one. The command then exits with 1 but still shows
+// or recovers what was found.
+bool ReportScanOutcome(const VolumeScanResult& scan);
 
 // An entry as one line of JSON: path, name, size, state, kind, folder, deleted, record, time.
 std::string EntryJson(const std::string& path, const std::string& name, const FileEntry& e);
 // A FILETIME as ISO 8601 UTC ("" before 1970).
 std::string IsoTime(uint64_t filetime);
 
-// An entry's path from the volume root, "/"-separated.
+// An entry's path from the volume root, "/"-separated, names exactly as they are (JSON).
 std::string SlashPath(const std::vector<std::u16string_view>& components);
+
+// A name as the text output shows it, so that every path printed is unambiguous and can be
+// given back to ls and recover: "\\" for a backslash, "\/" for a slash inside a name, and
+// for control characters (below 0x20, and 0x7F) \a \b \t \n \v \f \r or three octal
+// digits (\033 for ESC, \000 for NUL). Everything else, UTF-8 included, is kept.
+std::string EscapeName(std::string_view name);
+// The path of EscapeName'd components joined with "/".
+std::string EscapedPath(const std::vector<std::u16string_view>& components);
+// A path argument of ls or recover: split at the slashes that are not escaped, each part
+// unescaped (the reverse of EscapeName); empty parts are dropped. False with a one-line
+// reason for a backslash that starts no known escape.
+bool ParsePathArgument(std::string_view text, std::vector<std::string>& components, std::string& error);
 
 }  // namespace torvane::cli

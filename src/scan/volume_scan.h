@@ -1,0 +1,55 @@
+// The steps a front end takes to look into an opened volume (OpenDriveListRow opens it): walk
+// its MFT into the item store, and search its free space (or the whole volume) for lost
+// records. Nothing here prints: progress leaves through callbacks, and a
+// scan's end is told by its outcome. The command line and the windows call the same code.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "disk/disk_source.h"
+#include "fs/ntfs/mft_walk.h"
+#include "fs/ntfs/ntfs_volume.h"
+#include "fs/volume_geometry.h"
+#include "store/item_store.h"
+
+namespace torvane {
+
+// How a scan ended: it searched everything, it was stopped, or the source refused a read
+// (the disk went away or is cut short). What it found before stays in the store in each case.
+enum class ScanOutcome { kFinished, kStopped, kInterrupted };
+
+// "finished", "stopped" or "interrupted".
+const char* ScanOutcomeName(ScanOutcome outcome);
+
+// Checks that the open volume is an NTFS volume the readers can walk, creates the store's
+// lists and walks the MFT into them. `volume` receives the reader; `progress` (may be empty)
+// gets thousandths. False with a one-line reason.
+bool WalkNtfsVolume(DiskSource& source, const VolumeGeometry& geometry, ItemStore& store,
+                    std::unique_ptr<ntfs::NtfsVolume>& volume, ntfs::MftWalkResult& walk,
+                    const std::function<void(uint32_t permille)>& progress, std::string& error);
+
+struct VolumeScanOptions {
+  bool reverse = false;  // the whole volume from its end instead of the free space
+  // Watched while the scan runs: once true the scan stops as the stop command does (a set
+  // flag before the start means no scan). A lock-free atomic, so a signal handler may set it.
+  const std::atomic<bool>* stop = nullptr;
+  // The share searched so far, 1-100; called on the scan thread.
+  std::function<void(uint32_t percent)> progress;
+};
+
+struct VolumeScanResult {
+  ScanOutcome outcome = ScanOutcome::kFinished;
+  uint64_t added = 0;  // entries the scan added to the deleted-entries list
+};
+
+// Runs the scan of the open NTFS volume on the scan driver's thread and waits for it. Entries
+// still waiting for the merge join the list even when the scan was stopped or interrupted.
+VolumeScanResult ScanNtfsVolume(DiskSource& source, const VolumeGeometry& geometry, ItemStore& store,
+                                ntfs::NtfsVolume& volume, const VolumeScanOptions& options);
+
+}  // namespace torvane
