@@ -7,6 +7,8 @@
 
 #include "disk/vdisk/descriptor.h"
 #include "disk/disk_source.h"
+#include "disk/vdisk/cowd_extent.h"
+#include "disk/vdisk/sesparse_extent.h"
 #include "disk/vdisk/sparse_extent.h"
 #include "disk/vdisk/virtual_disk.h"
 #include "fs/ntfs/ntfs_volume.h"
@@ -25,22 +27,46 @@ int FuzzDescriptor(const uint8_t* data, size_t size) {
   return 0;
 }
 
+namespace {
+
+std::unique_ptr<vdisk::MemorySource> Bytes(const uint8_t* data, size_t size) {
+  return std::make_unique<vdisk::MemorySource>(std::vector<uint8_t>(data, data + size));
+}
+
+// Reads the extent in 64 KiB steps, but no more than 64 MiB of it: a header may claim a huge
+// capacity that is all unallocated. Then a few reads at its end and across odd boundaries.
+void ReadExtent(vdisk::Extent* extent) {
+  if (extent == nullptr) return;
+  std::vector<std::byte> buffer(128 * 512);
+  vdisk::ReadReport report;
+  const uint64_t total = extent->Sectors();
+  const uint64_t sectors = std::min<uint64_t>(total, 131072);
+  for (uint64_t s = 0; s < sectors; s += 128)
+    extent->Read(s, std::min<uint64_t>(128, sectors - s), buffer.data(), report);
+  for (uint64_t s : {total - 1, total / 2, total / 3 + 1})
+    if (s < total) extent->Read(s, std::min<uint64_t>(128, total - s), buffer.data(), report);
+}
+
+}  // namespace
+
 int FuzzSparseExtent(const uint8_t* data, size_t size) {
-  auto file = std::make_unique<vdisk::MemorySource>(std::vector<uint8_t>(data, data + size));
+  auto file = Bytes(data, size);
   std::string error;
   std::string text;
   vdisk::ReadEmbeddedDescriptor(*file, text, error);
-  auto extent = vdisk::SparseExtent::Open(std::move(file), 0, error);
-  if (!extent) return 0;
-  // Read the whole extent in 64 KiB steps, but no more than 64 MiB of it: a header may claim
-  // a huge capacity that is all unallocated.
-  std::vector<std::byte> buffer(128 * 512);
-  vdisk::ReadReport report;
-  const uint64_t sectors = std::min<uint64_t>(extent->Sectors(), 131072);
-  for (uint64_t s = 0; s < sectors; s += 128) {
-    report.Clear();
-    extent->Read(s, std::min<uint64_t>(128, sectors - s), buffer.data(), report);
-  }
+  ReadExtent(vdisk::SparseExtent::Open(std::move(file), 0, error).get());
+  return 0;
+}
+
+int FuzzCowdExtent(const uint8_t* data, size_t size) {
+  std::string error;
+  ReadExtent(vdisk::OpenCowdExtent(Bytes(data, size), 0, error).get());
+  return 0;
+}
+
+int FuzzSeSparseExtent(const uint8_t* data, size_t size) {
+  std::string error;
+  ReadExtent(vdisk::OpenSeSparseExtent(Bytes(data, size), 0, error).get());
   return 0;
 }
 

@@ -9,8 +9,12 @@ namespace torvane::fuzz {
 
 // The bytes as a descriptor file.
 int FuzzDescriptor(const uint8_t* data, size_t size);
-// The bytes as a sparse extent file, opened and read end to end.
+// The bytes as a sparse extent file (header, grain directory and tables), opened and read.
 int FuzzSparseExtent(const uint8_t* data, size_t size);
+// The bytes as a COWD (vmfsSparse) extent file, opened and read.
+int FuzzCowdExtent(const uint8_t* data, size_t size);
+// The bytes as an seSparse extent file, opened and read.
+int FuzzSeSparseExtent(const uint8_t* data, size_t size);
 // The bytes as a disk: its first sector recognised as a volume, with and without the MBR
 // entry its first 16 bytes make.
 int FuzzRecognizeVolume(const uint8_t* data, size_t size);

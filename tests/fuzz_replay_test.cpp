@@ -24,6 +24,8 @@ void Replay(const std::string& corpus, int (*target)(const uint8_t*, size_t)) {
 
 TEST(FuzzReplayTest, DescriptorCorpus) { Replay("descriptor", fuzz::FuzzDescriptor); }
 TEST(FuzzReplayTest, SparseExtentCorpus) { Replay("sparse_extent", fuzz::FuzzSparseExtent); }
+TEST(FuzzReplayTest, CowdExtentCorpus) { Replay("cowd_extent", fuzz::FuzzCowdExtent); }
+TEST(FuzzReplayTest, SeSparseExtentCorpus) { Replay("sesparse_extent", fuzz::FuzzSeSparseExtent); }
 TEST(FuzzReplayTest, RecognizeVolumeCorpus) { Replay("recognize_volume", fuzz::FuzzRecognizeVolume); }
 TEST(FuzzReplayTest, PartitionTablesCorpus) { Replay("partition_tables", fuzz::FuzzPartitionTables); }
 TEST(FuzzReplayTest, RecordToEntryCorpus) { Replay("record_to_entry", fuzz::FuzzRecordToEntry); }

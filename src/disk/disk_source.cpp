@@ -1,5 +1,6 @@
 #include "disk/disk_source.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "util/bytes.h"
@@ -71,30 +72,39 @@ bool DiskSource::OpenDisk(std::unique_ptr<vdisk::VirtualDisk> opened_disk, uint6
   return true;
 }
 
-uint32_t DiskSource::ReadSectors(void* buffer, uint32_t count, uint64_t sector) {
+ReadResult DiskSource::Read(void* buffer, uint32_t count, uint64_t sector) {
   return Transfer(buffer, count, sector, false);
 }
 
-uint32_t DiskSource::ReadSectorsForImage(void* buffer, uint32_t count, uint64_t sector) {
-  return Transfer(buffer, count, sector, true);
+uint32_t DiskSource::ReadSectors(void* buffer, uint32_t count, uint64_t sector) {
+  return Transfer(buffer, count, sector, false).done ? 1 : 0;
 }
 
-uint32_t DiskSource::Transfer(void* buffer, uint32_t count, uint64_t sector,
-                              bool clearFlagsFirst) {
+uint32_t DiskSource::ReadSectorsForImage(void* buffer, uint32_t count, uint64_t sector) {
+  return Transfer(buffer, count, sector, true).done ? 1 : 0;
+}
+
+ReadResult DiskSource::Transfer(void* buffer, uint32_t count, uint64_t sector,
+                                bool clearFlagsFirst) {
   if (clearFlagsFirst) {
     waitPromptShown = 0;
     stopRequested = 0;
   }
   // Bounds are compared without forming sector + count: both come from disk data and the
   // sum could wrap.
-  if (sector > volumeLastSector) return 0;
-  uint32_t wanted = count;
+  ReadResult result;
+  if (sector > volumeLastSector) return result;
+  const uint32_t wanted = count;
   if (count > volumeLastSector - sector)
     count = static_cast<uint32_t>(volumeLastSector - sector + 1);
-  if (volumeStart > diskSectors || sector > diskSectors - volumeStart) return 0;
+  if (volumeStart > diskSectors || sector > diskSectors - volumeStart) return result;
   const uint64_t absolute = sector + volumeStart;
-  if (count > diskSectors - absolute) return 0;
-  if (deviceLost) return 0;
+  // A volume may claim more than the disk holds (a partition entry larger than the disk, a
+  // truncated image): what lies on the disk is delivered, the rest fails.
+  const uint32_t onDisk =
+      static_cast<uint32_t>(std::min<uint64_t>(count, diskSectors - absolute));
+  if (onDisk == 0 && count != 0) return result;  // starts at the disk's end: nothing there
+  if (deviceLost) return result;
 
   auto* out = static_cast<std::byte*>(buffer);
   std::lock_guard<std::mutex> lock(ioLock);
@@ -103,17 +113,31 @@ uint32_t DiskSource::Transfer(void* buffer, uint32_t count, uint64_t sector,
   waitPromptShown = 0;
   // With no disk open nothing can be transferred: refuse rather than report a read that
   // did not happen.
-  if (opened != 1 || handle != kVirtualDiskSentinel || !disk) return 0;
-  // The part of the buffer beyond a read cut at the volume's end holds zeros, not stale data.
-  if (wanted > count) std::memset(out + uint64_t{count} * 512, 0, uint64_t{wanted - count} * 512);
-  disk->Read(absolute, count, out, report_);
+  if (opened != 1 || handle != kVirtualDiskSentinel || !disk) return result;
+  // The part of the buffer beyond the disk's end or the volume's end holds zeros, not stale
+  // data.
+  if (wanted > onDisk)
+    std::memset(out + uint64_t{onDisk} * 512, 0, uint64_t{wanted - onDisk} * 512);
+  disk->Read(absolute, onDisk, out, report_);
+  uint64_t failed = 0;
+  for (const auto& r : report_.failed) failed += r.count;
+  if (onDisk < count) {
+    failed += count - onDisk;
+    lastFailure = {absolute + onDisk, uint64_t{count - onDisk}};
+    lastFailureReason = "the read runs past the end of the disk";
+  }
   if (!report_.failed.empty()) {
-    ++failedReads;
-    for (const auto& r : report_.failed) failedSectors += r.count;
     lastFailure = report_.failed.back();
     lastFailureReason = report_.failureReason;
   }
-  return 1;
+  if (failed != 0) {
+    ++failedReads;
+    failedSectors += failed;
+  }
+  result.done = true;
+  result.sectorsRead = count;
+  result.failedSectors = static_cast<uint32_t>(failed);
+  return result;
 }
 
 uint32_t DiskSource::WriteSectors(uint32_t count, uint64_t absoluteSector) {

@@ -27,6 +27,15 @@ constexpr uint64_t kNoBound = ~uint64_t{0};
 // The shared sector buffer is at least this large (one cluster when a cluster is larger).
 constexpr size_t kMinSectorBufferBytes = 1 << 20;
 
+// What one read delivered. `failedSectors` belongs to this read alone (the totals in
+// DiskSource are shared by every reader of the source).
+struct ReadResult {
+  bool done = false;           // false: refused, the buffer is unchanged
+  uint32_t sectorsRead = 0;    // sectors of the request inside the volume (the rest is zeros)
+  uint32_t failedSectors = 0;  // of those, sectors that could not be read: zero-filled
+  explicit operator bool() const { return done; }
+};
+
 struct DiskSource {
   uint32_t opened = 0;
   uint32_t handle = 0;  // kVirtualDiskSentinel while a disk is open
@@ -69,9 +78,13 @@ struct DiskSource {
   // Takes an already opened disk as the source (the same steps as OpenSource after the open).
   bool OpenDisk(std::unique_ptr<vdisk::VirtualDisk> opened, uint64_t volumeStart, std::string& error);
 
-  // Reads `count` sectors at `sector` (relative to volumeStart) into `buffer`. 1 done, 0
-  // refused (the buffer is unchanged). A read running past the volume's last sector is cut
-  // there and the rest of the buffer zero-filled; a read past the disk's end is refused.
+  // Reads `count` sectors at `sector` (relative to volumeStart) into `buffer`. Refused, with
+  // the buffer unchanged, when the read starts past the volume's last sector or the disk's
+  // end, or no disk is open. A read running past the volume's last sector is cut there and
+  // the rest of the buffer zero-filled. The part of a read running past the disk's end is
+  // zero-filled and counted as failed, like sectors the disk cannot deliver.
+  ReadResult Read(void* buffer, uint32_t count, uint64_t sector);
+  // The same, answering 1 done or 0 refused; failures show only in the shared totals.
   uint32_t ReadSectors(void* buffer, uint32_t count, uint64_t sector);
   // The same for the image creator: clears waitPromptShown and stopRequested before the
   // bounds checks.
@@ -83,7 +96,7 @@ struct DiskSource {
   void CloseSource();
 
  private:
-  uint32_t Transfer(void* buffer, uint32_t count, uint64_t sector, bool clearFlagsFirst);
+  ReadResult Transfer(void* buffer, uint32_t count, uint64_t sector, bool clearFlagsFirst);
   vdisk::ReadReport report_;
 };
 

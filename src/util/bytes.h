@@ -32,6 +32,9 @@ inline void StoreLe(MutableByteSpan data, size_t offset, T value) {
 }
 }  // namespace detail
 
+// True for 1, 2, 4, 8, ...; false for 0.
+constexpr bool IsPowerOfTwo(uint64_t v) { return v != 0 && (v & (v - 1)) == 0; }
+
 inline uint8_t LeU8(ByteSpan data, size_t offset) { return detail::LoadLe<uint8_t>(data, offset); }
 inline uint16_t LeU16(ByteSpan data, size_t offset) { return detail::LoadLe<uint16_t>(data, offset); }
 inline uint32_t LeU32(ByteSpan data, size_t offset) { return detail::LoadLe<uint32_t>(data, offset); }

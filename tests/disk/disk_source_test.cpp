@@ -53,11 +53,22 @@ TEST_F(DiskSourceTest, VolumeBoundCutsAndDiskBoundRefuses) {
   EXPECT_EQ(buf, Buffer(1));                             // untouched
   EXPECT_EQ(source.ReadSectors(buf.data(), 0, 5), 1u);   // count 0 within bounds
 
+  // A volume larger than the disk: what lies on the disk is read, the rest is zeros and
+  // counted as failed, for this read and in the totals.
+  source.volumeLastSector = 99;
+  buf = Buffer(8);
+  const ReadResult r = source.Read(buf.data(), 8, 85);
+  EXPECT_TRUE(r.done);
+  EXPECT_EQ(r.sectorsRead, 8u);
+  EXPECT_EQ(r.failedSectors, 3u);
+  EXPECT_EQ(0, std::memcmp(buf.data(), StampedSectors(5, 95).data(), 5 * 512));
+  EXPECT_EQ(std::vector<uint8_t>(buf.begin() + 5 * 512, buf.end()), std::vector<uint8_t>(3 * 512, 0));
+  EXPECT_EQ(source.failedSectors, 3u);
+  EXPECT_EQ(source.ReadSectors(buf.data(), 1, 90), 0u);  // starts past the disk's end
+
   source.volumeStart = 0;
   source.volumeLastSector = kNoBound;
-  buf = Buffer(4);
-  EXPECT_EQ(source.ReadSectors(buf.data(), 4, 96), 1u);  // ends exactly at the disk's end
-  EXPECT_EQ(source.ReadSectors(buf.data(), 4, 97), 0u);  // one sector further: refused
+  EXPECT_EQ(source.Read(buf.data(), 4, 96).failedSectors, 0u);  // ends exactly at the end
   EXPECT_EQ(source.ReadSectors(buf.data(), 1, 100), 0u);
 }
 
@@ -121,6 +132,10 @@ TEST_F(DiskSourceTest, UnreadableSectorsAreZeroFilledAndCounted) {
   EXPECT_EQ(source.failedSectors, 10u);
   EXPECT_EQ(source.lastFailure, (vdisk::SectorRange{10, 10}));
   EXPECT_NE(source.lastFailureReason.find("ends early"), std::string::npos);
+  // Each read reports its own failures, whatever the shared totals say.
+  EXPECT_EQ(source.Read(buf.data(), 10, 0).failedSectors, 0u);
+  EXPECT_EQ(source.Read(buf.data(), 6, 8).failedSectors, 4u);
+  EXPECT_EQ(source.failedSectors, 14u);
 }
 
 TEST(DiskSourceOpenTest, FailedOpenLeavesNothingOpen) {

@@ -9,29 +9,60 @@
 
 namespace torvane::vdisk {
 
+namespace {
+
+// Only regular files and block devices hold disk data. Anything else (a FIFO, a socket, a
+// character device such as /dev/zero, a folder) would block, never end, or be no disk at all.
+bool IsDiskFileType(mode_t mode) { return S_ISREG(mode) || S_ISBLK(mode); }
+
+std::string FileTypeError(const std::filesystem::path& path, mode_t mode) {
+  const char* what = S_ISDIR(mode)    ? "a folder"
+                     : S_ISFIFO(mode) ? "a FIFO"
+                     : S_ISCHR(mode)  ? "a character device"
+                     : S_ISSOCK(mode) ? "a socket"
+                                      : "not a regular file";
+  return path.string() + " is " + what + ", not a disk image file or block device";
+}
+
+}  // namespace
+
 std::unique_ptr<FileSource> FileSource::Open(const std::filesystem::path& path, bool writable,
                                              std::string& error) {
-  int fd = ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+  // Look before opening: opening a FIFO for reading blocks until a writer appears.
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    error = "cannot open " + path.string() + ": " + std::strerror(errno);
+    return nullptr;
+  }
+  if (!IsDiskFileType(st.st_mode)) {
+    error = FileTypeError(path, st.st_mode);
+    return nullptr;
+  }
+  // O_NONBLOCK keeps the open from blocking should the path be swapped for a FIFO between
+  // the stat and the open; fstat then checks what was really opened.
+  int fd = ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     error = "cannot open " + path.string() + ": " + std::strerror(errno);
     return nullptr;
   }
-  struct stat st {};
   if (fstat(fd, &st) != 0) {
     error = "cannot examine " + path.string() + ": " + std::strerror(errno);
     ::close(fd);
     return nullptr;
   }
+  if (!IsDiskFileType(st.st_mode)) {
+    error = FileTypeError(path, st.st_mode);
+    ::close(fd);
+    return nullptr;
+  }
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   uint64_t size = 0;
   if (S_ISREG(st.st_mode)) {
     size = static_cast<uint64_t>(st.st_size);
   } else if (S_ISBLK(st.st_mode)) {
     off_t end = lseek(fd, 0, SEEK_END);
     size = end > 0 ? static_cast<uint64_t>(end) : 0;
-  } else {
-    error = path.string() + " is not a file";
-    ::close(fd);
-    return nullptr;
   }
   // Reads are sequential runs of many MiB: let the kernel read ahead generously.
   posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);

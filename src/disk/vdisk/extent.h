@@ -93,6 +93,10 @@ class Extent {
 
   // The file holding the extent's data; null for ZERO extents.
   virtual const ByteSource* File() const { return nullptr; }
+
+  // The most memory the extent's grain directory and table cache can take, for the open
+  // disk's memory budget.
+  virtual uint64_t TableMemory() const { return 0; }
 };
 
 // An extent that stores nothing and reads as zeros (descriptor type ZERO).

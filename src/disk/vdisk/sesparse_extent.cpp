@@ -20,9 +20,8 @@
 namespace torvane::vdisk {
 namespace {
 
+using grain_io::GrainEntry;
 using grain_io::Kind;
-using grain_io::ReadSink;
-using grain_io::WritePlan;
 
 constexpr size_t kHeaderBytes = 512;
 constexpr size_t kMagicOffset = 0;
@@ -58,9 +57,6 @@ constexpr uint64_t kMaxTableSectors = 256;
 // that really holds a directory that large. Anything larger is a damaged header.
 constexpr uint64_t kMaxDirectoryEntries = uint64_t{1} << 25;
 
-// Grain tables kept in memory: 32 tables, 1 MiB at the default geometry, covering 512 MiB.
-constexpr size_t kCacheSlots = 32;
-
 std::string Hex(uint64_t value) {
   char buffer[24];
   std::snprintf(buffer, sizeof buffer, "0x%llx", static_cast<unsigned long long>(value));
@@ -68,154 +64,60 @@ std::string Hex(uint64_t value) {
 }
 
 
-struct Geometry {
-  uint64_t sectors = 0;
-  uint64_t grainSectors = 0;
-  uint64_t tableEntries = 0;
-  uint64_t tablesOffset = 0;  // bytes
-  uint64_t grainsOffset = 0;  // bytes
-};
-
-class SeSparseExtent final : public Extent {
+class SeSparseExtent final : public grain_io::TableExtent<uint64_t> {
  public:
-  SeSparseExtent(std::unique_ptr<ByteSource> file, const Geometry& geometry,
-                 std::vector<uint64_t> directory)
-      : file_(std::move(file)), g_(geometry), directory_(std::move(directory)) {}
-
-  uint64_t Sectors() const override { return g_.sectors; }
+  SeSparseExtent(std::unique_ptr<ByteSource> file, const Layout& layout,
+                 std::vector<uint64_t> directory, uint64_t tablesOffset, uint64_t grainsOffset)
+      : TableExtent(std::move(file), layout, std::move(directory)),
+        grainBytes_(layout.grainSectors * kSectorSize),
+        tableBytes_(layout.tableEntries * sizeof(uint64_t)),
+        tablesOffset_(tablesOffset),
+        grainsOffset_(grainsOffset) {}
   std::string_view TypeName() const override { return "SESPARSE"; }
-  const ByteSource* File() const override { return file_.get(); }
-
-  void Read(uint64_t sector, uint64_t count, std::byte* out, ReadReport& report) override {
-    ReadSink sink("seSparse", *file_, sector, out, report);
-    Walk(sector, count, sink);
-    sink.Flush();
-  }
-
-  bool Write(uint64_t sector, uint64_t count, const std::byte* in) override {
-    return grain_io::WritePlanned(*file_, g_.sectors, sector, count, in,
-                                  [this](uint64_t s, uint64_t n, WritePlan& plan) { Walk(s, n, plan); });
-  }
 
  private:
-  static constexpr uint64_t kNoTable = ~uint64_t{0};
-  struct CachedTable {
-    uint64_t dirIndex = kNoTable;
-    std::vector<uint64_t> entries;
-  };
-
-  // Hands every sector of [sector, sector + count) to the sink, in order, as pieces of
-  // stored data, unallocated, zero or failed sectors.
-  template <typename Sink>
-  void Walk(uint64_t sector, uint64_t count, Sink& sink) {
-    const uint64_t end = sector + count;
-    const uint64_t grain = g_.grainSectors;
-    const uint64_t tableSpan = g_.tableEntries * grain;
-    uint64_t s = sector;
-    while (s < end) {
-      const uint64_t dirIndex = s / tableSpan;
-      if (dirIndex >= directory_.size()) {
-        sink.Fill(Kind::kFailed, s, end - s,
-                  "seSparse grain directory ends before sector " + std::to_string(s));
-        return;
-      }
-      const uint64_t tableEnd = std::min(end, (dirIndex + 1) * tableSpan);
-      if (directory_[dirIndex] == 0) {
-        sink.Fill(Kind::kUnallocated, s, tableEnd - s);
-        s = tableEnd;
-        continue;
-      }
-      std::string reason;
-      const uint64_t* table = Table(dirIndex, reason);
-      if (table == nullptr) {
-        sink.Fill(Kind::kFailed, s, tableEnd - s, reason);
-        s = tableEnd;
-        continue;
-      }
-      while (s < tableEnd) {
-        const uint64_t grainIndex = s / grain;
-        const uint64_t within = s - grainIndex * grain;
-        const uint64_t n = std::min(tableEnd, (grainIndex + 1) * grain) - s;
-        const uint64_t entry = table[grainIndex % g_.tableEntries];
-        switch (entry >> 60) {
-          case kTypeUnallocated:
-            if (entry == 0) {
-              sink.Fill(Kind::kUnallocated, s, n);
-            } else {
-              sink.Fill(Kind::kFailed, s, n, DamagedEntry(grainIndex, entry));
-            }
-            break;
-          case kTypeUnmapped:
-          case kTypeZero:
-            sink.Fill(Kind::kZero, s, n);
-            break;
-          case kTypeAllocated: {
-            // The grain's number is split: its low 12 bits sit in bits 48-59 of the entry
-            // and the rest in bits 0-47.
-            const uint64_t number = ((entry >> 48) & 0xFFF) | ((entry & 0xFFFFFFFFFFFF) << 12);
-            uint64_t offset = 0;
-            if (!CheckedMul(number, grain * kSectorSize, offset) ||
-                !CheckedAdd(offset, g_.grainsOffset, offset) ||
-                !CheckedAdd(offset, within * kSectorSize, offset)) {
-              sink.Fill(Kind::kFailed, s, n, DamagedEntry(grainIndex, entry));
-            } else {
-              sink.Data(s, n, offset);
-            }
-            break;
-          }
-          default:
-            sink.Fill(Kind::kFailed, s, n, DamagedEntry(grainIndex, entry));
-            break;
-        }
-        s += n;
-      }
-    }
-  }
-
-  static std::string DamagedEntry(uint64_t grainIndex, uint64_t entry) {
-    return "seSparse grain table entry for grain " + std::to_string(grainIndex) +
-           " is damaged (" + Hex(entry) + ")";
-  }
-
-  // The grain table for directory entry `dirIndex` (non-zero), from the cache or the file;
-  // null with `reason` set when it cannot be read.
-  const uint64_t* Table(uint64_t dirIndex, std::string& reason) {
-    CachedTable& slot = cache_[dirIndex % kCacheSlots];
-    if (slot.dirIndex == dirIndex) return slot.entries.data();
-    const uint64_t entry = directory_[dirIndex];
+  bool TableOffset(uint64_t dirIndex, uint64_t entry, uint64_t& offset,
+                   std::string& reason) const override {
     if ((entry >> 32) != kDirEntryTag) {
       reason = "seSparse grain directory entry " + std::to_string(dirIndex) + " is damaged (" +
                Hex(entry) + ")";
-      return nullptr;
+      return false;
     }
     // The table number is below 2^32 and a table is at most 128 KiB, so the product stays
     // below 2^49; the tables offset was bounded when the header was read.
-    const uint64_t tableBytes = g_.tableEntries * sizeof(uint64_t);
-    const uint64_t offset = g_.tablesOffset + (entry & 0xFFFFFFFF) * tableBytes;
-    const uint64_t fileSize = file_->Size();
-    if (offset > fileSize || fileSize - offset < tableBytes) {
-      reason = "seSparse grain table " + std::to_string(entry & 0xFFFFFFFF) + " at byte " +
-               std::to_string(offset) + " lies past the end of the file";
-      return nullptr;
-    }
-    // Read into scratch first so a failed read leaves the slot's previous table usable.
-    raw_.resize(tableBytes);
-    if (!file_->ReadAt(offset, raw_.data(), tableBytes)) {
-      reason = "seSparse grain table at byte " + std::to_string(offset) + " could not be read";
-      return nullptr;
-    }
-    slot.entries.resize(g_.tableEntries);
-    const ByteSpan bytes(raw_);
-    for (size_t i = 0; i < g_.tableEntries; ++i) slot.entries[i] = LeU64(bytes, i * 8);
-    slot.dirIndex = dirIndex;
-    return slot.entries.data();
+    offset = tablesOffset_ + (entry & 0xFFFFFFFF) * tableBytes_;
+    return true;
   }
 
-  std::unique_ptr<ByteSource> file_;
-  Geometry g_;
-  std::vector<uint64_t> directory_;
-  std::array<CachedTable, kCacheSlots> cache_;
-  std::vector<std::byte> raw_;
+  GrainEntry MapGrain(uint64_t grainIndex, uint64_t entry) const override {
+    switch (entry >> 60) {
+      case kTypeUnallocated:
+        if (entry == 0) return {Kind::kUnallocated};
+        break;
+      case kTypeUnmapped:
+      case kTypeZero:
+        return {Kind::kZero};
+      case kTypeAllocated: {
+        // The grain's number is split: its low 12 bits sit in bits 48-59 of the entry and
+        // the rest in bits 0-47.
+        const uint64_t number = ((entry >> 48) & 0xFFF) | ((entry & 0xFFFFFFFFFFFF) << 12);
+        uint64_t offset = 0;
+        if (CheckedMul(number, grainBytes_, offset) && CheckedAdd(offset, grainsOffset_, offset))
+          return {Kind::kData, offset};
+        break;
+      }
+      default:
+        break;
+    }
+    return {Kind::kFailed, 0,
+            "seSparse grain table entry for grain " + std::to_string(grainIndex) +
+                " is damaged (" + Hex(entry) + ")"};
+  }
+
+  uint64_t grainBytes_;
+  uint64_t tableBytes_;
+  uint64_t tablesOffset_;
+  uint64_t grainsOffset_;
 };
 
 // Sector number from the header as a byte offset, refused when it does not fit the largest
@@ -269,7 +171,7 @@ std::unique_ptr<Extent> OpenSeSparseExtent(std::unique_ptr<ByteSource> file,
   const uint64_t dirSector = LeU64(h, kDirOffsetOffset);
   const uint64_t dirSectors = LeU64(h, kDirSectorsOffset);
 
-  if (grainSectors == 0 || grainSectors > kMaxGrainSectors) {
+  if (!IsPowerOfTwo(grainSectors) || grainSectors > kMaxGrainSectors) {
     error = "seSparse header: grain size " + std::to_string(grainSectors) + " is invalid";
     return nullptr;
   }
@@ -293,14 +195,12 @@ std::unique_ptr<Extent> OpenSeSparseExtent(std::unique_ptr<ByteSource> file,
     return nullptr;
   }
 
-  Geometry g;
-  g.sectors = descriptorSectors != 0 ? descriptorSectors : capacity;
-  g.grainSectors = grainSectors;
-  g.tableEntries = tableSectors * kSectorSize / sizeof(uint64_t);
-  uint64_t dirOffset = 0;
+  SeSparseExtent::Layout g{"seSparse", descriptorSectors != 0 ? descriptorSectors : capacity,
+                           grainSectors, tableSectors * kSectorSize / sizeof(uint64_t)};
+  uint64_t dirOffset = 0, tablesOffset = 0, grainsOffset = 0;
   if (!RegionOffset(dirSector, "grain directory", dirOffset, error) ||
-      !RegionOffset(LeU64(h, kTablesOffsetOffset), "grain tables", g.tablesOffset, error) ||
-      !RegionOffset(LeU64(h, kGrainsOffsetOffset), "grains", g.grainsOffset, error))
+      !RegionOffset(LeU64(h, kTablesOffsetOffset), "grain tables", tablesOffset, error) ||
+      !RegionOffset(LeU64(h, kGrainsOffsetOffset), "grains", grainsOffset, error))
     return nullptr;
 
   // Only the directory entries that cover the extent are loaded; a directory shorter than
@@ -324,17 +224,14 @@ std::unique_ptr<Extent> OpenSeSparseExtent(std::unique_ptr<ByteSource> file,
             std::to_string(dirSector) + ") lies past the end of the file";
     return nullptr;
   }
-  std::vector<std::byte> raw(dirBytes);
-  if (!file->ReadAt(dirOffset, raw.data(), raw.size())) {
+  std::vector<uint64_t> directory;
+  if (!grain_io::ReadDirectory(*file, dirOffset, used, directory)) {
     error = "seSparse grain directory at sector " + std::to_string(dirSector) +
             " could not be read";
     return nullptr;
   }
-  std::vector<uint64_t> directory(used);
-  const ByteSpan bytes(raw);
-  for (size_t i = 0; i < used; ++i) directory[i] = LeU64(bytes, i * 8);
-
-  return std::make_unique<SeSparseExtent>(std::move(file), g, std::move(directory));
+  return std::make_unique<SeSparseExtent>(std::move(file), g, std::move(directory),
+                                          tablesOffset, grainsOffset);
 }
 
 }  // namespace torvane::vdisk

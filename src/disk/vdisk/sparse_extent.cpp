@@ -18,6 +18,13 @@ constexpr uint64_t kMaxGrainSectors = 4096;
 // (kTableCacheSlots tables) at 4 MiB.
 constexpr uint32_t kMaxGrainTableEntries = 4096;
 constexpr size_t kTableCacheSlots = 256;
+// The largest disk VMware creates (62 TiB, under 2^37 sectors) needs 2^21 directory entries at
+// the usual geometry (128-sector grains, 512-entry tables: 2^16 sectors per table). Twice
+// that leaves room for other geometries and larger disks while keeping the directory at
+// 16 MiB. A directory must also lie inside its file, but a large file proves nothing: a
+// header claiming a huge capacity at a tiny geometry would otherwise have the reader hold a
+// directory as large as the file.
+constexpr uint64_t kMaxDirectoryEntries = uint64_t{1} << 22;
 // Marker before each compressed grain: the grain's first sector (u64) and the data size (u32).
 constexpr size_t kGrainMarkerBytes = 12;
 constexpr uint32_t kMarkerFooter = 3;
@@ -53,7 +60,7 @@ ParseResult ParseSparseHeader(ByteSource& file, uint64_t headerOffset, SparseHea
     return corrupt("the file was damaged by a text-mode transfer (line ends changed)");
   if (h.capacity == 0 || h.capacity > kMaxDiskSectors)
     return corrupt("capacity " + std::to_string(h.capacity) + " sectors is out of range");
-  if (h.grainSize == 0 || h.grainSize > kMaxGrainSectors)
+  if (!IsPowerOfTwo(h.grainSize) || h.grainSize > kMaxGrainSectors)
     return corrupt("grain size " + std::to_string(h.grainSize) + " sectors is out of range");
   if (h.numGTEsPerGT == 0 || h.numGTEsPerGT > kMaxGrainTableEntries)
     return corrupt("grain table size " + std::to_string(h.numGTEsPerGT) + " is out of range");
@@ -127,6 +134,13 @@ std::unique_ptr<SparseExtent> SparseExtent::Open(std::unique_ptr<ByteSource> fil
     }
     h = footer;
   }
+  const uint64_t sectorsPerTable = h.grainSize * h.numGTEsPerGT;
+  const uint64_t directoryEntries = (h.capacity + sectorsPerTable - 1) / sectorsPerTable;
+  if (directoryEntries > kMaxDirectoryEntries) {
+    error = "sparse extent header of " + file->Path().string() + ": a grain directory of " +
+            std::to_string(directoryEntries) + " entries is larger than any real disk needs";
+    return nullptr;
+  }
   x->file_ = std::move(file);
   x->sectors_ = descriptorSectors != 0 ? descriptorSectors : h.capacity;
   x->grainBytes_ = h.grainSize * kSectorSize;
@@ -152,6 +166,11 @@ std::unique_ptr<SparseExtent> SparseExtent::Open(std::unique_ptr<ByteSource> fil
   }
   x->tableCache_.resize(kTableCacheSlots);
   return x;
+}
+
+uint64_t SparseExtent::TableMemory() const {
+  return directory_.size() * sizeof(uint32_t) +
+         uint64_t{kTableCacheSlots} * header_.numGTEsPerGT * sizeof(uint32_t) + 2 * grainBytes_;
 }
 
 bool SparseExtent::LoadDirectory(uint64_t gdSector, std::vector<uint32_t>& directory,

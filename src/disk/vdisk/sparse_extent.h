@@ -61,6 +61,7 @@ class SparseExtent final : public Extent {
   bool Write(uint64_t sector, uint64_t count, const std::byte* in) override;
   std::string_view TypeName() const override { return "SPARSE"; }
   const ByteSource* File() const override { return file_.get(); }
+  uint64_t TableMemory() const override;
 
   const SparseHeader& Header() const { return header_; }
   // True when the primary grain directory was damaged and the redundant one is in use.

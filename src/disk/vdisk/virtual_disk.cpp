@@ -4,7 +4,11 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <new>
+#include <stdexcept>
 #include <system_error>
+#include <tuple>
 
 #include "disk/vdisk/cowd_extent.h"
 #include "disk/vdisk/flat_extent.h"
@@ -19,6 +23,17 @@ namespace fs = std::filesystem;
 bool Exists(const fs::path& p) {
   std::error_code ec;
   return fs::is_regular_file(p, ec) || fs::is_block_file(p, ec);
+}
+
+// True when `file` lies in `folder` or below it (after following links).
+bool InsideFolder(const fs::path& folder, const fs::path& file) {
+  std::error_code ec;
+  const fs::path base = fs::weakly_canonical(folder.empty() ? fs::path(".") : folder, ec);
+  if (ec) return false;
+  const fs::path target = fs::weakly_canonical(file, ec);
+  if (ec) return false;
+  const fs::path rel = target.lexically_relative(base);
+  return !rel.empty() && *rel.begin() != "..";
 }
 
 bool IsAbsoluteName(const std::string& name) {
@@ -75,6 +90,22 @@ fs::path ResolveRelatedFile(const fs::path& folder, const std::string& name) {
 
 VirtualDisk::~VirtualDisk() = default;
 
+template <typename Fn>
+bool VirtualDisk::ForEachPiece(uint64_t sector, uint64_t count, Fn&& fn) {
+  if (count == 0) return true;
+  size_t index = static_cast<size_t>(
+      std::upper_bound(extentStarts_.begin(), extentStarts_.end(), sector) -
+      extentStarts_.begin() - 1);
+  const uint64_t end = sector + count;
+  for (uint64_t pos = sector; pos < end; ++index) {
+    const uint64_t start = extentStarts_[index];
+    const uint64_t n = std::min(end - pos, start + extents_[index]->Sectors() - pos);
+    if (!fn(index, pos - start, n, pos - sector)) return false;
+    pos += n;
+  }
+  return true;
+}
+
 std::unique_ptr<VirtualDisk> VirtualDisk::FromRawBytes(std::unique_ptr<ByteSource> data) {
   std::unique_ptr<VirtualDisk> disk(new VirtualDisk());
   disk->path_ = data->Path();
@@ -82,7 +113,7 @@ std::unique_ptr<VirtualDisk> VirtualDisk::FromRawBytes(std::unique_ptr<ByteSourc
   disk->createType_ = "raw";
   disk->capacity_ = std::min<uint64_t>((data->Size() + kSectorSize - 1) / kSectorSize, kMaxDiskSectors);
   disk->writable_ = data->Writable();
-  disk->extents_.push_back(std::make_unique<FlatExtent>(std::move(data), disk->capacity_, 0, "FLAT",
+  disk->extents_.push_back(std::make_shared<FlatExtent>(std::move(data), disk->capacity_, 0, "FLAT",
                                                         /*zeroPastEnd=*/true));
   disk->extentStarts_.push_back(0);
   return disk;
@@ -90,29 +121,37 @@ std::unique_ptr<VirtualDisk> VirtualDisk::FromRawBytes(std::unique_ptr<ByteSourc
 
 std::unique_ptr<VirtualDisk> VirtualDisk::Open(const fs::path& path, const OpenOptions& options,
                                                std::string& error) {
-  std::vector<FileIdentity> chain;
-  return OpenChained(path, options, chain, error);
+  ChainState chain;
+  // Every size the reader allocates by is capped, but the memory may still run out: that is
+  // a disk that cannot be opened, not a crash.
+  try {
+    return OpenChained(path, options, chain, error);
+  } catch (const std::bad_alloc&) {
+    error = "not enough memory to open " + path.string() + " (its tables are too large)";
+  } catch (const std::length_error&) {
+    error = "not enough memory to open " + path.string() + " (its tables are too large)";
+  }
+  return nullptr;
 }
 
 std::unique_ptr<VirtualDisk> VirtualDisk::OpenChained(const fs::path& path,
                                                       const OpenOptions& options,
-                                                      std::vector<FileIdentity>& chain,
-                                                      std::string& error) {
+                                                      ChainState& chain, std::string& error) {
   std::unique_ptr<FileSource> file = FileSource::Open(path, false, error);
   if (!file) return nullptr;
   std::unique_ptr<VirtualDisk> disk(new VirtualDisk());
   disk->path_ = path;
   disk->identity_ = file->Identity();
   disk->writable_ = options.writable;
-  if (std::find(chain.begin(), chain.end(), disk->identity_) != chain.end()) {
+  if (std::find(chain.files.begin(), chain.files.end(), disk->identity_) != chain.files.end()) {
     error = "the parent chain loops back to " + path.string();
     return nullptr;
   }
-  if (chain.size() >= static_cast<size_t>(kMaxChainDepth)) {
+  if (chain.files.size() >= static_cast<size_t>(kMaxChainDepth)) {
     error = "the parent chain is deeper than " + std::to_string(kMaxChainDepth) + " disks";
     return nullptr;
   }
-  chain.push_back(disk->identity_);
+  chain.files.push_back(disk->identity_);
 
   // A lone extent with no descriptor of its own is a disk of that one extent.
   ExtentLine lone;
@@ -122,6 +161,7 @@ std::unique_ptr<VirtualDisk> VirtualDisk::OpenChained(const fs::path& path,
     if (!ReadEmbeddedDescriptor(*file, text, error)) return nullptr;
     lone.type = ExtentType::kSparse;
     disk->createType_ = "monolithicSparse";
+    disk->selfExtent_ = true;
   } else if (IsCowdFile(*file)) {
     lone.type = ExtentType::kVmfsSparse;
     disk->createType_ = "vmfsSparse";
@@ -131,7 +171,12 @@ std::unique_ptr<VirtualDisk> VirtualDisk::OpenChained(const fs::path& path,
   } else {
     char head[1024] = {};
     size_t got = file->ReadSome(0, head, sizeof head);
-    if (file->Size() <= kMaxDescriptorBytes && LooksLikeDescriptor({head, got})) {
+    if (LooksLikeDescriptor({head, got})) {
+      if (file->Size() > kMaxDescriptorBytes) {
+        error = path.string() + " starts like a descriptor but is larger than 1 MiB (" +
+                std::to_string(file->Size()) + " bytes): a descriptor that large is damaged";
+        return nullptr;
+      }
       text.resize(file->Size());
       text.resize(file->ReadSome(0, text.data(), text.size()));
       if (text.empty()) text = " ";  // an empty read still goes to the parser for its message
@@ -144,7 +189,7 @@ std::unique_ptr<VirtualDisk> VirtualDisk::OpenChained(const fs::path& path,
         return nullptr;
       }
       if (options.writable && !(file = FileSource::Open(path, true, error))) return nullptr;
-      disk->extents_.push_back(std::make_unique<FlatExtent>(std::move(file), disk->capacity_, 0,
+      disk->extents_.push_back(std::make_shared<FlatExtent>(std::move(file), disk->capacity_, 0,
                                                             "FLAT", /*zeroPastEnd=*/true));
       disk->extentStarts_.push_back(0);
       return disk;
@@ -160,35 +205,82 @@ std::unique_ptr<VirtualDisk> VirtualDisk::OpenChained(const fs::path& path,
       return nullptr;
     }
     disk->createType_ = disk->descriptor_.createType;
+    if (disk->selfExtent_) {
+      // The embedded descriptor's extent line names the file as it was first called; the
+      // extent is this file whatever it is called now. Its size and access come from that
+      // line when it is the only one.
+      auto& lines = disk->descriptor_.extents;
+      if (lines.size() == 1 && lines[0].type == ExtentType::kSparse) {
+        lone.sectors = lines[0].sectors;
+        lone.access = lines[0].access;
+      }
+      lines.assign(1, lone);
+    }
   } else {
+    disk->selfExtent_ = true;
     disk->descriptor_.extents.push_back(lone);
   }
   file.reset();
-  if (!disk->OpenExtents(path.parent_path(), error)) return nullptr;
+  if (!disk->OpenExtents(chain, error)) return nullptr;
   if (!disk->OpenParent(chain, error)) return nullptr;
   return disk;
 }
 
-bool VirtualDisk::OpenExtents(const fs::path& folder, std::string& error) {
+bool VirtualDisk::OpenExtents(ChainState& chain, std::string& error) {
+  const fs::path folder = path_.parent_path();
+  // Lines that name the same file the same way share one extent, and with it its tables.
+  using ShareKey = std::tuple<uint64_t, uint64_t, int, int, uint64_t, uint64_t>;
+  std::map<ShareKey, std::shared_ptr<Extent>> opened;
   for (const ExtentLine& line : descriptor_.extents) {
-    std::unique_ptr<Extent> extent;
+    std::shared_ptr<Extent> extent;
     if (line.type == ExtentType::kZero) {
-      extent = std::make_unique<ZeroExtent>(line.sectors);
+      extent = std::make_shared<ZeroExtent>(line.sectors);
     } else if (line.access == ExtentAccess::kNoAccess) {
-      extent = std::make_unique<NoAccessExtent>(line.sectors,
+      extent = std::make_shared<NoAccessExtent>(line.sectors,
                                                 std::string(ExtentTypeName(line.type)));
     } else {
-      const fs::path file = ResolveRelatedFile(folder, line.fileName);
-      if (!Exists(file)) {
+      const fs::path file = selfExtent_ ? path_ : ResolveRelatedFile(folder, line.fileName);
+      std::error_code ec;
+      if (!fs::exists(file, ec)) {
         error = "extent file \"" + line.fileName + "\" named by " + path_.string() +
                 " is missing";
         return false;
       }
       std::unique_ptr<FileSource> source =
           FileSource::Open(file, writable_ && line.access == ExtentAccess::kReadWrite, error);
-      if (!source) return false;
-      extent = OpenExtent(line, std::move(source), error);
-      if (!extent) return false;
+      if (!source) {
+        error = "extent \"" + line.fileName + "\" of " + path_.string() + ": " + error;
+        return false;
+      }
+      const FileIdentity id = source->Identity();
+      const ShareKey key{id.device, id.inode, static_cast<int>(line.type),
+                         static_cast<int>(line.access), line.sectors, line.offset};
+      if (auto it = opened.find(key); it != opened.end()) {
+        extent = it->second;
+      } else {
+        if (!selfExtent_ && !InsideFolder(folder, file))
+          warnings_.push_back(path_.string() + ": extent \"" + line.fileName +
+                              "\" lies outside the descriptor's folder (" + file.string() + ")");
+        std::unique_ptr<Extent> made = OpenExtent(line, std::move(source), error);
+        if (!made) return false;
+        chain.tableMemory += made->TableMemory();
+        if (chain.tableMemory > kMaxTableMemory) {
+          error = "the grain tables of " + path_.string() + " (with its parents) need more than " +
+                  std::to_string(kMaxTableMemory >> 20) + " MiB of memory";
+          return false;
+        }
+        extent = std::move(made);
+        opened.emplace(key, extent);
+        if (auto* sparse = dynamic_cast<SparseExtent*>(extent.get())) {
+          if (sparse->UsingRedundantDirectory())
+            warnings_.push_back(sparse->File()->Path().string() +
+                                ": the grain directory is damaged; using its redundant copy");
+          if (sparse->DamagedDirectoryEntries() != 0)
+            warnings_.push_back(sparse->File()->Path().string() + ": " +
+                                std::to_string(sparse->DamagedDirectoryEntries()) +
+                                " grain directory entries point outside the file");
+        }
+      }
     }
     // A sparse extent without a descriptor takes its size from its header.
     const uint64_t sectors = extent->Sectors();
@@ -198,21 +290,12 @@ bool VirtualDisk::OpenExtents(const fs::path& folder, std::string& error) {
     }
     extentStarts_.push_back(capacity_);
     capacity_ += sectors;
-    if (auto* sparse = dynamic_cast<SparseExtent*>(extent.get())) {
-      if (sparse->UsingRedundantDirectory())
-        warnings_.push_back(sparse->File()->Path().string() +
-                            ": the grain directory is damaged; using its redundant copy");
-      if (sparse->DamagedDirectoryEntries() != 0)
-        warnings_.push_back(sparse->File()->Path().string() + ": " +
-                            std::to_string(sparse->DamagedDirectoryEntries()) +
-                            " grain directory entries point outside the file");
-    }
     extents_.push_back(std::move(extent));
   }
   return true;
 }
 
-bool VirtualDisk::OpenParent(std::vector<FileIdentity>& chain, std::string& error) {
+bool VirtualDisk::OpenParent(ChainState& chain, std::string& error) {
   if (descriptor_.parentFileNameHint.empty()) {
     if (descriptor_.parentCid != kNoParentCid)
       warnings_.push_back(path_.string() + " has a parent CID but names no parent disk");
@@ -260,17 +343,11 @@ void VirtualDisk::Read(uint64_t sector, uint64_t count, std::byte* out, ReadRepo
     count = inside;
   }
   if (count == 0) return;
-  size_t index = static_cast<size_t>(
-      std::upper_bound(extentStarts_.begin(), extentStarts_.end(), sector) -
-      extentStarts_.begin() - 1);
-  const uint64_t end = sector + count;
-  for (uint64_t pos = sector; pos < end; ++index) {
-    const uint64_t start = extentStarts_[index];
-    const uint64_t n = std::min(end - pos, start + extents_[index]->Sectors() - pos);
-    report.base = start;
-    extents_[index]->Read(pos - start, n, out + (pos - sector) * kSectorSize, report);
-    pos += n;
-  }
+  ForEachPiece(sector, count, [&](size_t index, uint64_t at, uint64_t n, uint64_t done) {
+    report.base = extentStarts_[index];
+    extents_[index]->Read(at, n, out + done * kSectorSize, report);
+    return true;
+  });
   report.base = 0;
   if (!parent_ || report.unallocated.empty()) return;
 
@@ -291,18 +368,9 @@ void VirtualDisk::Read(uint64_t sector, uint64_t count, std::byte* out, ReadRepo
 
 bool VirtualDisk::Write(uint64_t sector, uint64_t count, const std::byte* in) {
   if (!writable_ || sector >= capacity_ || count > capacity_ - sector) return false;
-  if (count == 0) return true;
-  size_t index = static_cast<size_t>(
-      std::upper_bound(extentStarts_.begin(), extentStarts_.end(), sector) -
-      extentStarts_.begin() - 1);
-  const uint64_t end = sector + count;
-  for (uint64_t pos = sector; pos < end; ++index) {
-    const uint64_t start = extentStarts_[index];
-    const uint64_t n = std::min(end - pos, start + extents_[index]->Sectors() - pos);
-    if (!extents_[index]->Write(pos - start, n, in + (pos - sector) * kSectorSize)) return false;
-    pos += n;
-  }
-  return true;
+  return ForEachPiece(sector, count, [&](size_t index, uint64_t at, uint64_t n, uint64_t done) {
+    return extents_[index]->Write(at, n, in + done * kSectorSize);
+  });
 }
 
 std::vector<FileIdentity> VirtualDisk::FileIdentities() const {

@@ -19,6 +19,12 @@ namespace torvane::vdisk {
 // Snapshot chains deeper than this are refused; VMware allows 32 snapshots in a chain.
 constexpr int kMaxChainDepth = 64;
 
+// Memory the grain directories and table caches of one open disk (with its parents) may
+// take. Each extent's tables are capped on their own (at most a few hundred MiB for the
+// largest seSparse disk), so a disk whose extents together need more than this is refused
+// after the extent that crossed it: the peak stays below this plus one extent's tables.
+constexpr uint64_t kMaxTableMemory = uint64_t{1} << 30;
+
 struct OpenOptions {
   // Open the leaf disk's files for writing (parents are always read-only).
   bool writable = false;
@@ -52,10 +58,11 @@ class VirtualDisk {
   const std::string& CreateType() const { return createType_; }
   const Descriptor& GetDescriptor() const { return descriptor_; }
   const std::filesystem::path& Path() const { return path_; }
-  const std::vector<std::unique_ptr<Extent>>& Extents() const { return extents_; }
+  // One entry per extent line; lines naming the same file the same way share one extent.
+  const std::vector<std::shared_ptr<Extent>>& Extents() const { return extents_; }
   const VirtualDisk* Parent() const { return parent_.get(); }
   // Things worth telling the user that did not stop the open (CID mismatch, damaged
-  // directory), for this disk and its parents.
+  // directory, an extent outside the descriptor's folder), for this disk and its parents.
   const std::vector<std::string>& Warnings() const { return warnings_; }
   // Whether the parent's CID matches this disk's parentCID (true without a parent).
   bool ParentCidMatches() const { return parentCidMatches_; }
@@ -63,13 +70,23 @@ class VirtualDisk {
   std::vector<FileIdentity> FileIdentities() const;
 
  private:
+  // What the disks of one chain share while they are opened.
+  struct ChainState {
+    std::vector<FileIdentity> files;
+    uint64_t tableMemory = 0;
+  };
+
   VirtualDisk() = default;
-  bool OpenExtents(const std::filesystem::path& folder, std::string& error);
-  bool OpenParent(std::vector<FileIdentity>& chain, std::string& error);
+  bool OpenExtents(ChainState& chain, std::string& error);
+  bool OpenParent(ChainState& chain, std::string& error);
   static std::unique_ptr<VirtualDisk> OpenChained(const std::filesystem::path& path,
-                                                  const OpenOptions& options,
-                                                  std::vector<FileIdentity>& chain,
+                                                  const OpenOptions& options, ChainState& chain,
                                                   std::string& error);
+  // Calls fn(extent index, first sector inside the extent, sector count, sectors before it in
+  // the range) for each extent piece of [sector, sector + count), which lies inside the disk;
+  // stops early when fn returns false. False when it stopped early.
+  template <typename Fn>
+  bool ForEachPiece(uint64_t sector, uint64_t count, Fn&& fn);
 
   std::filesystem::path path_;
   FileIdentity identity_;
@@ -78,7 +95,10 @@ class VirtualDisk {
   bool raw_ = false;
   bool writable_ = false;
   uint64_t capacity_ = 0;
-  std::vector<std::unique_ptr<Extent>> extents_;
+  // True when the file itself is the disk's one extent (a monolithic sparse file, whose
+  // embedded descriptor names the file as it was first called).
+  bool selfExtent_ = false;
+  std::vector<std::shared_ptr<Extent>> extents_;
   std::vector<uint64_t> extentStarts_;
   std::unique_ptr<VirtualDisk> parent_;
   bool parentCidMatches_ = true;

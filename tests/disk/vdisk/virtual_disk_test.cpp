@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -252,6 +254,78 @@ TEST_F(HandMadeDiskTest, WritesGoOnlyToStoredSectorsOfTheLeafDisk) {
   auto base = MustOpen(dir / "sparse.vmdk");
   const auto raw = ReadFile(DataPath("vmdk/base.raw"));
   EXPECT_EQ(0, std::memcmp(Read(*base, 1280, 1).data(), raw.data() + 1280 * 512, 512));
+}
+
+TEST_F(HandMadeDiskTest, RenamedMonolithicFileReadsItselfNotTheFileItsDescriptorNames) {
+  // The embedded descriptors name "sparse.vmdk" and "stream.vmdk"; beside the renamed copy
+  // lies another disk of that name, or nothing.
+  std::filesystem::copy_file(DataPath("vmdk/sparse.vmdk"), dir / "mycopy.vmdk");
+  std::filesystem::copy_file(DataPath("vmdk/grandchild.vmdk"), dir / "sparse.vmdk");
+  std::filesystem::create_directory(dir / "alone");
+  std::filesystem::copy_file(DataPath("vmdk/stream.vmdk"), dir / "alone/mycopy.vmdk");
+  const auto raw = ReadFile(DataPath("vmdk/base.raw"));
+  for (const char* name : {"mycopy.vmdk", "alone/mycopy.vmdk"}) {
+    SCOPED_TRACE(name);
+    auto disk = MustOpen(dir / name);
+    ASSERT_TRUE(disk);
+    ASSERT_EQ(disk->Capacity(), raw.size() / 512);
+    EXPECT_EQ(disk->Extents()[0]->File()->Path(), dir / name);
+    EXPECT_EQ(0, std::memcmp(Read(*disk, 0, 2048).data(), raw.data(), 2048 * 512));
+  }
+}
+
+TEST_F(HandMadeDiskTest, ExtentsMustBeFilesAndOutsideTheFolderAreWarnedAbout) {
+  ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0600), 0);
+  std::filesystem::create_directory(dir / "sub");
+  Flat("x.bin", 4, 0);
+  const std::pair<const char*, const char*> refused[] = {
+      {"/dev/zero", "character device"}, {"pipe", "FIFO"}, {"sub", "folder"}};
+  for (const auto& [file, why] : refused) {
+    Descriptor("d.vmdk", std::string("RW 4 FLAT \"") + file + "\" 0\n");
+    EXPECT_NE(OpenError("d.vmdk").find(why), std::string::npos) << file;
+  }
+  // A FIFO given as the disk is refused at once instead of blocking in open.
+  EXPECT_NE(OpenError("pipe").find("FIFO"), std::string::npos);
+
+  Descriptor("sub/up.vmdk", "createType=\"monolithicFlat\"\nRW 4 FLAT \"../x.bin\" 0\n");
+  auto disk = MustOpen(dir / "sub/up.vmdk");
+  ASSERT_TRUE(disk);
+  ASSERT_EQ(disk->Warnings().size(), 1u);
+  EXPECT_NE(disk->Warnings()[0].find("outside the descriptor's folder"), std::string::npos);
+  std::string json;
+  ASSERT_EQ(test::RunCli("info --json " + (dir / "sub/up.vmdk").string(), &json), 0);
+  EXPECT_NE(json.find("outside the descriptor's folder"), std::string::npos) << json;
+}
+
+TEST_F(HandMadeDiskTest, OversizedDescriptorsAndDirectoriesAreRefusedAndSameFileExtentsShared) {
+  std::string big = "# Disk DescriptorFile\nversion=1\ncreateType=\"monolithicFlat\"\n";
+  while (big.size() <= kMaxDescriptorBytes) big += "# padding padding padding padding\n";
+  WriteFile(dir / "big.vmdk", big);
+  EXPECT_NE(OpenError("big.vmdk").find("larger than 1 MiB"), std::string::npos);
+
+  // A header with one-sector grains and one-entry tables over 4 GiB: its 2^23-entry
+  // directory fits in the file, but no real disk needs one that large.
+  std::vector<uint8_t> head(512, 0);
+  const uint64_t fields[] = {uint64_t{1} << 23, 1, 0, 0};  // capacity, grain, descriptor
+  std::memcpy(head.data(), "KDMV", 4);
+  head[4] = 1;
+  std::memcpy(head.data() + 12, fields, sizeof fields);
+  head[44] = 1;   // entries per table
+  head[56] = 1;   // directory at sector 1
+  WriteFile(dir / "huge-dir.vmdk", head);
+  std::filesystem::resize_file(dir / "huge-dir.vmdk", 512 + (uint64_t{4} << 23));
+  EXPECT_NE(OpenError("huge-dir.vmdk").find("larger than any real disk needs"), std::string::npos);
+
+  std::filesystem::copy_file(DataPath("vmdk/sparse.vmdk"), dir / "s.vmdk");
+  std::string lines;
+  for (int i = 0; i < 40; ++i) lines += "RW 81920 SPARSE \"s.vmdk\"\n";
+  Descriptor("many.vmdk", "createType=\"twoGbMaxExtentSparse\"\n" + lines);
+  auto disk = MustOpen(dir / "many.vmdk");
+  ASSERT_TRUE(disk);
+  EXPECT_EQ(disk->Capacity(), 40u * 81920);
+  EXPECT_EQ(disk->Extents().front(), disk->Extents().back());
+  const auto raw = ReadFile(DataPath("vmdk/base.raw"));
+  EXPECT_EQ(0, std::memcmp(Read(*disk, 39 * 81920 + 1280, 8).data(), raw.data() + 1280 * 512, 8 * 512));
 }
 
 TEST(ResolveRelatedFileTest, FindsFilesByTheirNameBesideTheDescriptor) {
