@@ -21,7 +21,7 @@ class NtfsScanFamily final : public ScanFamily {
     ScanRunForRecords(volume_, store_, run.data, run.firstSector, run.firstCluster, stop, treeChanged_);
   }
   void SearchChunk(const RunDescriptor& chunk, const std::atomic<bool>* stop) override {
-    ScanChunkForRecords(volume_, store_, chunk.data, chunk.firstSector, stop);
+    ScanChunkForRecords(volume_, store_, chunk.data, chunk.firstSector, stop, &listed_);
   }
   void EndOfScan() override {
     if (store_.pendingRebuildCount > 0) MergeRebuiltEntries(store_, treeChanged_);
@@ -31,6 +31,7 @@ class NtfsScanFamily final : public ScanFamily {
   NtfsVolume& volume_;
   ItemStore& store_;
   std::function<void()> treeChanged_;
+  ListedRecords listed_;
 };
 
 }  // namespace torvane::ntfs
