@@ -76,7 +76,7 @@ bool ListedRecords::Lists(const DynList& list, const FileEntry& e, std::u16strin
 
 uint64_t ScanRunForRecords(NtfsVolume& volume, ItemStore& store, std::span<const std::byte> run,
                            uint64_t firstSector, uint64_t firstCluster, const std::atomic<bool>* stop,
-                           const std::function<void()>& treeChanged) {
+                           const std::function<void()>& treeChanged, RecordSeam* seam) {
   const uint32_t recordBytes = volume.RecordBytes();
   const uint64_t clusterBytes = volume.ClusterBytes();
   if (recordBytes == 0 || clusterBytes == 0) return 0;
@@ -85,6 +85,32 @@ uint64_t ScanRunForRecords(NtfsVolume& volume, ItemStore& store, std::span<const
   std::vector<std::u16string> names;
   uint64_t added = 0;
   bool foundInRun = false;
+  const uint64_t sectorsPerCluster = clusterBytes / kSectorBytes;
+  auto take = [&](std::span<const std::byte> data, size_t at, uint64_t sector, uint64_t cluster) {
+    const size_t n = ConvertRecord(volume, data, at, sector, cluster, scratch, entries, names);
+    for (size_t i = 0; i < n; ++i)
+      if (store.AppendEntryLocked(store.rebuildEntries, entries[i], names[i])) ++added;
+    foundInRun |= n != 0;
+  };
+  const size_t edge = recordBytes - std::min<size_t>(recordBytes, kSectorBytes);
+  if (seam != nullptr) {
+    // Records that begin in the run before and end in this one.
+    if (seam->valid && edge != 0 && seam->bytes.size() == edge && run.size() >= edge &&
+        seam->firstSector + edge / kSectorBytes == firstSector) {
+      std::vector<std::byte> joined(seam->bytes);
+      joined.insert(joined.end(), run.begin(), run.begin() + static_cast<std::ptrdiff_t>(edge));
+      for (size_t at = 0; at < edge; at += kSectorBytes) {
+        if (!StartsWithFile(joined.data() + at)) continue;
+        const uint64_t sector = seam->firstSector + at / kSectorBytes;
+        take(joined, at, sector, sector / sectorsPerCluster);
+      }
+    }
+    seam->valid = edge != 0 && run.size() >= edge;
+    if (seam->valid) {
+      seam->bytes.assign(run.end() - static_cast<std::ptrdiff_t>(edge), run.end());
+      seam->firstSector = firstSector + (run.size() - edge) / kSectorBytes;
+    }
+  }
   // Every sector may start a record; a whole record must fit.
   for (size_t at = 0; at + recordBytes <= run.size(); at += kSectorBytes) {
     if (stop != nullptr && *stop) break;
@@ -92,11 +118,7 @@ uint64_t ScanRunForRecords(NtfsVolume& volume, ItemStore& store, std::span<const
       if (!foundInRun && store.pendingRebuildCount > 0) MergeRebuiltEntries(store, treeChanged);
       continue;
     }
-    const size_t n = ConvertRecord(volume, run, at, firstSector + at / kSectorBytes, firstCluster + at / clusterBytes,
-                                   scratch, entries, names);
-    for (size_t i = 0; i < n; ++i)
-      if (store.AppendEntryLocked(store.rebuildEntries, entries[i], names[i])) ++added;
-    foundInRun |= n != 0;
+    take(run, at, firstSector + at / kSectorBytes, firstCluster + at / clusterBytes);
   }
   return added;
 }
@@ -159,7 +181,8 @@ uint64_t MergeRebuiltEntries(ItemStore& store, const std::function<void()>& tree
 }
 
 uint64_t ScanChunkForRecords(NtfsVolume& volume, ItemStore& store, std::span<const std::byte> chunk,
-                             uint64_t firstSector, const std::atomic<bool>* stop, ListedRecords* listed) {
+                             uint64_t firstSector, const std::atomic<bool>* stop, ListedRecords* listed,
+                             RecordSeam* seam) {
   const uint32_t recordBytes = volume.RecordBytes();
   const uint64_t clusterBytes = volume.ClusterBytes();
   if (recordBytes == 0 || clusterBytes == 0) return 0;
@@ -171,11 +194,8 @@ uint64_t ScanChunkForRecords(NtfsVolume& volume, ItemStore& store, std::span<con
   std::vector<std::u16string> names;
   uint64_t added = 0;
   DynList& list = store.deletedEntries;
-  for (size_t at = 0; at + recordBytes <= chunk.size(); at += kSectorBytes) {
-    if (stop != nullptr && *stop) break;
-    if (!StartsWithFile(chunk.data() + at)) continue;
-    const uint64_t sector = firstSector + at / kSectorBytes;
-    const size_t n = ConvertRecord(volume, chunk, at, sector, sector / sectorsPerCluster, scratch, entries, names);
+  auto take = [&](std::span<const std::byte> data, size_t at, uint64_t sector) {
+    const size_t n = ConvertRecord(volume, data, at, sector, sector / sectorsPerCluster, scratch, entries, names);
     for (size_t i = 0; i < n; ++i) {
       {
         // Only this search appends while it runs, so the test and the append below agree.
@@ -187,6 +207,27 @@ uint64_t ScanChunkForRecords(NtfsVolume& volume, ItemStore& store, std::span<con
       ++store.deletedCount;
       ++added;
     }
+  };
+  const size_t edge = recordBytes - std::min<size_t>(recordBytes, kSectorBytes);
+  if (seam != nullptr) {
+    // Records that begin at this chunk's end and run on into the chunk above it.
+    if (seam->valid && edge != 0 && seam->bytes.size() == edge && chunk.size() >= edge &&
+        firstSector + chunk.size() / kSectorBytes == seam->firstSector) {
+      std::vector<std::byte> joined(chunk.end() - static_cast<std::ptrdiff_t>(edge), chunk.end());
+      joined.insert(joined.end(), seam->bytes.begin(), seam->bytes.end());
+      const uint64_t joinedSector = seam->firstSector - edge / kSectorBytes;
+      for (size_t at = 0; at < edge; at += kSectorBytes)
+        if (StartsWithFile(joined.data() + at)) take(joined, at, joinedSector + at / kSectorBytes);
+    }
+    seam->valid = edge != 0 && chunk.size() >= edge;
+    if (seam->valid) {
+      seam->bytes.assign(chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(edge));
+      seam->firstSector = firstSector;
+    }
+  }
+  for (size_t at = 0; at + recordBytes <= chunk.size(); at += kSectorBytes) {
+    if (stop != nullptr && *stop) break;
+    if (StartsWithFile(chunk.data() + at)) take(chunk, at, firstSector + at / kSectorBytes);
   }
   return added;
 }
