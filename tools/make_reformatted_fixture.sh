@@ -64,16 +64,28 @@
 # Content is generated from fixed seeds; the volume serial numbers are fixed;
 # timestamps come from the run.
 #
+# With --odd it builds tests/data/reformatted-odd.tar.xz instead (folder
+# reformatted-odd/, disk reformatted-odd.vmdk, the same listings): a partition
+# of an odd number of sectors (45057, 22 MiB) as older partitioning tools made
+# them, whose old volume (20 MiB) started one sector after the new one, as if
+# the partition had been moved. The old MFT's records then lie at odd sectors
+# of the new volume, off its record grid, in the first 4097 sectors (the last
+# of the 20 MiB pieces a search from the volume's end reads). layout.txt adds
+# old_volume_start (the old volume's first sector in the partition); the old
+# volume's clusters are counted from there.
+#
 # Needs (root): ntfs-3g (FUSE, /dev/fuse), mkntfs, ntfsfix, sfdisk, qemu-img,
 # sleuthkit (fls, istat, icat), python3, xz, tar, cmp.
 # Optional: cmake (used to check that `cmake -E tar xJf` unpacks the archive).
 #
-# Usage: tools/make_reformatted_fixture.sh [output.tar.xz]
+# Usage: tools/make_reformatted_fixture.sh [--odd] [output.tar.xz]
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 repo="$(cd "$here/.." && pwd)"
-out="${1:-$repo/tests/data/reformatted.tar.xz}"
+variant=reformatted
+if [ "${1:-}" = --odd ]; then variant=reformatted-odd; shift; fi
+out="${1:-$repo/tests/data/$variant.tar.xz}"
 case "$out" in /*) ;; *) out="$PWD/$out" ;; esac
 
 say() { printf '== %s\n' "$*" >&2; }
@@ -88,11 +100,18 @@ done
 PART_START=2048
 OLD_SECTORS=81920            # 40 MiB old volume
 NEW_SECTORS=83968            # 41 MiB new volume = the final partition
+OLD_SHIFT=0                  # sectors from the partition start to the old volume
+MAX_ARCHIVE=$((2 * 1024 * 1024))
+if [ "$variant" = reformatted-odd ]; then
+    OLD_SECTORS=40960        # 20 MiB
+    NEW_SECTORS=45057        # odd
+    OLD_SHIFT=1
+    MAX_ARCHIVE=$((1024 * 1024))
+fi
 DISK_SECTORS=$((PART_START + NEW_SECTORS))
 OLD_MFT_LCN=256              # where the old volume's MFT is moved to
 OLD_SERIAL=0x4f4c44564f4c3031
 NEW_SERIAL=0x4e4557564f4c3032
-MAX_ARCHIVE=$((2 * 1024 * 1024))
 
 tmp="$(mktemp -d)"
 mnt="$tmp/mnt"
@@ -106,7 +125,7 @@ cleanup() {
 }
 trap cleanup EXIT
 stage="$tmp/stage"
-dir="$tmp/reformatted"
+dir="$tmp/$variant"
 part="$tmp/part.img"
 mkdir -p "$mnt" "$stage" "$dir"
 
@@ -554,6 +573,7 @@ def check(stage, image, old_boot, outdir):
         nl = json.load(f)
     ob, nb = ol['boot'], nl['boot']
     cs, rs = ob['cluster'], ob['record']
+    shift = int(os.environ['OLD_SHIFT']) * 512  # where the old volume starts
     with open(image, 'rb') as f:
         disk = f.read()
     bad = 0
@@ -562,9 +582,9 @@ def check(stage, image, old_boot, outdir):
     if set(ol['mft']) & set(nl['mft']):
         print('the new MFT overlaps the old one'); bad += 1
 
-    # 2. Scan the whole partition in 1 KiB steps for FILE records.
+    # 2. Scan the whole partition in 512-byte steps for FILE records.
     found = {}
-    for off in range(0, len(disk) - rs + 1, 1024):
+    for off in range(0, len(disk) - rs + 1, 512):
         if disk[off:off + 4] != b'FILE':
             continue
         rec = unfix(disk[off:off + rs])
@@ -577,7 +597,7 @@ def check(stage, image, old_boot, outdir):
     i = 0
     for c in ol['mft']:
         for k in range(cs // rs):
-            old_mft_off[i] = c * cs + k * rs
+            old_mft_off[i] = shift + c * cs + k * rs
             i += 1
     new_mft = {c * cs + k * rs for c in nl['mft'] for k in range(cs // rs)}
     for r in old:
@@ -600,7 +620,7 @@ def check(stage, image, old_boot, outdir):
             a = [a for a in attributes(rec) if a['type'] == 0x80 and not a['name']]
             got = resident_value(rec, a[0]) if a and not a[0]['nonres'] else b''
         else:
-            got = b''.join(disk[c * cs:(c + 1) * cs] for c in r['clusters'])[:r['size']]
+            got = b''.join(disk[shift + c * cs:shift + (c + 1) * cs] for c in r['clusters'])[:r['size']]
         r['intact'] = 'yes' if hashlib.sha256(got).hexdigest() == r['sha256'] else 'no'
 
     # 4. The old view: the final partition with the old boot sector. Every
@@ -609,7 +629,7 @@ def check(stage, image, old_boot, outdir):
     with open(old_boot, 'rb') as f:
         ob_bytes = f.read()
     with open(view, 'wb') as f:
-        f.write(ob_bytes + disk[len(ob_bytes):ob['sectors'] * ob['sector'] + ob['sector']])
+        f.write(ob_bytes + disk[shift + len(ob_bytes):shift + ob['sectors'] * ob['sector'] + ob['sector']])
     for r in old:
         got = subprocess.run(['icat', '-f', 'ntfs', view, str(r['mft'])],
                              capture_output=True).stdout
@@ -640,7 +660,7 @@ def check(stage, image, old_boot, outdir):
                             if hit & s) or 'other new metadata'
         if r['intact'] == 'yes' and hit & (new_clusters | new_logfile):
             print('%s: intact although overwritten' % r['path']); bad += 1
-    bo = ob['sectors'] * ob['sector']
+    bo = shift + ob['sectors'] * ob['sector']
     old_backup_ok = disk[bo:bo + 512] == ob_bytes
     if bad:
         sys.exit('%d problems' % bad)
@@ -659,14 +679,15 @@ def check(stage, image, old_boot, outdir):
         w = lambda *a: print(*a, file=f)
         w('# Disk: %d sectors of 512 bytes; one MBR partition (type 7) at sector %d, '
           '%d sectors.' % (int(os.environ['DISK_SECTORS']), part_start, nb['sectors'] + 1))
-        w('# Clusters are counted from the partition start; cluster size %d, MFT record '
+        w('# Clusters are counted from each volume\'s start; cluster size %d, MFT record '
           'size %d, both volumes.' % (cs, rs))
+        w('old_volume_start\t%d' % (shift // 512))
         for key, b, l in (('old', ob, ol), ('new', nb, nl)):
             w('%s_label\t%s' % (key, 'OLDVOL' if key == 'old' else 'NEWVOL'))
             w('%s_serial\t%016X' % (key, b['serial']))
             w('%s_volume_sectors\t%d' % (key, b['sectors']))
             w('%s_volume_clusters\t%d' % (key, b['sectors'] * b['sector'] // cs))
-            w('%s_backup_boot_sector\t%d' % (key, part_start + b['sectors']))
+            w('%s_backup_boot_sector\t%d' % (key, part_start + b['sectors'] + (shift // 512 if key == 'old' else 0)))
             w('%s_mft_cluster\t%d' % (key, b['mft']))
             w('%s_mft_clusters\t%s' % (key, ranges(l['mft'])))
             w('%s_mftmirr_cluster\t%d' % (key, b['mirr']))
@@ -727,6 +748,12 @@ unmount_ntfs
 ntfsfix -n "$part" >"$tmp/ntfsfix.log" 2>&1 || { cat "$tmp/ntfsfix.log" >&2; die "ntfsfix: old volume"; }
 fx measure "$stage" "$part" old
 dd if="$part" of="$tmp/old-boot.bin" bs=512 count=1 status=none
+if [ "$OLD_SHIFT" != 0 ]; then
+    say "old volume: moved $OLD_SHIFT sector(s) into the partition"
+    truncate -s $((NEW_SECTORS * 512)) "$tmp/shifted.img"
+    dd if="$part" of="$tmp/shifted.img" bs=512 seek="$OLD_SHIFT" conv=notrunc status=none
+    mv "$tmp/shifted.img" "$part"
+fi
 
 # ---------------------------------------------------------------------------
 # The new volume over it.
@@ -745,7 +772,7 @@ ntfsfix -n "$part" >"$tmp/ntfsfix.log" 2>&1 || { cat "$tmp/ntfsfix.log" >&2; die
 fx measure "$stage" "$part" new
 
 say "checking"
-PART_START=$PART_START DISK_SECTORS=$DISK_SECTORS \
+PART_START=$PART_START DISK_SECTORS=$DISK_SECTORS OLD_SHIFT=$OLD_SHIFT \
     fx check "$stage" "$part" "$tmp/old-boot.bin" "$dir"
 
 # ---------------------------------------------------------------------------
@@ -763,18 +790,18 @@ fls -o "$PART_START" -f ntfs "$tmp/disk.raw" >/dev/null || die "sleuthkit cannot
 # ---------------------------------------------------------------------------
 # VMDK and archive.
 # ---------------------------------------------------------------------------
-say "reformatted.vmdk"
-qemu-img convert -f raw -O vmdk -o subformat=monolithicSparse "$tmp/disk.raw" "$dir/reformatted.vmdk"
-qemu-img check -q "$dir/reformatted.vmdk"
-qemu-img convert -f vmdk -O raw "$dir/reformatted.vmdk" "$tmp/check.raw"
-cmp "$tmp/check.raw" "$tmp/disk.raw" || die "reformatted.vmdk does not read back as the raw disk"
+say "$variant.vmdk"
+qemu-img convert -f raw -O vmdk -o subformat=monolithicSparse "$tmp/disk.raw" "$dir/$variant.vmdk"
+qemu-img check -q "$dir/$variant.vmdk"
+qemu-img convert -f vmdk -O raw "$dir/$variant.vmdk" "$tmp/check.raw"
+cmp "$tmp/check.raw" "$tmp/disk.raw" || die "$variant.vmdk does not read back as the raw disk"
 rm -f "$tmp/check.raw"
 
 say "packing"
 cd "$tmp"
-list=(reformatted/layout.txt reformatted/new-files.tsv reformatted/old-files.tsv
-      reformatted/reformatted.vmdk)
-[ "${#list[@]}" = "$(find reformatted -type f | wc -l)" ] || die "unlisted files in reformatted/"
+list=("$variant/layout.txt" "$variant/new-files.tsv" "$variant/old-files.tsv"
+      "$variant/$variant.vmdk")
+[ "${#list[@]}" = "$(find "$variant" -type f | wc -l)" ] || die "unlisted files in $variant/"
 mkdir -p "$(dirname "$out")"
 tar --format=gnu --sparse --owner=0 --group=0 --numeric-owner --mtime=@0 \
     --no-recursion -cf - "${list[@]}" | xz -9 -T1 > "$out.tmp"

@@ -294,10 +294,7 @@ class VolumeOpener {
   }
 
   bool ReadMftRecordAt(uint64_t sector, std::vector<std::byte>& rec) {
-    rec.assign(std::max<uint32_t>(g_.mftRecordBytes, 512), std::byte{0});
-    if (source_.ReadSectors(rec.data(), static_cast<uint32_t>(rec.size() / 512), sector) != 1) return false;
-    rec.resize(g_.mftRecordBytes);
-    return ntfs::ApplyFixups(rec, 512);
+    return ntfs::ReadRecordAt(source_, sector, g_.mftRecordBytes, rec) == ntfs::RecordRead::kOk;
   }
 
   bool ExfatGeometry(ByteSpan b) {

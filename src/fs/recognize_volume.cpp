@@ -267,13 +267,12 @@ class Recognizer {
     uint64_t mftByte;
     if (recordBytes != 0 && CheckedMul(LeU64(b, 48), clusterBytes, mftByte) &&
         CheckedAdd(mftByte, 3ull * recordBytes, mftByte)) {
-      std::vector<uint8_t> rec((recordBytes + 511) / 512 * 512);
-      if (ReadAt(mftByte / 512, rec.data(), static_cast<uint32_t>(rec.size() / 512))) {
-        std::span<std::byte> r(reinterpret_cast<std::byte*>(rec.data()), recordBytes);
-        std::u16string label;
-        if (ntfs::ApplyFixups(r, 512) && ntfs::ReadVolumeName(r, label) && !label.empty())
-          SetText(record_.label, std::u16string_view(label));
-      }
+      std::vector<std::byte> r;
+      std::u16string label;
+      uint64_t at;
+      if (CheckedAdd(sector_, mftByte / 512, at) && ntfs::ReadRecordAt(source_, at, recordBytes, r) == ntfs::RecordRead::kOk &&
+          ntfs::ReadVolumeName(r, label) && !label.empty())
+        SetText(record_.label, std::u16string_view(label));
     }
     Reconcile(LeU64(b, 40), bps / 512, kNtfsSizeSlack);
     return true;
@@ -421,12 +420,10 @@ uint32_t RebuildNtfsBootSector(DiskSource& source, uint64_t start, uint64_t size
   const uint64_t recordSector = uint64_t{4096 / bps} * kAssumedMftCluster + 6 * (1024 / bps);
   uint64_t at;
   if (!CheckedAdd(start, recordSector, at) || at > diskLastSector) return 0;
-  std::vector<uint8_t> rec(recordBytes);
-  if (source.ReadSectors(rec.data(), recordBytes / bps, at) != 1) return 0;
-  std::span<std::byte> r(reinterpret_cast<std::byte*>(rec.data()), rec.size());
+  std::vector<std::byte> r;
   std::u16string name;
   uint64_t bitmapBytes = 0;
-  if (!ntfs::ApplyFixups(r, 512) || !ntfs::ReadFileName(r, name) || name != u"$Bitmap" ||
+  if (ntfs::ReadRecordAt(source, at, recordBytes, r) != ntfs::RecordRead::kOk || !ntfs::ReadFileName(r, name) || name != u"$Bitmap" ||
       !ntfs::ReadDataSize(r, bitmapBytes) || bitmapBytes == 0)
     return 0;
   const uint32_t spc = 4096 / bps;

@@ -91,7 +91,7 @@ TEST(ScanDriverTest, FreeRegionRunsAreReadWholeAndTheEndAsksToSave) {
   EXPECT_EQ(family.ends, 1);
   // Runs of at most 256 clusters (1 MiB), skipping used clusters and the 2 clusters the
   // detection said its file covers beyond the run at 301.
-  ASSERT_GE(family.runs.size(), 3u);
+  ASSERT_GE(family.runs.size(), 4u);
   EXPECT_EQ(family.runs[0].firstCluster, 10u);
   EXPECT_EQ(family.runs[0].clusters, 256u);
   EXPECT_EQ(family.runs[1].firstCluster, 266u);

@@ -1,5 +1,8 @@
 #include "fs/ntfs/mft_record.h"
 
+#include <algorithm>
+
+#include "disk/disk_source.h"
 #include "util/bytes.h"
 
 namespace torvane::ntfs {
@@ -124,6 +127,35 @@ bool ApplyFixups(std::span<std::byte> record, uint32_t bytesPerSector) {
     if (LeU16(r, i * bytesPerSector - 2) != sequence) return false;
   for (size_t i = 1; i <= sectors; ++i)
     StoreLeU16(record, i * bytesPerSector - 2, LeU16(r, usaOffset + 2 * i));
+  return true;
+}
+
+RecordRead ReadRecordAt(DiskSource& source, uint64_t sector, uint32_t recordBytes,
+                        std::vector<std::byte>& out) {
+  if (recordBytes < 256 || recordBytes > 65536 || !IsPowerOfTwo(recordBytes)) return RecordRead::kUnreadable;
+  out.resize(std::max<uint32_t>(recordBytes, 512));
+  if (source.ReadSectors(out.data(), static_cast<uint32_t>(out.size() / 512), sector) != 1)
+    return RecordRead::kUnreadable;
+  out.resize(recordBytes);
+  return ApplyFixups(out, 512) ? RecordRead::kOk : RecordRead::kDamaged;
+}
+
+bool AttributeListIterator::Next(AttributeListEntry& out) {
+  constexpr size_t kFixedBytes = 0x1A;
+  if (cursor_ > value_.size() || value_.size() - cursor_ < kFixedBytes) return false;
+  const ByteSpan v = value_.subspan(cursor_);
+  out = AttributeListEntry{};
+  out.type = LeU32(v, 0);
+  out.length = LeU16(v, 4);
+  if (out.type == kAttrEnd || out.length < kFixedBytes || out.length > v.size()) {
+    cursor_ = value_.size() + 1;
+    return false;
+  }
+  out.nameLength = LeU8(v, 6);
+  out.lowestVcn = LeU64(v, 8);
+  out.reference = LeU64(v, 0x10);
+  out.id = LeU16(v, 0x18);
+  cursor_ += out.length;
   return true;
 }
 

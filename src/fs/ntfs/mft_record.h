@@ -12,6 +12,11 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
+
+namespace torvane {
+struct DiskSource;
+}
 
 namespace torvane::ntfs {
 
@@ -46,6 +51,19 @@ inline uint16_t ReferenceSequence(uint64_t reference) {
 // array's offset or count does not fit the record and sector sizes, or when a sector's tail
 // does not carry the sequence number (a torn write); on false the record is left unchanged.
 bool ApplyFixups(std::span<std::byte> record, uint32_t bytesPerSector);
+
+// How reading one MFT record at a given place went.
+enum class RecordRead {
+  kOk,          // read, fixups applied
+  kUnreadable,  // the sectors could not be read, or the record size is impossible
+  kDamaged,     // read, but no "FILE" record or a torn one (see ApplyFixups)
+};
+
+// Reads the record of `recordBytes` bytes that starts at volume sector `sector` (sectors of
+// 512 bytes) and applies its fixups. `out` holds the record on kOk (and the bytes read, as
+// they are, on kDamaged). The one routine every reader of a single record goes through.
+RecordRead ReadRecordAt(DiskSource& source, uint64_t sector, uint32_t recordBytes,
+                        std::vector<std::byte>& out);
 
 struct MftRecordHeader {
   static constexpr uint16_t kInUse = 0x0001;
@@ -123,6 +141,31 @@ class AttributeIterator {
 // The same walk as a free function: `cursor` 0 starts at the record's first attribute and
 // is moved past each attribute returned; false at the end of the chain or at damage.
 bool NextAttribute(std::span<const std::byte> record, uint32_t& cursor, AttributeView& out);
+
+// One entry of an $ATTRIBUTE_LIST value: which record holds (a piece of) which attribute.
+struct AttributeListEntry {
+  uint32_t type = 0;
+  uint16_t length = 0;
+  uint8_t nameLength = 0;  // UTF-16 units; 0 for the unnamed attribute
+  uint64_t lowestVcn = 0;  // the first VCN of the piece that record holds
+  uint64_t reference = 0;  // file reference (record number and sequence) of the holder
+  uint16_t id = 0;
+
+  bool named() const { return nameLength != 0; }
+};
+
+// Walks the entries of an attribute list value. Ends at the end of the value, at an entry
+// of type 0xFFFFFFFF, or at the first entry that is shorter than its fixed part or runs past
+// the value (a damaged list: later entries cannot be located).
+class AttributeListIterator {
+ public:
+  explicit AttributeListIterator(std::span<const std::byte> value) : value_(value) {}
+  bool Next(AttributeListEntry& out);
+
+ private:
+  std::span<const std::byte> value_;
+  size_t cursor_ = 0;
+};
 
 // The first attribute of `type` (with no name when `unnamedOnly`).
 std::optional<AttributeView> FindAttribute(std::span<const std::byte> record, uint32_t type,

@@ -1,6 +1,7 @@
 #include "fs/ntfs/mft_walk.h"
 
 #include <algorithm>
+#include <mutex>
 #include <vector>
 
 #include "store/dyn_list.h"
@@ -18,8 +19,10 @@ MftWalkResult RunMftWalk(NtfsVolume& volume, ItemStore& store, MftWalkControl& c
   store.ResetCounts();
   if (!volume.LoadMft(result.error)) return result;
   result.ok = true;
-  const auto& runs = volume.MftRuns();
-  const uint64_t total = CountAllocatedClusters(runs);
+  // Each cluster of the MFT is read once, however often its runlist names it; the runs
+  // were cut to the volume when loaded, so the walk ends at the volume's end.
+  const std::vector<DataRun> pieces = DistinctClusterPieces(volume.MftRuns());
+  const uint64_t total = CountAllocatedClusters(pieces);
   const uint64_t clusterBytes = volume.ClusterBytes();
   const uint64_t recordBytes = volume.RecordBytes();
   if (total == 0 || clusterBytes == 0 || recordBytes == 0) return result;
@@ -32,8 +35,26 @@ MftWalkResult RunMftWalk(NtfsVolume& volume, ItemStore& store, MftWalkControl& c
   FileEntry entry;
   uint64_t done = 0;
   DiskSource& source = volume.Source();
-  for (const DataRun& run : runs) {
-    if (run.sparse) continue;
+  // The parent reference of each entry listed, checked against the MFT's folders at the end
+  // (a folder may come after its files in the MFT).
+  const uint64_t firstIndex = EntryCount(store.deletedEntries);
+  std::vector<uint64_t> parents;
+  auto append = [&](const FileEntry& e, std::u16string_view entryName, uint64_t parent, uint16_t sequence) {
+    if (!store.AppendEntryLocked(store.deletedEntries, e, entryName)) return false;
+    parents.push_back(MakeReference(parent, sequence));
+    ++result.entries;
+    return true;
+  };
+  auto checkParents = [&] {
+    std::lock_guard<std::mutex> lock(store.entryListLock);
+    for (uint64_t i = 0; i < parents.size() && firstIndex + i < EntryCount(store.deletedEntries); ++i) {
+      if (!volume.ParentReferenceStale(parents[i])) continue;
+      FileEntry e = EntryAt(store.deletedEntries, firstIndex + i);
+      e.reserved43 |= kParentStale;
+      SetEntryAt(store.deletedEntries, firstIndex + i, e);
+    }
+  };
+  for (const DataRun& run : pieces) {
     for (uint64_t offset = 0; offset < run.length; offset += chunkClusters) {
       // Records larger than a cluster are read whole: a chunk never ends inside one.
       uint64_t n = std::min(chunkClusters, run.length - offset);
@@ -45,6 +66,7 @@ MftWalkResult RunMftWalk(NtfsVolume& volume, ItemStore& store, MftWalkControl& c
       for (uint64_t at = 0; at + recordBytes <= bytes; at += recordBytes) {
         if (control.stop) {
           result.stopped = true;
+          checkParents();
           return result;
         }
         ++result.records;
@@ -53,20 +75,23 @@ MftWalkResult RunMftWalk(NtfsVolume& volume, ItemStore& store, MftWalkControl& c
         std::span<std::byte> record(chunk.data() + at, recordBytes);
         if (!volume.RecordToEntry(record, entry, name, cluster, number, false)) continue;
         entry.recordSector = (run.lcn + offset) * sectorsPerCluster + at / 512;
-        if (!store.AppendEntryLocked(store.deletedEntries, entry, name)) continue;
-        ++result.entries;
+        const MftRecordHeader& header = volume.LastHeader();
+        if (entry.IsFolder()) volume.NoteFolderRecord(entry.recordNumber, header.sequence, header.inUse());
+        const auto& first = volume.Names().front();
+        if (!append(entry, name, first.parent, first.parentSequence)) continue;
         if (entry.state <= kStateRecoverable) ++store.deletedCount;
         // Every further hard link of the file is listed in its own folder.
         for (const auto* link : volume.OtherLinks()) {
           FileEntry copy = entry;
           copy.SetParentRecord(link->parent);
-          if (store.AppendEntryLocked(store.deletedEntries, copy, link->name)) ++result.entries;
+          append(copy, link->name, link->parent, link->parentSequence);
         }
       }
       done += n;
       if (control.progress) control.progress(static_cast<uint32_t>(done * 1000 / total));
     }
   }
+  checkParents();
   return result;
 }
 

@@ -26,12 +26,15 @@ class NtfsItemReader {
 
   bool Read() {
     if (ctx_.ntfs == nullptr || clusterBytes_ == 0) return Fail("the volume's MFT is not open");
-    const uint32_t recordBytes = ctx_.ntfs->RecordBytes();
-    std::vector<std::byte> record((std::max<uint32_t>(recordBytes, 512) + 511) / 512 * 512);
-    if (ctx_.source.ReadSectors(record.data(), static_cast<uint32_t>(record.size() / 512), item_.recordSector) != 1)
-      return Fail("the file's MFT record cannot be read");
-    record.resize(recordBytes);
-    if (!ApplyFixups(record, 512)) return Fail("the file's MFT record is damaged");
+    std::vector<std::byte> record;
+    switch (ReadRecordAt(ctx_.source, item_.recordSector, ctx_.ntfs->RecordBytes(), record)) {
+      case RecordRead::kOk:
+        break;
+      case RecordRead::kUnreadable:
+        return Fail("the file's MFT record cannot be read");
+      case RecordRead::kDamaged:
+        return Fail("the file's MFT record is damaged");
+    }
     const uint64_t size = item_.size;
     if (item_.attributes & kAttributeEncrypted) return ReadEncrypted(record);
 
@@ -77,40 +80,38 @@ class NtfsItemReader {
     MftRecordHeader header;
     ParseMftRecordHeader(record, header);
     const uint64_t self = header.hasRecordNumber ? header.recordNumber : uint64_t{item_.recordNumber};
-    const ByteSpan v(value);
     bool haveFirst = false;
     std::vector<uint64_t> loaded;
-    for (size_t at = 0; at + 0x1A <= value.size();) {
-      const uint32_t type = LeU32(v, at);
-      const uint16_t length = LeU16(v, at + 4);
-      if (type == kAttrEnd || length < 0x1A || at + length > value.size()) break;
-      const uint64_t reference = ReferenceRecord(LeU64(v, at + 0x10));
-      if (type == kAttrData && LeU8(v, at + 6) == 0 &&
-          std::find(loaded.begin(), loaded.end(), reference) == loaded.end()) {
-        loaded.push_back(reference);
-        std::span<const std::byte> holder = record;
-        if (reference != self) {
-          if (!ctx_.ntfs->LoadExtensionRecord(reference, self, extension)) return Fail("an extension record of the file is lost");
-          holder = extension;
-        }
-        // Every unnamed $DATA piece of that record.
-        AttributeIterator it(holder);
-        AttributeView a;
-        while (it.Next(a)) {
-          if (a.type != kAttrData || a.named() || !a.nonResident) continue;
-          std::vector<DataRun> piece;
-          if (!ctx_.ntfs->AttributeRuns(holder, a, piece)) return Fail("a runlist of the file is damaged");
-          runs.insert(runs.end(), piece.begin(), piece.end());
-          if (a.lowestVcn == 0) {
-            first = a;
-            haveFirst = true;
-          }
+    AttributeListIterator entries(value);
+    AttributeListEntry e;
+    while (entries.Next(e)) {
+      const uint64_t number = ReferenceRecord(e.reference);
+      if (e.type != kAttrData || e.named() || std::find(loaded.begin(), loaded.end(), number) != loaded.end())
+        continue;
+      loaded.push_back(number);
+      std::span<const std::byte> holder = record;
+      if (number != self) {
+        if (!ctx_.ntfs->LoadExtensionRecord(e.reference, MakeReference(self, header.sequence), !header.inUse(),
+                                            extension))
+          return Fail("an extension record of the file is lost");
+        holder = extension;
+      }
+      // Every unnamed $DATA piece of that record.
+      AttributeIterator it(holder);
+      AttributeView a;
+      while (it.Next(a)) {
+        if (a.type != kAttrData || a.named() || !a.nonResident) continue;
+        std::vector<DataRun> piece;
+        if (!ctx_.ntfs->AttributeRuns(holder, a, piece)) return Fail("a runlist of the file is damaged");
+        runs.insert(runs.end(), piece.begin(), piece.end());
+        if (a.lowestVcn == 0) {
+          first = a;
+          haveFirst = true;
         }
       }
-      at += length;
     }
     if (!haveFirst) return Fail("the start of the file's data is lost");
-    std::sort(runs.begin(), runs.end(), [](const DataRun& a, const DataRun& b) { return a.vcn < b.vcn; });
+    OrderRunsByVcn(runs);
     return true;
   }
 

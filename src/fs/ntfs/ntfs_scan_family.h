@@ -18,10 +18,10 @@ class NtfsScanFamily final : public ScanFamily {
   uint64_t CountFreeClusters(AllocationMap* map) override { return ntfs::CountFreeClusters(volume_, map); }
   bool IsClusterFree(uint64_t cluster) const override { return volume_.IsClusterFree(cluster); }
   void SearchRun(const RunDescriptor& run, const std::atomic<bool>* stop) override {
-    ScanRunForRecords(volume_, store_, run.data, run.firstSector, run.firstCluster, stop, treeChanged_);
+    ScanRunForRecords(volume_, store_, run.data, run.firstSector, run.firstCluster, stop, treeChanged_, &seam_);
   }
   void SearchChunk(const RunDescriptor& chunk, const std::atomic<bool>* stop) override {
-    ScanChunkForRecords(volume_, store_, chunk.data, chunk.firstSector, stop);
+    ScanChunkForRecords(volume_, store_, chunk.data, chunk.firstSector, stop, &listed_, &seam_);
   }
   void EndOfScan() override {
     if (store_.pendingRebuildCount > 0) MergeRebuiltEntries(store_, treeChanged_);
@@ -31,6 +31,8 @@ class NtfsScanFamily final : public ScanFamily {
   NtfsVolume& volume_;
   ItemStore& store_;
   std::function<void()> treeChanged_;
+  ListedRecords listed_;
+  RecordSeam seam_;
 };
 
 }  // namespace torvane::ntfs

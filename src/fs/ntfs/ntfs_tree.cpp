@@ -1,5 +1,7 @@
 #include "fs/ntfs/ntfs_tree.h"
 
+#include "fs/ntfs/ntfs_volume.h"
+
 #include <algorithm>
 #include <mutex>
 #include <unordered_set>
@@ -14,7 +16,10 @@ NtfsTree::NtfsTree(const DynList& list) : list_(list) {
   for (uint64_t i = 0; i < n; ++i) {
     const FileEntry e = EntryAt(list, i);
     const uint64_t existing = Lookup(e.recordNumber);
-    if (existing == ~uint64_t{0} || (e.IsFolder() && !EntryAt(list, existing).IsFolder())) Set(e.recordNumber, i);
+    if (existing == ~uint64_t{0} || (e.IsFolder() && !EntryAt(list, existing).IsFolder()))
+      Set(e.recordNumber, i);
+    else if (e.IsFolder() && EntryAt(list, existing).IsFolder())
+      older_.emplace(uint64_t{e.recordNumber}, i);  // keeps the first such folder
   }
 }
 
@@ -50,7 +55,14 @@ std::vector<std::u16string_view> NtfsTree::PathComponents(uint64_t index, bool* 
     const uint64_t parent = e.ParentRecord();
     if (parent == kRootFolderRecord) break;
     // A parent must be a folder in the list; a chain that loops or runs too deep is damaged.
-    const int64_t at = FolderIndex(parent);
+    // When the folder now at the parent's record is not the entry's own (ParentIsStale),
+    // another folder found with that record number is its old folder; else it is lost.
+    int64_t at = -1;
+    if (!ParentIsStale(e)) {
+      at = FolderIndex(parent);
+    } else if (auto it = older_.find(parent); it != older_.end()) {
+      at = static_cast<int64_t>(it->second);
+    }
     if (at < 0 || depth >= kMaxPathDepth || !seen.insert(parent).second) {
       isLost = true;
       break;
@@ -117,7 +129,7 @@ bool NextNtfsItem(ItemStore& store, NtfsFolderCursor& cursor, FileEntry& item, c
   while (cursor.list != nullptr && cursor.position < cursor.end) {
     const uint64_t at = cursor.position++;
     FileEntry e = EntryAt(*cursor.list, at);
-    if (!everything && e.ParentRecord() != cursor.folderId) continue;
+    if (!everything && (e.ParentRecord() != cursor.folderId || ParentIsStale(e))) continue;
     if (!filter(e)) continue;
     e.link = static_cast<uint32_t>(at * kFileEntrySize);
     e.virtualFlag = 1;

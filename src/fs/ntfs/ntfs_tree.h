@@ -29,7 +29,9 @@ class NtfsTree {
   explicit NtfsTree(const DynList& list);
 
   // The names from the volume root to the entry at `index`; "Lost files" first when the
-  // chain reaches a parent that is not in the list. A chain that loops ends there, as lost.
+  // chain reaches a parent that is not in the list, or an entry whose parent record now
+  // holds another folder (and no older folder of that number was found). A chain that loops
+  // ends there, as lost.
   // `positions`, when given, receives the indexes of the entries along the path, root first.
   std::vector<std::u16string_view> PathComponents(uint64_t index, bool* lost = nullptr,
                                                   std::vector<uint64_t>* positions = nullptr) const;
@@ -50,6 +52,9 @@ class NtfsTree {
   const DynList& list_;
   std::vector<uint32_t> dense_;
   std::unordered_map<uint64_t, uint64_t> sparse_;
+  // A second folder with the same record number (found in free space): the old folder of
+  // entries whose parent reference is stale.
+  std::unordered_map<uint64_t, uint64_t> older_;
 };
 
 // Folder identifiers of the listing besides record numbers.

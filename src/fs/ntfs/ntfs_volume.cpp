@@ -9,7 +9,6 @@
 namespace torvane::ntfs {
 namespace {
 
-constexpr uint32_t kFixupStride = 512;  // NTFS protects every 512 bytes of a record
 // $MFT's attribute list may name extension records holding more of its runlist; a volume
 // does not need more than this many.
 constexpr size_t kMaxMftExtensions = 1024;
@@ -21,12 +20,15 @@ bool BitSet(const std::vector<uint8_t>& bitmap, uint64_t bit) {
 }  // namespace
 
 bool NtfsVolume::ReadRecordAt(uint64_t sector, std::vector<std::byte>& out) {
-  const uint32_t bytes = RecordBytes();
-  if (bytes == 0) return false;
-  out.resize((bytes + 511) / 512 * 512);
-  if (source_.ReadSectors(out.data(), static_cast<uint32_t>(out.size() / 512), sector) != 1) return false;
-  out.resize(bytes);
-  return ApplyFixups(out, kFixupStride);
+  return ntfs::ReadRecordAt(source_, sector, RecordBytes(), out) == RecordRead::kOk;
+}
+
+uint64_t NtfsVolume::VolumeClusters() const {
+  uint64_t clusters = g_.clusterCount == ~uint64_t{0} ? g_.clusterCount : g_.clusterCount + 1;
+  const uint64_t spc = g_.sectorsPerCluster;
+  if (spc != 0 && source_.diskSectors != kNoBound && source_.volumeStart <= source_.diskSectors)
+    clusters = std::min(clusters, (source_.diskSectors - source_.volumeStart) / spc);
+  return clusters;
 }
 
 bool NtfsVolume::LoadMft(std::string& error) {
@@ -46,36 +48,47 @@ bool NtfsVolume::LoadMft(std::string& error) {
   if (list && data->highestVcn + 1 > CountAllocatedClusters(mftRuns_)) {
     std::vector<std::byte> value, extension;
     std::vector<DataRun> more;
+    MftRecordHeader header;
+    ParseMftRecordHeader(record, header);
     if (ReadAttributeValue(record, *list, value, 1 << 20)) {
-      const ByteSpan v(value);
-      size_t followed = 0;
-      for (size_t at = 0; at + 0x1A <= value.size() && followed < kMaxMftExtensions;) {
-        const uint32_t type = LeU32(v, at);
-        const uint16_t length = LeU16(v, at + 4);
-        if (type == kAttrEnd || length < 0x1A || at + length > value.size()) break;
-        const uint64_t reference = ReferenceRecord(LeU64(v, at + 0x10));
-        if (type == kAttrData && LeU8(v, at + 6) == 0 && LeU64(v, at + 8) != 0 && reference != 0) {
-          // Read it by the runs known so far (the MFT's start always maps its first records).
-          if (ReadRecord(reference, extension)) {
-            auto piece = FindAttribute(extension, kAttrData, true);
-            if (piece && piece->nonResident && AttributeRuns(extension, *piece, more))
-              mftRuns_.insert(mftRuns_.end(), more.begin(), more.end());
-          }
-          ++followed;
+      AttributeListIterator it(value);
+      AttributeListEntry e;
+      std::vector<uint64_t> followed;
+      while (it.Next(e) && followed.size() < kMaxMftExtensions) {
+        const uint64_t number = ReferenceRecord(e.reference);
+        if (e.type != kAttrData || e.named() || e.lowestVcn == 0 || number == 0 ||
+            std::find(followed.begin(), followed.end(), number) != followed.end())
+          continue;
+        followed.push_back(number);
+        // Read it by the runs known so far (the MFT's start always maps its first records).
+        if (LoadExtensionRecord(e.reference, MakeReference(0, header.sequence), false, extension)) {
+          auto piece = FindAttribute(extension, kAttrData, true);
+          if (piece && piece->nonResident && AttributeRuns(extension, *piece, more))
+            mftRuns_.insert(mftRuns_.end(), more.begin(), more.end());
         }
-        at += length;
       }
-      std::sort(mftRuns_.begin(), mftRuns_.end(), [](const DataRun& a, const DataRun& b) { return a.vcn < b.vcn; });
     }
   }
+  // Each VCN once: a runlist naming the same VCNs again (a damaged attribute list) does not
+  // make the walk list records again.
+  OrderRunsByVcn(mftRuns_);
   return true;
+}
+
+bool NtfsVolume::DecodeRuns(std::span<const std::byte> record, const AttributeView& a,
+                            std::vector<DataRun>& runs) const {
+  if (!a.nonResident || a.runlistOffset >= a.length) return false;
+  return DecodeRunlist(record.subspan(a.offset + a.runlistOffset, a.length - a.runlistOffset),
+                       a.lowestVcn, runs);
 }
 
 bool NtfsVolume::AttributeRuns(std::span<const std::byte> record, const AttributeView& a,
                                std::vector<DataRun>& runs) const {
-  if (!a.nonResident || a.runlistOffset >= a.length) return false;
-  return DecodeRunlist(record.subspan(a.offset + a.runlistOffset, a.length - a.runlistOffset),
-                       a.lowestVcn, runs);
+  if (!DecodeRuns(record, a, runs)) return false;
+  // Clusters past the volume do not exist: a run reaching there is cut, so that a damaged
+  // length cannot send a reader over terabytes of refused or zero-filled reads.
+  ClipRunsToVolume(runs, VolumeClusters());
+  return true;
 }
 
 bool NtfsVolume::IsClusterFree(uint64_t cluster) const {
@@ -85,33 +98,46 @@ bool NtfsVolume::IsClusterFree(uint64_t cluster) const {
   return !BitSet(g_.allocationMap, cluster);
 }
 
+uint64_t CountClearBits(std::span<const uint8_t> bitmap, uint64_t first, uint64_t count, AllocationMap* setBits) {
+  const uint64_t bits = uint64_t{bitmap.size()} * 8;
+  if (first >= bits) return 0;
+  const uint64_t end = first + std::min(count, bits - first);
+  uint64_t clear = 0;
+  uint64_t c = first;
+  while (c < end) {
+    // Whole 64-bit words once the bit is word-aligned.
+    if (c % 64 == 0 && end - c >= 64) {
+      uint64_t word;
+      std::memcpy(&word, bitmap.data() + c / 8, 8);
+      if (word == 0) {
+        clear += 64;
+        c += 64;
+        continue;
+      }
+      if (word == ~uint64_t{0}) {
+        if (setBits != nullptr)
+          for (uint64_t k = 0; k < 64; ++k) setBits->MarkCluster(c + k, AllocationMap::kAllocated);
+        c += 64;
+        continue;
+      }
+    }
+    if ((bitmap[c / 8] >> (c % 8)) & 1) {
+      if (setBits != nullptr) setBits->MarkCluster(c, AllocationMap::kAllocated);
+    } else {
+      ++clear;
+    }
+    ++c;
+  }
+  return clear;
+}
+
 uint32_t NtfsVolume::FreeClusterPercent(const std::vector<DataRun>& runs) const {
   if (!HasBitmap()) return 110;
-  const auto& bitmap = g_.allocationMap;
   uint64_t total = 0, free = 0;
   for (const auto& run : runs) {
     if (run.sparse) continue;
     total += run.length;
-    uint64_t c = run.lcn;
-    const uint64_t end = run.lcn + run.length;
-    while (c < end && c / 8 < bitmap.size()) {
-      // Whole bytes of the bitmap at a time once the cluster is byte-aligned.
-      if (c % 8 == 0 && end - c >= 64 && c / 8 + 8 <= bitmap.size()) {
-        uint64_t word;
-        std::memcpy(&word, bitmap.data() + c / 8, 8);
-        if (word == 0) {
-          free += 64;
-          c += 64;
-          continue;
-        }
-        if (word == ~uint64_t{0}) {
-          c += 64;
-          continue;
-        }
-      }
-      free += BitSet(bitmap, c) ? 0 : 1;
-      ++c;
-    }
+    free += CountClearBits(g_.allocationMap, run.lcn, run.length);
   }
   return total == 0 ? 0 : static_cast<uint32_t>(free * 100 / total);
 }
@@ -195,7 +221,7 @@ bool NtfsVolume::ReadRecord(uint64_t number, std::vector<std::byte>& out) {
                             piece.lcn * g_.sectorsPerCluster) != 1)
       return false;
   }
-  return ApplyFixups(out, kFixupStride);
+  return ApplyFixups(out, 512);
 }
 
 void NtfsVolume::KeepExtensionRecord(std::span<const std::byte> record) {
@@ -203,13 +229,18 @@ void NtfsVolume::KeepExtensionRecord(std::span<const std::byte> record) {
   kept_.insert(kept_.end(), record.begin(), record.end());
 }
 
-bool NtfsVolume::LoadExtensionRecord(uint64_t reference, uint64_t baseRecord, std::vector<std::byte>& out) {
+bool NtfsVolume::LoadExtensionRecord(uint64_t reference, uint64_t base, bool baseDeleted,
+                                     std::vector<std::byte>& out) {
   const uint64_t number = ReferenceRecord(reference);
+  const uint16_t sequence = ReferenceSequence(base);
   auto matches = [&](std::span<const std::byte> rec) {
     MftRecordHeader h;
     if (!ParseMftRecordHeader(rec, h)) return false;
     if (h.hasRecordNumber && h.recordNumber != number) return false;
-    return h.baseRecord == 0 || ReferenceRecord(h.baseRecord) == baseRecord;
+    // A base record (base reference 0) or another file's extension is never taken.
+    if (h.baseRecord == 0 || ReferenceRecord(h.baseRecord) != ReferenceRecord(base)) return false;
+    const uint16_t named = ReferenceSequence(h.baseRecord);
+    return named == sequence || (baseDeleted && SequenceAfterFree(named) == sequence);
   };
   if (ReadRecord(number, out) && matches(out)) return true;
   // The MFT position holds another record: look among the records kept from free space.
@@ -217,11 +248,30 @@ bool NtfsVolume::LoadExtensionRecord(uint64_t reference, uint64_t baseRecord, st
   for (size_t at = 0; size != 0 && at + size <= kept_.size(); at += size) {
     std::span<const std::byte> rec(kept_.data() + at, size);
     MftRecordHeader h;
-    if (!ParseMftRecordHeader(rec, h) || !h.hasRecordNumber || h.recordNumber != number) continue;
+    if (!ParseMftRecordHeader(rec, h) || !h.hasRecordNumber || h.recordNumber != number || !matches(rec)) continue;
     out.assign(rec.begin(), rec.end());
-    return matches(out);
+    return true;
   }
   return false;
+}
+
+void NtfsVolume::NoteFolderRecord(uint64_t number, uint16_t sequence, bool inUse) {
+  // Numbers beyond the MFT's size come from damaged records: not kept.
+  const uint64_t limit = std::max<uint64_t>(g_.mftRecordCount, CountAllocatedClusters(mftRuns_) * ClusterBytes() /
+                                                                   std::max<uint32_t>(1, RecordBytes()));
+  if (number >= limit || number >= (uint64_t{1} << 28)) return;
+  if (folders_.size() <= number) folders_.resize(std::max<uint64_t>(number + 1, folders_.size() * 2), 0);
+  folders_[number] = 0x10000u | (inUse ? 0x20000u : 0) | sequence;
+}
+
+bool NtfsVolume::ParentReferenceStale(uint64_t parentReference) const {
+  const uint64_t number = ReferenceRecord(parentReference);
+  const uint16_t wanted = ReferenceSequence(parentReference);
+  if (number >= folders_.size() || folders_[number] == 0 || wanted == 0) return false;
+  const uint16_t now = static_cast<uint16_t>(folders_[number]);
+  const bool inUse = (folders_[number] & 0x20000u) != 0;
+  if (now == 0 || now == wanted) return false;
+  return inUse || SequenceAfterFree(wanted) != now;
 }
 
 bool NtfsVolume::FindSystemRecord(std::u16string_view name, std::vector<std::byte>& out, bool fromMirror) {

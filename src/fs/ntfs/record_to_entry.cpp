@@ -33,7 +33,8 @@ int NamespaceRank(uint8_t ns) {
 
 }  // namespace
 
-void NtfsVolume::GatherFileNames(std::span<const std::byte> record, uint64_t recordNumber) {
+void NtfsVolume::GatherFileNames(std::span<const std::byte> record, const MftRecordHeader& header,
+                                 uint64_t recordNumber) {
   names_.clear();
   auto addFrom = [this](std::span<const std::byte> rec) {
     AttributeIterator it(rec);
@@ -48,6 +49,7 @@ void NtfsVolume::GatherFileNames(std::span<const std::byte> record, uint64_t rec
       info.name.resize(length);
       for (size_t i = 0; i < length; ++i) info.name[i] = static_cast<char16_t>(LeU16(value, 0x42 + 2 * i));
       info.parent = ReferenceRecord(LeU64(value, 0));
+      info.parentSequence = ReferenceSequence(LeU64(value, 0));
       info.time = LeU64(value, 0x18);
       info.size = LeU64(value, 0x30);
       info.flags = LeU32(value, 0x38);
@@ -59,19 +61,17 @@ void NtfsVolume::GatherFileNames(std::span<const std::byte> record, uint64_t rec
   // Names that did not fit the base record live in extension records named by its list.
   auto list = FindAttribute(record, kAttrAttributeList, false);
   if (!list || !ReadAttributeValue(record, *list, listValue_, 1 << 20)) return;
-  const ByteSpan v(listValue_);
   std::vector<uint64_t> loaded;
-  for (size_t at = 0; at + 0x1A <= listValue_.size();) {
-    const uint32_t type = LeU32(v, at);
-    const uint16_t length = LeU16(v, at + 4);
-    if (type == kAttrEnd || length < 0x1A || at + length > listValue_.size()) break;
-    const uint64_t reference = ReferenceRecord(LeU64(v, at + 0x10));
-    if (type == kAttrFileName && reference != recordNumber &&
-        std::find(loaded.begin(), loaded.end(), reference) == loaded.end() && loaded.size() < 256) {
-      loaded.push_back(reference);
-      if (LoadExtensionRecord(reference, recordNumber, extension_)) addFrom(extension_);
+  AttributeListIterator it(listValue_);
+  AttributeListEntry e;
+  const uint64_t self = MakeReference(recordNumber, header.sequence);
+  while (it.Next(e)) {
+    const uint64_t number = ReferenceRecord(e.reference);
+    if (e.type == kAttrFileName && number != recordNumber &&
+        std::find(loaded.begin(), loaded.end(), number) == loaded.end() && loaded.size() < 256) {
+      loaded.push_back(number);
+      if (LoadExtensionRecord(e.reference, self, !header.inUse(), extension_)) addFrom(extension_);
     }
-    at += length;
   }
 }
 
@@ -112,7 +112,8 @@ bool NtfsVolume::RecordToEntry(std::span<std::byte> record, FileEntry& entry, st
     return false;
   }
   const uint64_t number = header.hasRecordNumber ? header.recordNumber : recordNumber;
-  GatherFileNames(r, number);
+  header_ = header;
+  GatherFileNames(r, header, number);
   if (names_.empty()) return false;
   // The best-ranked name goes first (the first of equals): a long name wins over its 8.3 twin.
   std::stable_sort(names_.begin(), names_.end(),
@@ -148,7 +149,7 @@ bool NtfsVolume::RecordToEntry(std::span<std::byte> record, FileEntry& entry, st
     if (index->nonResident) {
       if (index->runlistOffset > kMaxRunlistOffset) return false;
       runs_.clear();
-      AttributeRuns(r, *index, runs_);
+      DecodeRuns(r, *index, runs_);
       entry.dataStart = FirstRunLcn(runs_);
       if (lcnOutside(entry.dataStart)) return false;
       entry.dataKind = 0;
@@ -169,7 +170,7 @@ bool NtfsVolume::RecordToEntry(std::span<std::byte> record, FileEntry& entry, st
       entry.size = data->realSize;
       if (data->runlistOffset > kMaxRunlistOffset) return false;
       runs_.clear();
-      AttributeRuns(r, *data, runs_);
+      DecodeRuns(r, *data, runs_);
       entry.dataStart = FirstRunLcn(runs_);
       if (lcnOutside(entry.dataStart)) return false;
       entry.state = !HasBitmap() || recordInFreeSpace ? kStateFoundInFreeSpace
@@ -183,13 +184,12 @@ bool NtfsVolume::RecordToEntry(std::span<std::byte> record, FileEntry& entry, st
     if (entry.dataStart == 0) entry.dataStart = recordCluster;
     if (auto list = FindAttribute(r, kAttrAttributeList, false)) {
       if (ReadAttributeValue(r, *list, listValue_, 1 << 20)) {
-        const ByteSpan v(listValue_);
         const uint64_t maxEntry = 2 * ClusterBytes();
-        for (size_t at = 0; at + 0x1A <= listValue_.size();) {
-          const uint32_t type = LeU32(v, at);
-          const uint16_t length = LeU16(v, at + 4);
-          if (type == kAttrEnd || (type & 0xFF) == 0) break;
-          if (type == kAttrIndexAllocation) {
+        AttributeListIterator it(listValue_);
+        AttributeListEntry e;
+        while (it.Next(e)) {
+          if ((e.type & 0xFF) == 0) break;
+          if (e.type == kAttrIndexAllocation) {
             entry.attributes |= kFileNameDirectory;
             entry.size = 0;
             if (!list->nonResident) {
@@ -199,13 +199,18 @@ bool NtfsVolume::RecordToEntry(std::span<std::byte> record, FileEntry& entry, st
             break;
           }
           // Only the unnamed $DATA that starts the file: a named stream is not its content.
-          if (type == kAttrData && LeU8(v, at + 6) == 0 && LeU64(v, at + 8) == 0) {
-            const uint64_t reference = LeU64(v, at + 0x10);
-            if (LoadExtensionRecord(reference, entry.recordNumber, extension_)) {
-              if (auto data = FindAttribute(extension_, kAttrData, true); data && data->nonResident) {
+          if (e.type == kAttrData && !e.named() && e.lowestVcn == 0) {
+            // The piece may lie in the base record itself, or in one of its extensions.
+            std::span<const std::byte> holder;
+            if (ReferenceRecord(e.reference) == number)
+              holder = r;
+            else if (LoadExtensionRecord(e.reference, MakeReference(number, header.sequence), !inUse, extension_))
+              holder = extension_;
+            if (!holder.empty()) {
+              if (auto data = FindAttribute(holder, kAttrData, true); data && data->nonResident) {
                 if (data->runlistOffset > kMaxRunlistOffset || data->runlistOffset > maxEntry) return false;
                 runs_.clear();
-                AttributeRuns(extension_, *data, runs_);
+                DecodeRuns(holder, *data, runs_);
                 entry.dataKind = kDataInExtensionRecord;
                 entry.size = data->realSize;
                 entry.dataStart = FirstRunLcn(runs_);
@@ -217,8 +222,7 @@ bool NtfsVolume::RecordToEntry(std::span<std::byte> record, FileEntry& entry, st
             }
             break;
           }
-          if (length == 0 || length > maxEntry || at + length > listValue_.size()) break;
-          at += length;
+          if (e.length > maxEntry) break;
         }
       }
     }

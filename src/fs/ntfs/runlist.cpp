@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <iterator>
+#include <map>
 
 namespace torvane::ntfs {
 
@@ -65,6 +67,66 @@ uint64_t LastRunLcn(const std::vector<DataRun>& runs) {
   for (auto it = runs.rbegin(); it != runs.rend(); ++it)
     if (!it->sparse) return it->lcn;
   return 0;
+}
+
+void ClipRunsToVolume(std::vector<DataRun>& runs, uint64_t clusters) {
+  std::erase_if(runs, [&](const DataRun& r) { return !r.sparse && r.lcn >= clusters; });
+  for (DataRun& r : runs)
+    if (!r.sparse) r.length = std::min(r.length, clusters - r.lcn);
+}
+
+void OrderRunsByVcn(std::vector<DataRun>& runs) {
+  std::stable_sort(runs.begin(), runs.end(), [](const DataRun& a, const DataRun& b) { return a.vcn < b.vcn; });
+  std::vector<DataRun> kept;
+  kept.reserve(runs.size());
+  uint64_t covered = 0;  // the first VCN no kept run covers
+  for (DataRun r : runs) {
+    const uint64_t end = r.vcn + r.length;  // lengths <= 2^48, VCNs from a 64-bit start
+    if (end <= covered || end < r.vcn) continue;
+    if (r.vcn < covered) {
+      const uint64_t cut = covered - r.vcn;
+      r.vcn = covered;
+      r.length -= cut;
+      if (!r.sparse) r.lcn += cut;
+    }
+    covered = end;
+    kept.push_back(r);
+  }
+  runs = std::move(kept);
+}
+
+std::vector<DataRun> DistinctClusterPieces(const std::vector<DataRun>& runs) {
+  std::vector<DataRun> pieces;
+  std::map<uint64_t, uint64_t> read;  // start -> end of the LCN ranges already taken
+  for (const DataRun& r : runs) {
+    if (r.sparse || r.length == 0) continue;
+    uint64_t at = r.lcn;
+    const uint64_t end = r.lcn + r.length;
+    // The first range that ends after `at`: ranges are disjoint, so start from the one
+    // starting at or before it.
+    auto it = read.upper_bound(at);
+    if (it != read.begin() && std::prev(it)->second > at) --it;
+    while (at < end) {
+      const uint64_t gapEnd = (it == read.end()) ? end : std::min(end, it->first);
+      if (gapEnd > at) pieces.push_back({r.vcn + (at - r.lcn), at, gapEnd - at, false});
+      if (it == read.end() || it->first >= end) break;
+      at = std::max(at, it->second);
+      ++it;
+    }
+    // Record [lcn, end) as read, merging the ranges it meets.
+    uint64_t start = r.lcn, stop = end;
+    auto first = read.upper_bound(start);
+    if (first != read.begin() && std::prev(first)->second >= start) --first;
+    auto last = first;
+    while (last != read.end() && last->first <= stop) {
+      start = std::min(start, last->first);
+      stop = std::max(stop, last->second);
+      ++last;
+    }
+    read.erase(first, last);
+    read.emplace(start, stop);
+  }
+  return pieces;
 }
 
 VcnMapping MapVcn(const std::vector<DataRun>& runs, uint64_t vcn) {

@@ -29,6 +29,20 @@ uint64_t FirstRunLcn(const std::vector<DataRun>& runs);
 // The LCN reached after the last run that is stored on disk.
 uint64_t LastRunLcn(const std::vector<DataRun>& runs);
 
+// Cuts the runs to a volume of `clusters` clusters (LCNs 0 to clusters - 1): a run reaching
+// past the end is shortened, a run starting at or past it is dropped (its VCNs then read as
+// lying past the runlist). Sparse runs stay.
+void ClipRunsToVolume(std::vector<DataRun>& runs, uint64_t clusters);
+
+// Puts runs gathered from several records in VCN order and cuts away every VCN that an
+// earlier run already covers, so that each VCN maps to one place.
+void OrderRunsByVcn(std::vector<DataRun>& runs);
+
+// The stored pieces of VCN-ordered runs with every cluster that an earlier piece already
+// covers left out: read in this order, each cluster of the volume is read at most once.
+// Sparse runs are left out.
+std::vector<DataRun> DistinctClusterPieces(const std::vector<DataRun>& runs);
+
 // Where a virtual cluster lies: its LCN (0 when sparse), how many clusters from it on lie
 // one after another on disk (or, for a sparse cluster, how many sparse clusters follow),
 // and whether it is sparse. Sparse runs occupy virtual clusters like any other. A VCN past

@@ -374,30 +374,16 @@ TEST(NtfsVolumeName, ReadsResidentEvenLabels) {
   EXPECT_FALSE(ReadVolumeName(TypicalFile().Build(), label));
 }
 
-TEST(NtfsBootSizes, RecordSizeEncoding) {
-  struct Case {
-    int8_t raw;
-    uint32_t cluster, expected;
-  } cases[] = {
-      {-10, 4096, 1024}, {-12, 512, 4096},      {-8, 4096, 256}, {-16, 4096, 65536},
-      {-7, 4096, 0},     {-17, 4096, 0},        {-31, 4096, 0},  {-128, 4096, 0},
-      {1, 1024, 1024},   {2, 512, 1024},        {1, 4096, 4096}, {16, 4096, 65536},
-      {32, 4096, 0},     {3, 512, 0},           {1, 128, 0},     {0, 4096, 0},
-      {1, 0, 0},         {127, 0x80000000u, 0},
-  };
-  for (const auto& c : cases)
-    EXPECT_EQ(MftRecordBytes(c.raw, c.cluster), c.expected) << int(c.raw) << " x " << c.cluster;
-}
-
-TEST(NtfsBootSizes, SectorsPerClusterEncoding) {
-  struct Case {
-    uint8_t raw;
-    uint32_t expected;
-  } cases[] = {
-      {1, 1},    {8, 8},      {0x80, 128},  {0, 0},    {3, 0},    {0x7F, 0},
-      {0xFF, 2}, {0xF8, 256}, {0xF4, 4096}, {0xF3, 0}, {0x81, 0}, {0xC0, 0},
-  };
-  for (const auto& c : cases) EXPECT_EQ(NtfsSectorsPerCluster(c.raw), c.expected) << int(c.raw);
+// The boot sector's size bytes: both encodings, and the values a damaged boot sector gives.
+TEST(NtfsBootSizes, EncodingsAndImpossibleValues) {
+  EXPECT_EQ(MftRecordBytes(-10, 4096), 1024u);  // 2^10 bytes
+  EXPECT_EQ(MftRecordBytes(2, 512), 1024u);     // 2 clusters
+  for (auto [raw, cluster] : {std::pair<int8_t, uint32_t>{-7, 4096}, {-17, 4096}, {-128, 4096}, {32, 4096},
+                              {3, 512}, {0, 4096}, {1, 0}, {127, 0x80000000u}})
+    EXPECT_EQ(MftRecordBytes(raw, cluster), 0u) << int(raw) << " x " << cluster;
+  EXPECT_EQ(NtfsSectorsPerCluster(8), 8u);
+  EXPECT_EQ(NtfsSectorsPerCluster(0xF4), 4096u);  // 2^(256 - 0xF4)
+  for (uint8_t raw : {0, 3, 0x7F, 0xF3, 0x81, 0xC0}) EXPECT_EQ(NtfsSectorsPerCluster(raw), 0u) << int(raw);
 }
 
 // The committed demo disk: NTFS at sector 2048, 4 KiB clusters, 1 KiB records.

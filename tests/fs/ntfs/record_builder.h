@@ -25,6 +25,19 @@ class RecordBuilder {
     flags_ = flags;
     return *this;
   }
+  RecordBuilder& Number(uint32_t number) {
+    number_ = number;
+    return *this;
+  }
+  RecordBuilder& Sequence(uint16_t sequence) {
+    sequence_ = sequence;
+    return *this;
+  }
+  // The base record's reference: makes this an extension record.
+  RecordBuilder& Base(uint64_t reference) {
+    base_ = reference;
+    return *this;
+  }
   RecordBuilder& Resident(uint32_t type, const std::u16string& name, const Bytes& value) {
     const uint32_t valueOffset = Align8(0x18 + 2 * static_cast<uint32_t>(name.size()));
     Bytes a(Align8(valueOffset + static_cast<uint32_t>(value.size())));
@@ -59,13 +72,13 @@ class RecordBuilder {
     StoreLeU16(r, 0x04, 0x30);
     StoreLeU16(r, 0x06, static_cast<uint16_t>(size_ / sector_ + 1));
     StoreLeU64(r, 0x08, 0x1234);
-    StoreLeU16(r, 0x10, 5);  // sequence
+    StoreLeU16(r, 0x10, sequence_);
     StoreLeU16(r, 0x12, 1);
     StoreLeU16(r, 0x14, static_cast<uint16_t>(FirstAttribute()));
     StoreLeU16(r, 0x16, flags_);
     StoreLeU32(r, 0x18, FirstAttribute() + static_cast<uint32_t>(attrs_.size()) + 8);
     StoreLeU32(r, 0x1C, size_);
-    StoreLeU64(r, 0x20, 0);
+    StoreLeU64(r, 0x20, base_);
     StoreLeU16(r, 0x28, 9);
     StoreLeU32(r, 0x2C, number_);  // record number
     const uint32_t first = FirstAttribute();
@@ -108,14 +121,10 @@ class RecordBuilder {
     return *this;
   }
 
-  RecordBuilder& Number(uint32_t number) {
-    number_ = number;
-    return *this;
-  }
-
- private:
   uint32_t size_, sector_;
   uint32_t number_ = 42;
+  uint16_t sequence_ = 5;
+  uint64_t base_ = 0;
   uint16_t flags_ = MftRecordHeader::kInUse;
   Bytes attrs_;
   std::vector<uint32_t> offsets_;
@@ -127,6 +136,36 @@ inline Bytes FileName(uint64_t parent, uint8_t ns, const std::u16string& name) {
   v[0x40] = std::byte(name.size());
   v[0x41] = std::byte{ns};
   for (size_t i = 0; i < name.size(); ++i) StoreLeU16(v, 0x42 + 2 * i, name[i]);
+  return v;
+}
+
+// A $FILE_NAME value with a time stamp, the size and the flags (0x10000000: a folder).
+inline Bytes FileNameValue(uint64_t parent, uint8_t ns, const std::u16string& name, uint64_t size,
+                           uint32_t flags = 0x20) {
+  Bytes v = FileName(parent, ns, name);
+  StoreLeU64(v, 0x18, 0x01D0000000000000ull);
+  StoreLeU64(v, 0x30, size);
+  StoreLeU32(v, 0x38, flags);
+  return v;
+}
+
+// An $ATTRIBUTE_LIST value: (type, lowest VCN, holder's reference) per entry.
+struct ListEntry {
+  uint32_t type;
+  uint64_t lowestVcn;
+  uint64_t reference;
+};
+inline Bytes AttributeList(const std::vector<ListEntry>& entries) {
+  Bytes v;
+  for (const auto& e : entries) {
+    Bytes one(0x20);
+    StoreLeU32(one, 0, e.type);
+    StoreLeU16(one, 4, 0x20);
+    one[7] = std::byte{0x1A};
+    StoreLeU64(one, 8, e.lowestVcn);
+    StoreLeU64(one, 0x10, e.reference);
+    v.insert(v.end(), one.begin(), one.end());
+  }
   return v;
 }
 

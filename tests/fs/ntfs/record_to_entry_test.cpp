@@ -22,15 +22,6 @@ struct Volume {
   void MarkUsed(uint64_t c) { geometry.allocationMap[c / 8] |= 1 << (c % 8); }
 };
 
-Bytes FileNameValue(uint64_t parent, uint8_t ns, const std::u16string& name, uint64_t size,
-                    uint32_t flags = 0x20) {
-  Bytes v = FileName(parent, ns, name);
-  StoreLeU64(v, 0x18, 0x01D0000000000000ull);  // a time stamp
-  StoreLeU64(v, 0x30, size);
-  StoreLeU32(v, 0x38, flags);
-  return v;
-}
-
 // Runs: 10 clusters at LCN 200 (header 0x21: 1-byte length, 2-byte offset).
 Bytes TenClustersAt200() { return {std::byte{0x21}, std::byte{10}, std::byte{200}, std::byte{0}, std::byte{0}}; }
 
