@@ -25,8 +25,7 @@ constexpr uint32_t kTableReadSectors = 8192;
 // when the computed root holds nothing but the System Volume Information folder.
 constexpr uint64_t kReformattedRootProbes[] = {37440, 32768, 8192, 122176, 480, 240};
 
-bool IsPow2(uint64_t v) { return v != 0 && (v & (v - 1)) == 0; }
-bool ValidBytesPerSector(uint32_t b) { return IsPow2(b) && b >= 512 && b <= 4096; }
+bool ValidBytesPerSector(uint32_t b) { return IsPowerOfTwo(b) && b >= 512 && b <= 4096; }
 bool Has(const std::byte* sector, size_t offset, const char* text) {
   return std::memcmp(sector + offset, text, std::strlen(text)) == 0;
 }
@@ -210,7 +209,7 @@ class VolumeOpener {
     const uint32_t rootEntries = LeU16(b, 17);
     const bool fat32 = g_.fsKind == FsKind::kFat32;
     const uint32_t fatLength = fat32 ? LeU32(b, 36) : LeU16(b, 22);
-    if (!ValidBytesPerSector(bps) || !IsPow2(spc) || reserved == 0 || fats == 0 || fats > 2 || fatLength == 0)
+    if (!ValidBytesPerSector(bps) || !IsPowerOfTwo(spc) || reserved == 0 || fats == 0 || fats > 2 || fatLength == 0)
       return false;
     const uint32_t scale = bps / 512;
     g_.sectorsPerCluster = spc * scale;

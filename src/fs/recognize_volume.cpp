@@ -24,8 +24,7 @@ constexpr int kMaxRestarts = 4;
 // Root-directory reads for volume labels: the label entry is among the first entries.
 constexpr uint32_t kMaxLabelReadSectors = 128;
 
-bool IsPow2(uint64_t v) { return v != 0 && (v & (v - 1)) == 0; }
-bool ValidBytesPerSector(uint32_t b) { return IsPow2(b) && b >= 512 && b <= 4096; }
+bool ValidBytesPerSector(uint32_t b) { return IsPowerOfTwo(b) && b >= 512 && b <= 4096; }
 
 bool Has(const uint8_t* sector, size_t offset, const char* text) {
   return std::memcmp(sector + offset, text, std::strlen(text)) == 0;
@@ -178,7 +177,7 @@ class Recognizer {
     const ByteSpan b = Span(boot, 512);
     const uint32_t bps = LeU16(b, 11), spc = boot[13], reserved = LeU16(b, 14), fats = boot[16];
     const uint32_t fatLength = LeU32(b, 36), rootCluster = LeU32(b, 44);
-    if (!ValidBytesPerSector(bps) || !IsPow2(spc) || reserved == 0 || fats == 0 || fats > 2 ||
+    if (!ValidBytesPerSector(bps) || !IsPowerOfTwo(spc) || reserved == 0 || fats == 0 || fats > 2 ||
         fatLength == 0)
       return false;
     const uint64_t scale = bps / 512;

@@ -26,8 +26,6 @@ using Sector = std::array<std::byte, kReaderSectorBytes>;
 
 uint8_t Byte(std::span<const std::byte> s, size_t i) { return std::to_integer<uint8_t>(s[i]); }
 
-bool IsPowerOfTwo(uint64_t v) { return v != 0 && (v & (v - 1)) == 0; }
-
 // What the boot sector claims, each field kept only when credible, converted to reader
 // sectors. A zero field is one not believed.
 struct BootClaims {
