@@ -141,14 +141,6 @@ class Recognizer {
     std::string why;
     if (!exfat::ParseExfatBootSector(Span(boot, 512), info, why)) return false;
     const uint64_t scale = info.bytesPerSector / 512;
-    uint8_t backup[512];
-    exfat::ExfatBootInfo backupInfo;
-    if (ReadAt(12 * scale, backup) && exfat::ParseExfatBootSector(Span(backup, 512), backupInfo, why) &&
-        backupInfo.serial == info.serial && std::memcmp(backup, boot, 90) != 0) {
-      std::memcpy(boot, backup, 512);
-      info = backupInfo;
-      TookBackup();
-    }
     record_.bytesPerSector = info.bytesPerSector;
     Name("EXFAT", FsKind::kExfat, 7);
     record_.serial = info.serial;
@@ -181,16 +173,6 @@ class Recognizer {
         fatLength == 0)
       return false;
     const uint64_t scale = bps / 512;
-    uint8_t backup[512];
-    if (ReadAt(6 * scale, backup) && Has(backup, 82, "FAT32")) {
-      // The backup may carry other hidden sectors and drive number; they do not count.
-      std::memcpy(backup + 28, boot + 28, 4);
-      backup[65] = boot[65];
-      if (LeU32(Span(backup, 512), 67) == LeU32(b, 67) && std::memcmp(backup, boot, 90) != 0) {
-        std::memcpy(boot, backup, 512);
-        TookBackup();
-      }
-    }
     record_.bytesPerSector = bps;
     Name("FAT32", FsKind::kFat32, 11);
     Label(Field(boot, 71, 11), "NO NAME");
@@ -239,23 +221,29 @@ class Recognizer {
     return true;
   }
 
+  static bool NtfsFieldsValid(const uint8_t* sector) {
+    const ByteSpan b = Span(sector, 512);
+    return ValidBytesPerSector(LeU16(b, 11)) && LeU32(b, 36) == 0x00800080 &&
+           ntfs::NtfsSectorsPerCluster(sector[13]) != 0;
+  }
+
   bool RecognizeNtfs() {
-    if (record_.sectors != 0) {
+    if (!NtfsFieldsValid(boot)) {
+      // Impossible fields: the backup at the volume's last sector stands in when it is sound,
+      // else nothing here is usable. A sound primary is kept even when its backup differs.
       uint8_t last[512];
-      if (ReadAt(record_.sectors - 1, last) && Has(last, 3, "NTFS") &&
-          LeU64(Span(last, 512), 72) == LeU64(Span(boot, 512), 72) && std::memcmp(last, boot, 84) != 0) {
-        std::memcpy(boot, last, 512);
-        TookBackup();
+      if (record_.sectors == 0 || !ReadAt(record_.sectors - 1, last) || !Has(last, 3, "NTFS") ||
+          !NtfsFieldsValid(last)) {
+        done_ = true;
+        record_.sectors = 0;
+        return false;
       }
+      std::memcpy(boot, last, 512);
+      TookBackup();
     }
     const ByteSpan b = Span(boot, 512);
     const uint32_t bps = LeU16(b, 11);
     const uint32_t spc = ntfs::NtfsSectorsPerCluster(boot[13]);
-    if (!ValidBytesPerSector(bps) || LeU32(b, 36) != 0x00800080 || spc == 0) {
-      done_ = true;  // an NTFS boot sector with impossible fields: nothing usable
-      record_.sectors = 0;
-      return false;
-    }
     record_.bytesPerSector = bps;
     Name("NTFS", FsKind::kNtfs, 7);
     record_.serial = static_cast<uint32_t>(LeU64(b, 72));
@@ -409,7 +397,12 @@ int32_t RecognizeVolume(DiskSource& source, VolumeList* list, const uint8_t* tab
   record.driveLetter = '$';
   SetText(record.fsName, std::string_view("UNKNOWN"));
   SetText(record.label, std::string_view("NO NAME"));
-  return r.Run();
+  const int32_t result = r.Run();
+  // No volume reaches past the disk it lies on, whatever its boot sector claims.
+  const uint64_t start = record.startSector, sectors = record.sectors;
+  if (source.diskSectors != kNoBound && sectors > source.diskSectors - std::min(source.diskSectors, start))
+    record.sectors = source.diskSectors - std::min(source.diskSectors, start);
+  return result;
 }
 
 uint32_t RebuildNtfsBootSector(DiskSource& source, uint64_t start, uint64_t sizeSectors,

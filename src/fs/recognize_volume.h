@@ -1,7 +1,8 @@
 // Names the file system at a sector and fills a PartitionRecord from its boot sector:
 // FAT12/16/32, NTFS and exFAT in full; HPFS, Ext2/3, ReiserFS, Linux swap and the Microsoft
 // reserved partition by name and size. Takes backup boot sectors where the primary one is
-// missing or differs, and rebuilds a lost NTFS boot sector from the MFT.
+// missing or unsound (a sound primary wins over a backup that differs), rebuilds a lost NTFS
+// boot sector from the MFT, and cuts every volume to the disk it lies on.
 #pragma once
 
 #include <cstdint>
