@@ -25,18 +25,8 @@ constexpr uint32_t kTableReadSectors = 8192;
 // when the computed root holds nothing but the System Volume Information folder.
 constexpr uint64_t kReformattedRootProbes[] = {37440, 32768, 8192, 122176, 480, 240};
 
-bool ValidBytesPerSector(uint32_t b) { return IsPowerOfTwo(b) && b >= 512 && b <= 4096; }
 bool Has(const std::byte* sector, size_t offset, const char* text) {
   return std::memcmp(sector + offset, text, std::strlen(text)) == 0;
-}
-
-FsKind KindOfBootSector(const std::byte* boot) {
-  if (Has(boot, 3, "EXFAT")) return FsKind::kExfat;
-  if (Has(boot, 82, "FAT32")) return FsKind::kFat32;
-  if (Has(boot, 54, "FAT12")) return FsKind::kFat12;
-  if (Has(boot, 54, "FAT16")) return FsKind::kFat16;
-  if (Has(boot, 3, "NTFS")) return FsKind::kNtfs;
-  return FsKind::kOther;
 }
 
 // Reads `bytes` bytes from `sector` on in pieces; false when any piece is refused.
@@ -170,7 +160,7 @@ class VolumeOpener {
     std::memcpy(boot_, g_.bootSectorCopy.data(), 512);
     uint64_t bootAt = 0;
     for (int restart = 0; restart <= kMaxRestarts; ++restart) {
-      g_.fsKind = KindOfBootSector(boot_);
+      g_.fsKind = BootSectorKind(boot_);
       // Impossible fields move the search to where a backup boot sector may be.
       if (g_.fsKind == FsKind::kFat32 && (boot_[13] == std::byte{0} || LeU16(Boot(), 11) == 0)) {
         const uint64_t next = bootAt == 0 ? 6 : bootAt == 6 ? 2 : bootAt == 2 ? 16 : kNoBound;

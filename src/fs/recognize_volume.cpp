@@ -8,6 +8,7 @@
 #include "fs/exfat/exfat_layout.h"
 #include "fs/fat/fat_directory.h"
 #include "fs/ntfs/mft_record.h"
+#include "fs/volume_geometry.h"
 #include "util/bytes.h"
 #include "util/text.h"
 
@@ -23,8 +24,6 @@ constexpr uint64_t kReiserSizeSlack = 131073;
 constexpr int kMaxRestarts = 4;
 // Root-directory reads for volume labels: the label entry is among the first entries.
 constexpr uint32_t kMaxLabelReadSectors = 128;
-
-bool ValidBytesPerSector(uint32_t b) { return IsPowerOfTwo(b) && b >= 512 && b <= 4096; }
 
 bool Has(const uint8_t* sector, size_t offset, const char* text) {
   return std::memcmp(sector + offset, text, std::strlen(text)) == 0;
@@ -128,12 +127,14 @@ class Recognizer {
   }
 
   bool TestKnownKinds() {
-    if (Has(boot, 3, "EXFAT")) return RecognizeExfat();
-    if (Has(boot, 82, "FAT32")) return RecognizeFat32();
-    if (Has(boot, 54, "FAT12")) return RecognizeFat12Or16(true);
-    if (Has(boot, 54, "FAT16")) return RecognizeFat12Or16(false);
-    if (Has(boot, 3, "NTFS")) return RecognizeNtfs();
-    return false;
+    switch (BootSectorKind(boot)) {
+      case FsKind::kExfat: return RecognizeExfat();
+      case FsKind::kFat32: return RecognizeFat32();
+      case FsKind::kFat12: return RecognizeFat12Or16(true);
+      case FsKind::kFat16: return RecognizeFat12Or16(false);
+      case FsKind::kNtfs: return RecognizeNtfs();
+      default: return false;
+    }
   }
 
   bool RecognizeExfat() {
@@ -360,6 +361,16 @@ class Recognizer {
 };
 
 }  // namespace
+
+FsKind BootSectorKind(const void* bootSector) {
+  const auto* boot = static_cast<const uint8_t*>(bootSector);
+  if (Has(boot, 3, "EXFAT")) return FsKind::kExfat;
+  if (Has(boot, 82, "FAT32")) return FsKind::kFat32;
+  if (Has(boot, 54, "FAT12")) return FsKind::kFat12;
+  if (Has(boot, 54, "FAT16")) return FsKind::kFat16;
+  if (Has(boot, 3, "NTFS")) return FsKind::kNtfs;
+  return FsKind::kOther;
+}
 
 int32_t RecognizeVolume(DiskSource& source, VolumeList* list, const uint8_t* tableEntry,
                         PartitionRecord& record, uint64_t sector, const uint8_t* sectorCopy,

@@ -12,6 +12,10 @@
 
 namespace torvane {
 
+// The file system a boot sector (512 bytes) names by its text fields, looked at in the order
+// EXFAT, FAT32, FAT12, FAT16, NTFS; kOther when it names none of them.
+FsKind BootSectorKind(const void* bootSector);
+
 // MFT position assumed by RebuildNtfsBootSector: where mkntfs and Windows put the MFT on
 // volumes with 4 KiB clusters.
 constexpr uint64_t kAssumedMftCluster = 786432;

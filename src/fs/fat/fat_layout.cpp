@@ -7,6 +7,7 @@
 #include <optional>
 #include <vector>
 
+#include "fs/volume_geometry.h"
 #include "util/bytes.h"
 
 namespace torvane::fat {
@@ -41,7 +42,7 @@ BootClaims ReadBootClaims(int fatBits, std::span<const std::byte> boot) {
   if (boot.size() < 64) return c;
   const uint32_t bps = LeU16(boot, 11);
   // Without a believable sector size no other count can be converted.
-  if (!IsPowerOfTwo(bps) || bps < 512 || bps > 4096) return c;
+  if (!ValidBytesPerSector(bps)) return c;
   const uint32_t factor = bps / kReaderSectorBytes;
 
   const uint32_t spc = Byte(boot, 13);
