@@ -54,19 +54,11 @@ TEST(ClusterServicesTest, Fat12EntriesTakeOneAndAHalfBytes) {
   EXPECT_EQ(g.NextFatCluster(3), kFatChainEnd);
 }
 
-TEST(ClusterServicesTest, ContiguousRunsAndDefaultClusterSizes) {
+TEST(ClusterServicesTest, ContiguousRuns) {
   auto g = Fat32WithChains({{5, 6}, {6, 7}, {7, 9}, {9, 0x0FFFFFFF}});
   EXPECT_EQ(g.ContiguousClusters(5, 1 << 20), 3u);
   EXPECT_EQ(g.ContiguousClusters(5, 2 * 4096), 2u);
   EXPECT_EQ(g.ContiguousClusters(0x0FFFFFF8, 1 << 20), 0u);
-
-  EXPECT_EQ(DefaultSectorsPerCluster(FsKind::kFat16, 0x3FFFF, 512), 4u);
-  EXPECT_EQ(DefaultSectorsPerCluster(FsKind::kFat16, 0x400000, 512), 128u);
-  EXPECT_EQ(DefaultSectorsPerCluster(FsKind::kFat32, 0x1FFFF, 512), 1u);
-  EXPECT_EQ(DefaultSectorsPerCluster(FsKind::kFat32, 0x1000000, 512), 32u);
-  EXPECT_EQ(DefaultSectorsPerCluster(FsKind::kNtfs, 1ull << 30, 512), 8u);
-  EXPECT_EQ(DefaultSectorsPerCluster(FsKind::kNtfs, (17ull << 40) / 512, 512), 16u);
-  EXPECT_EQ(DefaultSectorsPerCluster(FsKind::kFat12, 2880, 512), 8u);
 }
 
 TEST(DriveListTest, RowsSortAsAStrictWeakOrdering) {
