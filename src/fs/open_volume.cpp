@@ -470,7 +470,7 @@ class VolumeOpener {
         if (settings != nullptr && settings->mftPosition != 0) {
           g_.clusterBase = settings->mftPosition;
           g_.firstDataSector = settings->mftPosition + 2;
-          if (settings->mftVolumeSectors != 0) {
+          if (settings->mftVolumeSectors != 0 && diskRoom_ != 0) {
             g_.volumeSectors = std::min(settings->mftVolumeSectors, diskRoom_);
             g_.volumeLastSector = g_.volumeSectors - 1;
           }
