@@ -1,5 +1,6 @@
 #include "fuzz/fuzz_targets.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -15,6 +16,7 @@
 #include "fs/ntfs/runlist.h"
 #include "fs/recognize_volume.h"
 #include "fs/ntfs/lznt1.h"
+#include "fs/open_volume.h"
 #include "partitions/volume_list.h"
 
 namespace torvane::fuzz {
@@ -135,6 +137,32 @@ int FuzzLznt1(const uint8_t* data, size_t size) {
   ntfs::DecompressLznt1Unit({reinterpret_cast<const std::byte*>(data), size}, out);
   std::vector<std::byte> small(100);
   ntfs::DecompressLznt1Chunk({reinterpret_cast<const std::byte*>(data), size}, small);
+  return 0;
+}
+
+int FuzzOpenVolume(const uint8_t* data, size_t size) {
+  // Whole sectors: a short last one is dropped.
+  DiskSource source;
+  if (!OpenBytes(source, data, size / 512 * 512)) return 0;
+  const uint64_t diskBytes = size / 512 * 512;
+  DriveSettings fat32, ntfs;
+  fat32.override = 1;
+  fat32.kindIndex = 1;
+  ntfs.override = 1;
+  ntfs.kindIndex = 2;
+  ntfs.clusterIndex = 4;
+  const DriveSettings* const choices[] = {nullptr, &fat32, &ntfs};
+  for (const DriveSettings* settings : choices) {
+    OpenVolumeRequest request;  // no path: the disk the source holds
+    request.loadTables = true;
+    request.settings = settings;
+    VolumeGeometry geometry;
+    std::string error, message;
+    if (OpenVolume(source, geometry, request, &error, &message) &&
+        (geometry.fatBytes > diskBytes || geometry.allocationMap.size() > diskBytes ||
+         geometry.volumeSectors > diskBytes / 512))
+      std::abort();
+  }
   return 0;
 }
 

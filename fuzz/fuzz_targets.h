@@ -26,5 +26,8 @@ int FuzzRecordToEntry(const uint8_t* data, size_t size);
 int FuzzRunlist(const uint8_t* data, size_t size);
 // The bytes as an LZNT1 compression unit.
 int FuzzLznt1(const uint8_t* data, size_t size);
+// The bytes as a disk (a boot sector and the sectors after it) opened as one volume with its
+// tables, recognised and forced: the tables never take more memory than the disk.
+int FuzzOpenVolume(const uint8_t* data, size_t size);
 
 }  // namespace torvane::fuzz

@@ -31,6 +31,7 @@ TEST(FuzzReplayTest, PartitionTablesCorpus) { Replay("partition_tables", fuzz::F
 TEST(FuzzReplayTest, RecordToEntryCorpus) { Replay("record_to_entry", fuzz::FuzzRecordToEntry); }
 TEST(FuzzReplayTest, RunlistCorpus) { Replay("runlist", fuzz::FuzzRunlist); }
 TEST(FuzzReplayTest, Lznt1Corpus) { Replay("lznt1", fuzz::FuzzLznt1); }
+TEST(FuzzReplayTest, OpenVolumeCorpus) { Replay("open_volume", fuzz::FuzzOpenVolume); }
 
 }  // namespace
 }  // namespace torvane

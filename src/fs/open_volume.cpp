@@ -25,19 +25,8 @@ constexpr uint32_t kTableReadSectors = 8192;
 // when the computed root holds nothing but the System Volume Information folder.
 constexpr uint64_t kReformattedRootProbes[] = {37440, 32768, 8192, 122176, 480, 240};
 
-bool IsPow2(uint64_t v) { return v != 0 && (v & (v - 1)) == 0; }
-bool ValidBytesPerSector(uint32_t b) { return IsPow2(b) && b >= 512 && b <= 4096; }
 bool Has(const std::byte* sector, size_t offset, const char* text) {
   return std::memcmp(sector + offset, text, std::strlen(text)) == 0;
-}
-
-FsKind KindOfBootSector(const std::byte* boot) {
-  if (Has(boot, 3, "EXFAT")) return FsKind::kExfat;
-  if (Has(boot, 82, "FAT32")) return FsKind::kFat32;
-  if (Has(boot, 54, "FAT12")) return FsKind::kFat12;
-  if (Has(boot, 54, "FAT16")) return FsKind::kFat16;
-  if (Has(boot, 3, "NTFS")) return FsKind::kNtfs;
-  return FsKind::kOther;
 }
 
 // Reads `bytes` bytes from `sector` on in pieces; false when any piece is refused.
@@ -77,43 +66,54 @@ class VolumeOpener {
 
   uint32_t Open(std::string* error, std::string* userMessage) {
     std::string openError;
-    if (!source_.OpenSource(request_.path, request_.startSector, openError)) {
+    if (!OpenSource(openError)) {
       if (error != nullptr) *error = openError;
       return 0;
     }
     source_.driveNumber = request_.driveNumber;
     source_.driveLetter = static_cast<char>(std::tolower(static_cast<unsigned char>(request_.driveLetter)));
-    if (request_.volumeSectors != 0) source_.volumeLastSector = request_.volumeSectors - 1;
+    // No volume reaches past the disk it lies on, whatever a table or boot sector claims.
+    diskRoom_ = source_.diskSectors == kNoBound
+                    ? kNoBound
+                    : source_.diskSectors - std::min(source_.diskSectors, request_.startSector);
+    volumeRoom_ = request_.volumeSectors != 0 ? std::min(request_.volumeSectors, diskRoom_) : diskRoom_;
+    if (request_.volumeSectors != 0 && volumeRoom_ != 0) source_.volumeLastSector = volumeRoom_ - 1;
     g_.Clear();
     g_.source = &source_;
     g_.bytesPerSector = source_.bytesPerSector;
     std::memcpy(g_.bootSectorCopy.data(), source_.bootSectorCopy.data(), 512);
     const DriveSettings* settings = request_.settings;
     const bool override = settings != nullptr && settings->override != 0;
-    const bool forced = override || request_.requestedKind != FsKind::kAutomatic;
+    const FsKind wanted = override ? settings->Kind() : request_.requestedKind;
+    const uint32_t clusterBytes = override ? settings->ClusterBytes() : 0;
+    const bool damaged = settings != nullptr && settings->damaged != 0;
 
-    if (forced) {
-      g_.fsKind = override ? settings->Kind() : request_.requestedKind;
+    // Recognition comes first; a kind or cluster size forced by the caller or the drive
+    // settings then overrides what it found.
+    Recognise();
+    Geometry();
+    const bool recognised = g_.fsKind != FsKind::kOther && g_.sectorsPerCluster != 0;
+    const bool agrees = (wanted == FsKind::kAutomatic || wanted == g_.fsKind) &&
+                        (clusterBytes == 0 || clusterBytes == g_.sectorsPerCluster * 512);
+    if (recognised && agrees) {
+      if (request_.loadTables && !damaged) LoadTables();
+      g_.volumeLastSector = (g_.clusterCount + 1) * g_.sectorsPerCluster +
+                            (g_.fsKind == FsKind::kNtfs ? 0 : g_.clusterBase) - 1;
     } else {
-      Recognise();
-      Geometry();
-      if (request_.loadTables && !(settings != nullptr && settings->damaged)) LoadTables();
-      if (g_.fsKind != FsKind::kOther && g_.sectorsPerCluster != 0)
-        g_.volumeLastSector = (g_.clusterCount + 1) * g_.sectorsPerCluster +
-                              (g_.fsKind == FsKind::kNtfs ? 0 : g_.clusterBase) - 1;
-    }
-    if (forced || g_.fsKind == FsKind::kOther) {
-      if (!OpenForced(override, userMessage)) {
+      const FsKind kind = wanted == FsKind::kAutomatic ? FsKind::kOther : wanted;
+      ClearGeometry();
+      if (!OpenForced(kind, override, clusterBytes, damaged, userMessage)) {
         source_.CloseSource();
         if (error != nullptr) error->clear();
         return 0;
       }
     }
+    if (damaged) g_.damaged = true;
     g_.fsKindAtOpen = g_.fsKind;
     g_.bytesPerCluster = g_.sectorsPerCluster * g_.bytesPerSector;
-    const uint64_t volumeSectors = request_.volumeSectors != 0 ? request_.volumeSectors
+    const uint64_t volumeSectors = request_.volumeSectors != 0 ? volumeRoom_
                                    : g_.volumeSectors != 0     ? g_.volumeSectors
-                                                               : source_.diskSectors - std::min(source_.diskSectors, request_.startSector);
+                                                               : diskRoom_;
     for (size_t i = 0; i < 4; ++i) {
       static constexpr FsKind kKinds[] = {FsKind::kNtfs, FsKind::kFat32, FsKind::kFat16, FsKind::kFat12};
       g_.defaultSectorsPerCluster[i] = DefaultSectorsPerCluster(kKinds[i], volumeSectors, g_.bytesPerSector);
@@ -123,13 +123,33 @@ class VolumeOpener {
     for (auto& b : g_.workBuffers)
       if (b.size() < want) b.Resize(want);
     if (source_.sectorBuffer.size() < want) source_.sectorBuffer.Resize(want);
-    if (request_.volumeSectors != 0) g_.volumeLastSector = request_.volumeSectors - 1;
+    if (request_.volumeSectors != 0 && volumeRoom_ != 0) g_.volumeLastSector = volumeRoom_ - 1;
     source_.volumeLastSector = g_.volumeLastSector;
     if (request_.record != nullptr) request_.record->fsKind = g_.fsKind;
     return 1;
   }
 
  private:
+  // An empty path opens again the disk the source already holds (a disk held in memory).
+  bool OpenSource(std::string& error) {
+    if (request_.path.empty() && source_.disk != nullptr) {
+      auto disk = std::move(source_.disk);
+      return source_.OpenDisk(std::move(disk), request_.startSector, error);
+    }
+    return source_.OpenSource(request_.path, request_.startSector, error);
+  }
+
+  // Everything recognition filled in goes, but the boot sector it settled on.
+  void ClearGeometry() {
+    std::array<std::byte, 512> boot = g_.bootSectorCopy;
+    const uint32_t usedBackup = g_.usedBackupBootSector;
+    g_.Clear();
+    g_.source = &source_;
+    g_.bytesPerSector = source_.bytesPerSector;
+    g_.bootSectorCopy = boot;
+    g_.usedBackupBootSector = usedBackup;
+  }
+
   bool ReadBoot(uint64_t sector) {
     std::memset(boot_, 0, sizeof boot_);
     return source_.ReadSectors(boot_, 1, sector) == 1;
@@ -140,7 +160,7 @@ class VolumeOpener {
     std::memcpy(boot_, g_.bootSectorCopy.data(), 512);
     uint64_t bootAt = 0;
     for (int restart = 0; restart <= kMaxRestarts; ++restart) {
-      g_.fsKind = KindOfBootSector(boot_);
+      g_.fsKind = BootSectorKind(boot_);
       // Impossible fields move the search to where a backup boot sector may be.
       if (g_.fsKind == FsKind::kFat32 && (boot_[13] == std::byte{0} || LeU16(Boot(), 11) == 0)) {
         const uint64_t next = bootAt == 0 ? 6 : bootAt == 6 ? 2 : bootAt == 2 ? 16 : kNoBound;
@@ -210,7 +230,7 @@ class VolumeOpener {
     const uint32_t rootEntries = LeU16(b, 17);
     const bool fat32 = g_.fsKind == FsKind::kFat32;
     const uint32_t fatLength = fat32 ? LeU32(b, 36) : LeU16(b, 22);
-    if (!ValidBytesPerSector(bps) || !IsPow2(spc) || reserved == 0 || fats == 0 || fats > 2 || fatLength == 0)
+    if (!ValidBytesPerSector(bps) || !IsPowerOfTwo(spc) || reserved == 0 || fats == 0 || fats > 2 || fatLength == 0)
       return false;
     const uint32_t scale = bps / 512;
     g_.sectorsPerCluster = spc * scale;
@@ -219,6 +239,7 @@ class VolumeOpener {
     const uint64_t total16 = LeU16(b, 19), total32 = LeU32(b, 32);
     g_.volumeSectors = (total16 != 0 ? total16 : total32) * scale;
     if (fat32) g_.volumeSectors = (total32 != 0 ? total32 : total16) * scale;
+    g_.volumeSectors = std::min(g_.volumeSectors, diskRoom_);
     const uint64_t rootSectors = (uint64_t{rootEntries} * 32 + bps - 1) / bps;
     g_.firstDataSector = (uint64_t{reserved} + uint64_t{fats} * fatLength + (fat32 ? 0 : rootSectors)) * scale;
     if (g_.volumeSectors <= g_.firstDataSector || g_.firstDataSector < 2ull * g_.sectorsPerCluster) return false;
@@ -226,14 +247,7 @@ class VolumeOpener {
     g_.clusterCount = (g_.volumeSectors - g_.firstDataSector) / g_.sectorsPerCluster + 1;
     if (fat32) ProbeReformattedRoot();
     g_.clusterBase = g_.firstDataSector - 2ull * g_.sectorsPerCluster;
-    // The table holds an entry for every cluster and the two reserved ones; a FAT12 entry
-    // takes a byte and a half.
-    const uint64_t entries = g_.clusterCount + 2;
-    const uint64_t needed = g_.fsKind == FsKind::kFat12 ? (entries * 3 + 1) / 2
-                            : g_.fsKind == FsKind::kFat16 ? entries * 2 : entries * 4;
-    g_.fatBytes = std::min<uint64_t>(uint64_t{g_.fatSectors} * 512, needed);
-    g_.fatEntries = g_.fsKind == FsKind::kFat12 ? g_.fatBytes * 2 / 3
-                    : g_.fsKind == FsKind::kFat16 ? g_.fatBytes / 2 : g_.fatBytes / 4;
+    SizeFatTable();
     return true;
   }
 
@@ -273,6 +287,8 @@ class VolumeOpener {
     g_.clusterBase = 0;
     g_.volumeSectors = LeU64(b, 40) * scale;
     if (g_.volumeSectors == 0 || g_.volumeSectors > vdisk::kMaxDiskSectors) return false;
+    g_.volumeSectors = std::min(g_.volumeSectors, diskRoom_);
+    if (g_.volumeSectors < 2ull * g_.sectorsPerCluster) return false;
     g_.clusterCount = g_.volumeSectors / g_.sectorsPerCluster - 1;
     g_.mftCluster = LeU64(b, 48);
     g_.mftMirrorCluster = LeU64(b, 56);
@@ -290,6 +306,8 @@ class VolumeOpener {
         break;
       }
     }
+    // No more records than the volume can hold.
+    g_.mftRecordCount = std::min(g_.mftRecordCount, g_.volumeSectors * 512 / g_.mftRecordBytes);
     return true;
   }
 
@@ -307,14 +325,33 @@ class VolumeOpener {
     g_.fatSectors = info.fatLength * scale;
     g_.firstDataSector = uint64_t{info.clusterHeapOffset} * scale;
     g_.clusterBase = g_.firstDataSector - 2ull * g_.sectorsPerCluster;
-    // The cluster count field, checked against the volume's length when parsed; clusters are
-    // numbered from 2, so the highest is count + 1.
-    g_.clusterCount = uint64_t{info.clusterCount} + 1;
     g_.rootDirectoryCluster = info.rootCluster;
-    g_.volumeSectors = info.volumeLength * scale;
-    g_.fatBytes = std::min<uint64_t>(uint64_t{g_.fatSectors} * 512, (g_.clusterCount + 1) * 4);
-    g_.fatEntries = g_.fatBytes / 4;
+    g_.volumeSectors = std::min(info.volumeLength * scale, diskRoom_);
+    if (g_.volumeSectors <= g_.firstDataSector) return false;
+    // The cluster count field, checked against the volume's length when parsed and cut to
+    // the clusters the disk holds; clusters are numbered from 2, so the highest is count + 1.
+    g_.clusterCount = std::min<uint64_t>(info.clusterCount, (g_.volumeSectors - g_.firstDataSector) / g_.sectorsPerCluster) + 1;
+    SizeFatTable();
     return true;
+  }
+
+  // The FAT holds an entry for every cluster and the two reserved ones (a FAT12 entry takes
+  // a byte and a half, exFAT's four bytes), and no more than its own length: the table is
+  // sized by the clusters of the volume as cut to its disk.
+  void SizeFatTable() {
+    const uint64_t entries = g_.clusterCount + 2;
+    const uint64_t needed = g_.fsKind == FsKind::kFat12 ? (entries * 3 + 1) / 2
+                            : g_.fsKind == FsKind::kFat16 ? entries * 2 : entries * 4;
+    g_.fatBytes = std::min<uint64_t>(uint64_t{g_.fatSectors} * 512, needed);
+    g_.fatEntries = g_.fsKind == FsKind::kFat12 ? g_.fatBytes * 2 / 3
+                    : g_.fsKind == FsKind::kFat16 ? g_.fatBytes / 2 : g_.fatBytes / 4;
+  }
+
+  // Reads the FAT copy in use; an unreadable one leaves no table (chains then run on).
+  void LoadFatTable() {
+    if (TryResize(g_.fatTable, g_.fatBytes) &&
+        !ReadLarge(source_, g_.fatStartSector, reinterpret_cast<std::byte*>(g_.fatTable.data()), g_.fatBytes))
+      g_.fatTable.clear();
   }
 
   void LoadTables() {
@@ -322,18 +359,14 @@ class VolumeOpener {
       case FsKind::kFat12:
       case FsKind::kFat16:
       case FsKind::kFat32:
-        if (TryResize(g_.fatTable, g_.fatBytes) &&
-            !ReadLarge(source_, g_.fatStartSector, reinterpret_cast<std::byte*>(g_.fatTable.data()), g_.fatBytes))
-          g_.fatTable.clear();
+        LoadFatTable();
         break;
       case FsKind::kNtfs:
         LoadNtfsBitmap();
         break;
       case FsKind::kExfat:
         LoadExfatBitmap();
-        if (TryResize(g_.fatTable, g_.fatBytes) &&
-            !ReadLarge(source_, g_.fatStartSector, reinterpret_cast<std::byte*>(g_.fatTable.data()), g_.fatBytes))
-          g_.fatTable.clear();
+        LoadFatTable();
         break;
       default:
         break;
@@ -391,13 +424,11 @@ class VolumeOpener {
   }
 
   // A kind forced by the caller or the advanced drive settings, or a volume nothing was
-  // recognised on.
-  bool OpenForced(bool override, std::string* userMessage) {
+  // recognised on. Every way out sizes the volume in clusters, so that a scan covers it.
+  bool OpenForced(FsKind kind, bool override, uint32_t clusterBytes, bool damaged, std::string* userMessage) {
     const DriveSettings* settings = request_.settings;
-    const FsKind kind = g_.fsKind;
-    const uint64_t volumeSectors = request_.volumeSectors != 0 ? request_.volumeSectors
-                                   : source_.diskSectors - std::min(source_.diskSectors, request_.startSector);
-    const uint32_t clusterBytes = settings != nullptr && override ? settings->ClusterBytes() : 0;
+    const uint64_t volumeSectors = volumeRoom_;
+    g_.fsKind = kind;
     g_.sectorsPerCluster = clusterBytes != 0 ? std::max<uint32_t>(1, clusterBytes / 512)
                                              : DefaultSectorsPerCluster(kind, volumeSectors, 512);
     g_.volumeSectors = volumeSectors;
@@ -417,18 +448,15 @@ class VolumeOpener {
           g_.clusterBase = g_.firstDataSector - std::min<uint64_t>(g_.firstDataSector, 2ull * g_.sectorsPerCluster);
           g_.clusterCount = volumeSectors > g_.firstDataSector ? (volumeSectors - g_.firstDataSector) / g_.sectorsPerCluster + 1 : 0;
           g_.rootDirectoryCluster = kind == FsKind::kFat32 ? 2 : 1;
-          g_.fatBytes = uint64_t{g_.fatSectors} * 512;
-          g_.fatEntries = kind == FsKind::kFat16 ? g_.fatBytes / 2 : g_.fatBytes / 4;
-          if (request_.loadTables && TryResize(g_.fatTable, g_.fatBytes) &&
-              !ReadLarge(source_, g_.fatStartSector, reinterpret_cast<std::byte*>(g_.fatTable.data()), g_.fatBytes))
-            g_.fatTable.clear();
+          SizeFatTable();
+          if (request_.loadTables && !damaged) LoadFatTable();
           return true;
         }
         if (!override) return false;
         if (userMessage != nullptr)
           *userMessage = kind == FsKind::kFat16 ? "Sorry, can't localize FAT16 file system."
                                                 : "Sorry, can't localize FAT32 file system.";
-        OpenRaw();
+        OpenRaw(clusterBytes);
         return true;
       }
       case FsKind::kNtfs:
@@ -439,41 +467,53 @@ class VolumeOpener {
         if (settings != nullptr && settings->mftPosition != 0) {
           g_.clusterBase = settings->mftPosition;
           g_.firstDataSector = settings->mftPosition + 2;
-          if (settings->mftVolumeSectors != 0) {
-            g_.volumeSectors = settings->mftVolumeSectors;
-            g_.volumeLastSector = settings->mftVolumeSectors - 1;
+          if (settings->mftVolumeSectors != 0 && diskRoom_ != 0) {
+            g_.volumeSectors = std::min(settings->mftVolumeSectors, diskRoom_);
+            g_.volumeLastSector = g_.volumeSectors - 1;
           }
         }
+        g_.clusterCount = RawClusters();
         return true;
       case FsKind::kExfat: {
         uint64_t distance = 0;
         exfat::ExfatBootInfo info;
         if (exfat::LocalizeExfat(g_.bootSectorCopy, read, distance, info)) {
           std::memcpy(boot_, g_.bootSectorCopy.data(), 512);
-          ExfatGeometry(ByteSpan(boot_, 512));
-          return true;
+          if (ExfatGeometry(ByteSpan(boot_, 512))) {
+            if (request_.loadTables && !damaged) LoadTables();
+            return true;
+          }
         }
         if (!override) return false;
         g_.damaged = true;
-        g_.volumeLastSector = kNoBound;
+        g_.clusterCount = RawClusters();
         return true;
       }
       default:
-        OpenRaw();
+        OpenRaw(clusterBytes);
         return true;
     }
   }
 
-  // No file system the scanners can walk: a damaged raw volume, scanned as NTFS-like data.
-  void OpenRaw() {
+  // A volume read as raw data has its sectors over the cluster size in clusters.
+  uint64_t RawClusters() const {
+    return g_.volumeSectors == kNoBound || g_.sectorsPerCluster == 0 ? 0 : g_.volumeSectors / g_.sectorsPerCluster;
+  }
+
+  // No file system the scanners can walk: a damaged raw volume, scanned as NTFS-like data
+  // from its first sector to its last. The cluster size is the settings', else the boot
+  // sector's when it is a power of two, else one sector.
+  void OpenRaw(uint32_t clusterBytes) {
     g_.fsKind = FsKind::kNtfs;
     const uint8_t spc = std::to_integer<uint8_t>(g_.bootSectorCopy[13]);
-    g_.sectorsPerCluster = spc == 0 ? 1 : spc;
+    g_.sectorsPerCluster = clusterBytes != 0 ? std::max<uint32_t>(1, clusterBytes / 512) : IsPowerOfTwo(spc) ? spc : 1;
     g_.firstDataSector = 2;
     g_.clusterBase = 0;
     g_.mftRecordBytes = 1024;
     g_.sectorsPerMftRecord = 2;
-    g_.volumeLastSector = kNoBound;
+    g_.volumeSectors = volumeRoom_;
+    g_.volumeLastSector = volumeRoom_ == 0 ? kNoBound : volumeRoom_ - 1;
+    g_.clusterCount = RawClusters();
     g_.damaged = true;
   }
 
@@ -481,6 +521,8 @@ class VolumeOpener {
   VolumeGeometry& g_;
   const OpenVolumeRequest& request_;
   std::byte boot_[512] = {};
+  uint64_t diskRoom_ = kNoBound;    // sectors from the volume's start to the disk's end
+  uint64_t volumeRoom_ = kNoBound;  // the requested size (else the disk's room), cut to the disk
 };
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "fs/exfat/exfat_layout.h"
 #include "fs/fat/fat_directory.h"
 #include "fs/ntfs/mft_record.h"
+#include "fs/volume_geometry.h"
 #include "util/bytes.h"
 #include "util/text.h"
 
@@ -23,9 +24,6 @@ constexpr uint64_t kReiserSizeSlack = 131073;
 constexpr int kMaxRestarts = 4;
 // Root-directory reads for volume labels: the label entry is among the first entries.
 constexpr uint32_t kMaxLabelReadSectors = 128;
-
-bool IsPow2(uint64_t v) { return v != 0 && (v & (v - 1)) == 0; }
-bool ValidBytesPerSector(uint32_t b) { return IsPow2(b) && b >= 512 && b <= 4096; }
 
 bool Has(const uint8_t* sector, size_t offset, const char* text) {
   return std::memcmp(sector + offset, text, std::strlen(text)) == 0;
@@ -129,12 +127,14 @@ class Recognizer {
   }
 
   bool TestKnownKinds() {
-    if (Has(boot, 3, "EXFAT")) return RecognizeExfat();
-    if (Has(boot, 82, "FAT32")) return RecognizeFat32();
-    if (Has(boot, 54, "FAT12")) return RecognizeFat12Or16(true);
-    if (Has(boot, 54, "FAT16")) return RecognizeFat12Or16(false);
-    if (Has(boot, 3, "NTFS")) return RecognizeNtfs();
-    return false;
+    switch (BootSectorKind(boot)) {
+      case FsKind::kExfat: return RecognizeExfat();
+      case FsKind::kFat32: return RecognizeFat32();
+      case FsKind::kFat12: return RecognizeFat12Or16(true);
+      case FsKind::kFat16: return RecognizeFat12Or16(false);
+      case FsKind::kNtfs: return RecognizeNtfs();
+      default: return false;
+    }
   }
 
   bool RecognizeExfat() {
@@ -142,14 +142,6 @@ class Recognizer {
     std::string why;
     if (!exfat::ParseExfatBootSector(Span(boot, 512), info, why)) return false;
     const uint64_t scale = info.bytesPerSector / 512;
-    uint8_t backup[512];
-    exfat::ExfatBootInfo backupInfo;
-    if (ReadAt(12 * scale, backup) && exfat::ParseExfatBootSector(Span(backup, 512), backupInfo, why) &&
-        backupInfo.serial == info.serial && std::memcmp(backup, boot, 90) != 0) {
-      std::memcpy(boot, backup, 512);
-      info = backupInfo;
-      TookBackup();
-    }
     record_.bytesPerSector = info.bytesPerSector;
     Name("EXFAT", FsKind::kExfat, 7);
     record_.serial = info.serial;
@@ -178,20 +170,10 @@ class Recognizer {
     const ByteSpan b = Span(boot, 512);
     const uint32_t bps = LeU16(b, 11), spc = boot[13], reserved = LeU16(b, 14), fats = boot[16];
     const uint32_t fatLength = LeU32(b, 36), rootCluster = LeU32(b, 44);
-    if (!ValidBytesPerSector(bps) || !IsPow2(spc) || reserved == 0 || fats == 0 || fats > 2 ||
+    if (!ValidBytesPerSector(bps) || !IsPowerOfTwo(spc) || reserved == 0 || fats == 0 || fats > 2 ||
         fatLength == 0)
       return false;
     const uint64_t scale = bps / 512;
-    uint8_t backup[512];
-    if (ReadAt(6 * scale, backup) && Has(backup, 82, "FAT32")) {
-      // The backup may carry other hidden sectors and drive number; they do not count.
-      std::memcpy(backup + 28, boot + 28, 4);
-      backup[65] = boot[65];
-      if (LeU32(Span(backup, 512), 67) == LeU32(b, 67) && std::memcmp(backup, boot, 90) != 0) {
-        std::memcpy(boot, backup, 512);
-        TookBackup();
-      }
-    }
     record_.bytesPerSector = bps;
     Name("FAT32", FsKind::kFat32, 11);
     Label(Field(boot, 71, 11), "NO NAME");
@@ -240,23 +222,29 @@ class Recognizer {
     return true;
   }
 
+  static bool NtfsFieldsValid(const uint8_t* sector) {
+    const ByteSpan b = Span(sector, 512);
+    return ValidBytesPerSector(LeU16(b, 11)) && LeU32(b, 36) == 0x00800080 &&
+           ntfs::NtfsSectorsPerCluster(sector[13]) != 0;
+  }
+
   bool RecognizeNtfs() {
-    if (record_.sectors != 0) {
+    if (!NtfsFieldsValid(boot)) {
+      // Impossible fields: the backup at the volume's last sector stands in when it is sound,
+      // else nothing here is usable. A sound primary is kept even when its backup differs.
       uint8_t last[512];
-      if (ReadAt(record_.sectors - 1, last) && Has(last, 3, "NTFS") &&
-          LeU64(Span(last, 512), 72) == LeU64(Span(boot, 512), 72) && std::memcmp(last, boot, 84) != 0) {
-        std::memcpy(boot, last, 512);
-        TookBackup();
+      if (record_.sectors == 0 || !ReadAt(record_.sectors - 1, last) || !Has(last, 3, "NTFS") ||
+          !NtfsFieldsValid(last)) {
+        done_ = true;
+        record_.sectors = 0;
+        return false;
       }
+      std::memcpy(boot, last, 512);
+      TookBackup();
     }
     const ByteSpan b = Span(boot, 512);
     const uint32_t bps = LeU16(b, 11);
     const uint32_t spc = ntfs::NtfsSectorsPerCluster(boot[13]);
-    if (!ValidBytesPerSector(bps) || LeU32(b, 36) != 0x00800080 || spc == 0) {
-      done_ = true;  // an NTFS boot sector with impossible fields: nothing usable
-      record_.sectors = 0;
-      return false;
-    }
     record_.bytesPerSector = bps;
     Name("NTFS", FsKind::kNtfs, 7);
     record_.serial = static_cast<uint32_t>(LeU64(b, 72));
@@ -373,6 +361,16 @@ class Recognizer {
 
 }  // namespace
 
+FsKind BootSectorKind(const void* bootSector) {
+  const auto* boot = static_cast<const uint8_t*>(bootSector);
+  if (Has(boot, 3, "EXFAT")) return FsKind::kExfat;
+  if (Has(boot, 82, "FAT32")) return FsKind::kFat32;
+  if (Has(boot, 54, "FAT12")) return FsKind::kFat12;
+  if (Has(boot, 54, "FAT16")) return FsKind::kFat16;
+  if (Has(boot, 3, "NTFS")) return FsKind::kNtfs;
+  return FsKind::kOther;
+}
+
 int32_t RecognizeVolume(DiskSource& source, VolumeList* list, const uint8_t* tableEntry,
                         PartitionRecord& record, uint64_t sector, const uint8_t* sectorCopy,
                         const uint8_t* gptEntry) {
@@ -409,7 +407,12 @@ int32_t RecognizeVolume(DiskSource& source, VolumeList* list, const uint8_t* tab
   record.driveLetter = '$';
   SetText(record.fsName, std::string_view("UNKNOWN"));
   SetText(record.label, std::string_view("NO NAME"));
-  return r.Run();
+  const int32_t result = r.Run();
+  // No volume reaches past the disk it lies on, whatever its boot sector claims.
+  const uint64_t start = record.startSector, sectors = record.sectors;
+  if (source.diskSectors != kNoBound && sectors > source.diskSectors - std::min(source.diskSectors, start))
+    record.sectors = source.diskSectors - std::min(source.diskSectors, start);
+  return result;
 }
 
 uint32_t RebuildNtfsBootSector(DiskSource& source, uint64_t start, uint64_t sizeSectors,

@@ -1,7 +1,8 @@
 // Names the file system at a sector and fills a PartitionRecord from its boot sector:
 // FAT12/16/32, NTFS and exFAT in full; HPFS, Ext2/3, ReiserFS, Linux swap and the Microsoft
 // reserved partition by name and size. Takes backup boot sectors where the primary one is
-// missing or differs, and rebuilds a lost NTFS boot sector from the MFT.
+// missing or unsound (a sound primary wins over a backup that differs), rebuilds a lost NTFS
+// boot sector from the MFT, and cuts every volume to the disk it lies on.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +11,10 @@
 #include "partitions/partition_record.h"
 
 namespace torvane {
+
+// The file system a boot sector (512 bytes) names by its text fields, looked at in the order
+// EXFAT, FAT32, FAT12, FAT16, NTFS; kOther when it names none of them.
+FsKind BootSectorKind(const void* bootSector);
 
 // MFT position assumed by RebuildNtfsBootSector: where mkntfs and Windows put the MFT on
 // volumes with 4 KiB clusters.

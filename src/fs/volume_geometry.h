@@ -8,9 +8,13 @@
 
 #include "disk/disk_source.h"
 #include "partitions/partition_record.h"
+#include "util/bytes.h"
 #include "util/page_buffer.h"
 
 namespace torvane {
+
+// A sector size a boot sector may state: a power of two from 512 to 4096 bytes.
+constexpr bool ValidBytesPerSector(uint32_t bytes) { return IsPowerOfTwo(bytes) && bytes >= 512 && bytes <= 4096; }
 
 // Chain values the cluster services answer.
 constexpr uint32_t kFatChainEnd = 0x0FFFFFFF;

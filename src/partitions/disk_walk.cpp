@@ -21,32 +21,7 @@ constexpr int kMaxChain = 1024;
 uint32_t EntryStartOf(const uint8_t* e) { return LeU32(AsBytes(e, 16), 8); }
 uint32_t EntrySizeOf(const uint8_t* e) { return LeU32(AsBytes(e, 16), 12); }
 
-bool ContainsUtf16(const uint8_t* data, size_t size, const char* text) {
-  const size_t n = std::strlen(text);
-  for (size_t i = 0; i + 2 * n <= size; ++i) {
-    bool match = true;
-    for (size_t k = 0; k < n && match; ++k)
-      match = data[i + 2 * k] == static_cast<uint8_t>(text[k]) && data[i + 2 * k + 1] == 0;
-    if (match) return true;
-  }
-  return false;
-}
-
 }  // namespace
-
-uint32_t CheckNtfsBackupBootSector(const uint8_t* buffer, uint32_t sectors, uint64_t sector,
-                                   uint64_t& volumeStart) {
-  if (sectors < 2) return 0;
-  const ByteSpan b = AsBytes(buffer, 512);
-  if (LeU16(b, 11) != 512 || LeU32(b, 36) != 0x00800080 || std::memcmp(buffer + 3, "NTFS", 4) != 0)
-    return 0;
-  // A primary boot sector is followed by its loader, which names NTLDR or BOOTMGR.
-  if (ContainsUtf16(buffer + 512, 256, "NTLDR") || ContainsUtf16(buffer + 512, 256, "BOOTMGR")) return 0;
-  const uint64_t total = LeU64(b, 40);
-  if (total > sector) return 0;
-  volumeStart = sector - total;
-  return 1;
-}
 
 uint64_t VolumeListBuilder::AlignToCylinder(uint64_t next, const PartitionRecord& record) {
   const uint64_t n = record.sectors % 63;
@@ -112,11 +87,11 @@ uint32_t VolumeListBuilder::CheckEppBlock(uint64_t sector, uint64_t extendedBase
   epp.firstValid = 1;
 
   // The link to the next block: kept when it leads to a volume, else looked for behind this
-  // volume (its block right after the volume's end, the volume 63 sectors further).
+  // volume (its block right after the volume's aligned end, the volume 63 sectors further).
   PartitionRecord linked, following;
   const bool linkGood = EntryStartOf(second) >= 63 && extendedBase + EntryStartOf(second) > sector &&
                         Recognize(extendedBase + EntryStartOf(second) + 63, linked);
-  const uint64_t nextBlock = sector + 63 + behind.sectors + 63;
+  const uint64_t nextBlock = volumeEnd;
   if (!linkGood && nextBlock > extendedBase && Recognize(nextBlock + 63, following)) {
     const uint64_t nextEnd = AlignToCylinder(nextBlock + 63 + following.sectors, following);
     StoreLeU32({reinterpret_cast<std::byte*>(epp.secondEntry), 16}, 8,
@@ -143,6 +118,11 @@ void VolumeListBuilder::WalkDisk() {
     for (int step = 0; step < kMaxWalkSteps && s < disk; ++step) {
       uint8_t sector[512];
       if (!ReadSector(s, sector)) break;
+      // The NTFS backup boot sector at the end of a volume just found: the next one follows.
+      if (IsBackupOfKnownVolume(s)) {
+        ++s;
+        continue;
+      }
       PartitionRecord record;
       bool found = false, inExtended = false;
       uint64_t at = s;
@@ -183,6 +163,7 @@ void VolumeListBuilder::ScanGaps() {
   for (const auto& v : list_.volumes) pos = std::max(pos, v.startSector + v.sectors);
   if (pos == 0) return;
   for (int i = 0; i < kMaxChain && pos < source_.diskSectors; ++i) {
+    if (IsBackupOfKnownVolume(pos)) ++pos;
     PartitionRecord record;
     if (!Recognize(pos, record) || record.sectors == 0) return;
     list_.walkVolumes.push_back(record);
@@ -203,11 +184,7 @@ void VolumeListBuilder::ProbeCandidateStarts() {
       AddVolume(record);
       // The next volume follows this one, past its NTFS backup boot sector if it has one.
       uint64_t next = record.startSector + record.sectors;
-      uint8_t two[1024];
-      uint64_t owner;
-      if (ReadSector(next, two, 2) && CheckNtfsBackupBootSector(two, 2, next, owner) &&
-          owner == record.startSector)
-        ++next;
+      if (IsBackupOfKnownVolume(next)) ++next;
       if (next <= at || next >= source_.diskSectors || IsKnownStart(next) || !Recognize(next, record)) break;
       at = next;
     }

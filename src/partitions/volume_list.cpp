@@ -14,7 +14,23 @@ bool VolumeListBuilder::ReadSector(uint64_t sector, uint8_t* out, uint32_t count
 int32_t VolumeListBuilder::Recognize(uint64_t sector, PartitionRecord& record, const uint8_t* entry,
                                      const uint8_t* gptEntry) {
   if (sector >= source_.diskSectors) return 0;
+  // Where no table points, the backup boot sector of a volume already found is no volume.
+  if (entry == nullptr && gptEntry == nullptr && IsBackupOfKnownVolume(sector)) return 0;
   return recognize_(source_, &list_, entry, record, sector, nullptr, gptEntry);
+}
+
+bool VolumeListBuilder::IsBackupOfKnownVolume(uint64_t sector) {
+  if (list_.volumes.empty() && list_.walkVolumes.empty()) return false;
+  uint8_t boot[512];
+  if (!ReadSector(sector, boot) || std::memcmp(boot + 3, "NTFS    ", 8) != 0) return false;
+  // An NTFS volume's size leaves out its last sector, which holds the backup.
+  const uint64_t total = LeU64(AsBytes(boot, 512), 40);
+  if (total == 0 || total > sector) return false;
+  const uint64_t owner = sector - total;
+  for (const auto* records : {&list_.volumes, &list_.walkVolumes})
+    for (const auto& v : *records)
+      if (v.startSector == owner) return true;
+  return false;
 }
 
 bool VolumeListBuilder::IsKnownStart(uint64_t start) const {

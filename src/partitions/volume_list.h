@@ -25,11 +25,6 @@ void BuildVolumeList(DiskSource& source, VolumeList& list, VolumeRecognizer reco
 // 255 heads and 63 sectors per track; positions past 1024 cylinders get head 254 and 0xFFFF.
 void EncodeChs(uint8_t* entry, uint64_t start, uint64_t size);
 
-// 1 when the sector in `buffer` (followed by the next one; `sectors` are in the buffer) is an
-// NTFS backup boot sector: then `volumeStart` is the start of the volume it belongs to.
-uint32_t CheckNtfsBackupBootSector(const uint8_t* buffer, uint32_t sectors, uint64_t sector,
-                                   uint64_t& volumeStart);
-
 // The parts of the sequence, for the tests and the table repair.
 class VolumeListBuilder {
  public:
@@ -46,6 +41,9 @@ class VolumeListBuilder {
   uint64_t AlignToCylinder(uint64_t next, const PartitionRecord& record);
   void AddPrimaryCandidate(const PartitionRecord& record, bool inExtended, uint64_t extendedBase);
   bool IsKnownStart(uint64_t start) const;
+  // True when `sector` holds the NTFS backup boot sector of a volume already found (the
+  // copy at its last sector, whose size leads back to that volume's start).
+  bool IsBackupOfKnownVolume(uint64_t sector);
   bool AddVolume(const PartitionRecord& record);
 
  private:

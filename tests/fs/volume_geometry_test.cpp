@@ -5,7 +5,6 @@
 #include <cmath>
 
 #include "app/drive_list.h"
-#include "fs/open_volume.h"
 #include "test_util.h"
 #include "util/bytes.h"
 #include "util/text.h"
@@ -55,19 +54,11 @@ TEST(ClusterServicesTest, Fat12EntriesTakeOneAndAHalfBytes) {
   EXPECT_EQ(g.NextFatCluster(3), kFatChainEnd);
 }
 
-TEST(ClusterServicesTest, ContiguousRunsAndDefaultClusterSizes) {
+TEST(ClusterServicesTest, ContiguousRuns) {
   auto g = Fat32WithChains({{5, 6}, {6, 7}, {7, 9}, {9, 0x0FFFFFFF}});
   EXPECT_EQ(g.ContiguousClusters(5, 1 << 20), 3u);
   EXPECT_EQ(g.ContiguousClusters(5, 2 * 4096), 2u);
   EXPECT_EQ(g.ContiguousClusters(0x0FFFFFF8, 1 << 20), 0u);
-
-  EXPECT_EQ(DefaultSectorsPerCluster(FsKind::kFat16, 0x3FFFF, 512), 4u);
-  EXPECT_EQ(DefaultSectorsPerCluster(FsKind::kFat16, 0x400000, 512), 128u);
-  EXPECT_EQ(DefaultSectorsPerCluster(FsKind::kFat32, 0x1FFFF, 512), 1u);
-  EXPECT_EQ(DefaultSectorsPerCluster(FsKind::kFat32, 0x1000000, 512), 32u);
-  EXPECT_EQ(DefaultSectorsPerCluster(FsKind::kNtfs, 1ull << 30, 512), 8u);
-  EXPECT_EQ(DefaultSectorsPerCluster(FsKind::kNtfs, (17ull << 40) / 512, 512), 16u);
-  EXPECT_EQ(DefaultSectorsPerCluster(FsKind::kFat12, 2880, 512), 8u);
 }
 
 TEST(DriveListTest, RowsSortAsAStrictWeakOrdering) {
@@ -97,86 +88,6 @@ TEST(DriveListTest, RowsSortAsAStrictWeakOrdering) {
   EXPECT_EQ(test::Val(list.rows[0].sectors), 7u);
   EXPECT_EQ(RowFreeSpaceText(list.rows[0], "-"), "-");
   EXPECT_EQ(LocateVolumeByLetter('c'), -1);
-}
-
-// Opens a fixture volume the way the scanners will, tables loaded.
-struct OpenedVolume {
-  DiskSource source;
-  VolumeGeometry geometry;
-  uint32_t ok = 0;
-  OpenedVolume(const std::string& disk, uint64_t start, uint64_t sectors) {
-    OpenVolumeRequest r;
-    r.path = test::DataPath("volumes/" + disk);
-    r.startSector = start;
-    r.volumeSectors = sectors;
-    r.loadTables = true;
-    std::string error;
-    ok = OpenVolume(source, geometry, r, &error);
-    EXPECT_EQ(ok, 1u) << error;
-  }
-  std::vector<uint8_t> Cluster(uint64_t cluster) {
-    std::vector<uint8_t> data(geometry.bytesPerCluster);
-    EXPECT_EQ(geometry.ReadClusters(data.data(), 1, cluster), 1u);
-    return data;
-  }
-};
-
-bool HasShortName(const std::vector<uint8_t>& dir, const char* name11) {
-  for (size_t at = 0; at + 32 <= dir.size(); at += 32)
-    if (std::memcmp(dir.data() + at, name11, 11) == 0) return true;
-  return false;
-}
-
-TEST(OpenVolumeTest, FatGeometryFindsTheRootDirectory) {
-  OpenedVolume fat32("gpt.vmdk", 2048, 73728);
-  EXPECT_EQ(test::Val(fat32.geometry.fsKind), FsKind::kFat32);
-  EXPECT_FALSE(fat32.geometry.fatTable.empty());
-  EXPECT_EQ(fat32.geometry.NextFatCluster(0) & 0x0FFFFFF8, 0x0FFFFFF8u);  // media entry
-  EXPECT_TRUE(HasShortName(fat32.Cluster(fat32.geometry.rootDirectoryCluster), "HELLO   TXT"));
-  // The root directory is a chain; reading it whole gives the same first cluster.
-  const uint64_t bytes = fat32.geometry.FatChainBytes(fat32.geometry.rootDirectoryCluster);
-  ASSERT_GT(bytes, 512u);
-  std::vector<std::byte> chain(bytes - 512);
-  EXPECT_EQ(fat32.geometry.ReadFatChain(fat32.geometry.rootDirectoryCluster, chain.data(), 0), 1u);
-
-  OpenedVolume fat12("superfloppy-fat12.vmdk", 0, 0);
-  EXPECT_EQ(test::Val(fat12.geometry.fsKind), FsKind::kFat12);
-  std::vector<uint8_t> root(512);
-  ASSERT_EQ(fat12.source.ReadSectors(root.data(), 1, fat12.geometry.firstDataSector - 14), 1u);
-  EXPECT_TRUE(HasShortName(root, "HELLO   TXT"));
-  EXPECT_EQ(fat12.geometry.volumeLastSector, 2879u);
-}
-
-TEST(OpenVolumeTest, NtfsAndExfatLoadTheirAllocationBitmaps) {
-  OpenedVolume ntfs("gpt.vmdk", 75776, 16384);
-  EXPECT_EQ(test::Val(ntfs.geometry.fsKind), FsKind::kNtfs);
-  EXPECT_EQ(ntfs.geometry.mftRecordBytes, 1024u);
-  EXPECT_GE(ntfs.geometry.mftRecordCount, 16u);
-  EXPECT_EQ(ntfs.geometry.allocationMap.size(), (ntfs.geometry.clusterCount + 1 + 7) / 8);
-  EXPECT_EQ(ntfs.geometry.allocationMap[0] & 1, 1);  // the boot sector's cluster is in use
-
-  OpenedVolume exfat("gpt.vmdk", 92160, 16384);
-  EXPECT_EQ(test::Val(exfat.geometry.fsKind), FsKind::kExfat);
-  EXPECT_FALSE(exfat.geometry.allocationMap.empty());
-  EXPECT_EQ(exfat.geometry.allocationMap[0] & 1, 1);  // the bitmap's own cluster
-  // Kind forced to something the volume is not: localisation fails, nothing opens.
-  OpenVolumeRequest r;
-  r.path = test::DataPath("volumes/gpt.vmdk");
-  r.startSector = 75776;
-  r.volumeSectors = 16384;
-  r.requestedKind = FsKind::kExfat;
-  DiskSource source;
-  VolumeGeometry g;
-  EXPECT_EQ(OpenVolume(source, g, r), 0u);
-  // With the advanced settings' override the user gets the volume, marked damaged.
-  DriveSettings settings;
-  settings.override = 1;
-  settings.kindIndex = 1;  // FAT32
-  r.settings = &settings;
-  std::string message;
-  EXPECT_EQ(OpenVolume(source, g, r, nullptr, &message), 1u);
-  EXPECT_EQ(message, "Sorry, can't localize FAT32 file system.");
-  EXPECT_TRUE(g.damaged);
 }
 
 }  // namespace

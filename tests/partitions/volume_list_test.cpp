@@ -127,28 +127,42 @@ TEST(VolumeListTest, LostVolumesAreFoundByTheWalkAndTheCandidateStarts) {
   EXPECT_FALSE(list.repairOffered);
 }
 
-TEST(VolumeListTest, ChsEncodingAndNtfsBackupBootSectors) {
-  uint8_t entry[16] = {};
-  EncodeChs(entry, 2048, 0xFB0400);
-  EXPECT_EQ(entry[1], 32);  // head of sector 2048: 2048 / 63 % 255
-  EXPECT_EQ(entry[2], 2048 % 63 + 1);
-  EXPECT_EQ(entry[3], 0);
-  EXPECT_EQ(entry[5], 254);
-  EXPECT_EQ(entry[6], 0xFF);
-  EXPECT_EQ(entry[7], 0xFF);
-  EncodeChs(entry, 0xFB0400, 10);
-  EXPECT_EQ(entry[1], 254);
+TEST(VolumeListTest, BackupBootSectorAtAVolumesEndIsNoVolume) {
+  // 64 MiB whose partition table was zeroed: one NTFS volume up to the last sector, which
+  // holds its backup boot sector.
+  DiskBuilder disk(131072);
+  disk.NtfsBoot(2048, 131071 - 2048);
+  std::memcpy(disk.Sector(131071), disk.Sector(2048), 512);
+  VolumeList list = Build(disk);
+  EXPECT_EQ(Starts(list.volumes), (std::vector<uint64_t>{2048}));
+  EXPECT_EQ(Starts(list.walkVolumes), (std::vector<uint64_t>{2048}));
+}
 
-  DiskBuilder disk(8);
-  disk.NtfsBoot(0, 1000);
-  uint64_t start = 0;
-  EXPECT_EQ(CheckNtfsBackupBootSector(disk.Sector(0), 2, 1000, start), 1u);
-  EXPECT_EQ(start, 0u);
-  // A primary boot sector: its loader, naming BOOTMGR in UTF-16, follows.
-  const char16_t loader[] = u"BOOTMGR";
-  std::memcpy(disk.Sector(1) + 40, loader, 14);
-  EXPECT_EQ(CheckNtfsBackupBootSector(disk.Sector(0), 2, 1000, start), 0u);
-  EXPECT_EQ(CheckNtfsBackupBootSector(disk.Sector(0), 2, 999, start), 0u);
+TEST(VolumeListTest, DamagedExtendedBlockIsRebuiltWithTheLinkToTheNextBlock) {
+  // An extended partition at 1000 whose first block lost both entries. Its NTFS volume (63
+  // sectors behind it) fills 50 cylinders less the backup sector's count; the next block
+  // follows at the cylinder boundary, its volume 63 sectors further.
+  DiskBuilder disk(20000);
+  disk.Entry(0, 0, 0x05, 1000, 15000);
+  disk.Signature(1000);
+  disk.NtfsBoot(1063, 50 * 63 - 1);
+  const uint64_t nextBlock = 1063 + 50 * 63;
+  disk.Entry(nextBlock, 0, 0x07, 63, 40 * 63);
+  disk.NtfsBoot(nextBlock + 63, 40 * 63 - 1);
+  DiskSource source;
+  disk.Open(source);
+  VolumeList list;
+  VolumeListBuilder builder(source, list, &RecognizeVolume);
+  ASSERT_EQ(builder.CheckEppBlock(1000, 1000), 1u);
+  ASSERT_EQ(list.eppBlocks.size(), 1u);
+  const EppBlock& epp = list.eppBlocks[0];
+  const ByteSpan first = AsBytes(epp.firstEntry, 16), second = AsBytes(epp.secondEntry, 16);
+  EXPECT_EQ(LeU32(first, 8), 63u);
+  EXPECT_EQ(LeU32(first, 12), 50u * 63);
+  ASSERT_EQ(epp.secondValid, 1u);
+  EXPECT_EQ(test::Val(epp.nextBlock), nextBlock);
+  EXPECT_EQ(LeU32(second, 8), nextBlock - 1000);
+  EXPECT_EQ(LeU32(second, 12), 41u * 63);
 }
 
 TEST(VolumeListTest, HostileTablesEndWithWhatWasFound) {

@@ -129,7 +129,7 @@ bool ParseRootDirectory(std::span<const std::byte> dirBytes, ExfatRootInfo& out)
 }
 
 uint32_t ExfatBootChecksum(std::span<const std::byte> first11Sectors, uint32_t bytesPerSector) {
-  if (bytesPerSector < 512 || bytesPerSector > 4096 || (bytesPerSector & (bytesPerSector - 1)))
+  if (bytesPerSector < 512 || bytesPerSector > 4096 || !IsPowerOfTwo(bytesPerSector))
     return 0;
   const size_t length = size_t{bytesPerSector} * 11;
   if (first11Sectors.size() < length) return 0;

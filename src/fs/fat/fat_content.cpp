@@ -4,7 +4,7 @@
 
 namespace torvane::fat {
 
-bool ReadFatItem(ReaderContext& ctx, const FileEntry& item, ContentWindow& out, ReaderSink& sink, ReadOutcome& outcome) {
+bool ReadFatItem(ReaderContext& ctx, const FileEntry& item, ContentWindow& out, ReaderSink&, ReadOutcome& outcome) {
   const VolumeGeometry& g = ctx.geometry;
   const uint64_t clusterBytes = uint64_t{g.sectorsPerCluster} * 512;
   const uint64_t size = g.fsKind == FsKind::kExfat ? uint64_t{item.size} : (uint64_t{item.size} & 0xFFFFFFFF);
@@ -12,32 +12,44 @@ bool ReadFatItem(ReaderContext& ctx, const FileEntry& item, ContentWindow& out, 
   const uint64_t pieceClusters = std::max<uint64_t>(1, kTransferBytes / clusterBytes);
   std::vector<std::byte> buffer(pieceClusters * clusterBytes);
   const bool deleted = ((uint64_t{item.dataStart} >> 32) & 0xFF) != 0;
-  uint32_t cluster = item.link;
+  uint64_t cluster = item.link;
   if (item.hasChain && !deleted && !g.fatTable.empty()) {
-    bool broken = false;
-    while (out.Position() < size && !broken) {
+    // A chain longer than the volume's clusters loops; it is taken as broken there.
+    for (uint64_t steps = 0; out.Position() < size; ++steps) {
       if (Cancelled(ctx)) return false;
-      uint64_t n = 1;
-      uint32_t next = g.NextFatCluster(cluster);
-      while (n < pieceClusters && next == cluster + n) next = g.NextFatCluster(cluster + static_cast<uint32_t>(n++));
-      ReadVolumeClusters(ctx, cluster, n, buffer.data(), outcome);
-      if (!out.Feed({buffer.data(), std::min(n * clusterBytes, size - out.Position())})) return false;
-      if (out.Position() >= size) break;
-      if (next == kFatChainEnd || next < 2 || next > g.clusterCount + 1) broken = true;
+      uint32_t next = g.NextFatCluster(static_cast<uint32_t>(cluster));
+      if (out.Before(clusterBytes)) {
+        // A whole cluster before the window: the chain is followed without reading it.
+        out.Skip(std::min(clusterBytes, size - out.Position()));
+      } else {
+        uint64_t n = 1;
+        while (n < pieceClusters && next == cluster + n) next = g.NextFatCluster(static_cast<uint32_t>(cluster + n++));
+        ReadVolumeClusters(ctx, cluster, n, buffer.data(), outcome);
+        if (!out.Feed({buffer.data(), std::min(n * clusterBytes, size - out.Position())})) return false;
+        cluster += n - 1;
+      }
+      if (out.Position() >= size) return true;
+      if (next == kFatChainEnd || next < 2 || next > g.clusterCount + 1 || steps > g.clusterCount) {
+        // The chain breaks before the file's end (a free entry, an end mark, a cluster
+        // outside the volume): the rest is taken as the clusters that follow the last one.
+        ++cluster;
+        break;
+      }
       cluster = next;
     }
-    if (!broken) return out.Position() >= size;
-    // A damaged chain: the file is read again from its start as contiguous clusters.
-    if (!sink.Restart()) return false;
-    out.Reset();
-    cluster = item.link;
   }
-  for (uint64_t c = cluster; out.Position() < size;) {
+  // Contiguous clusters from `cluster` on; whole pieces before the window are passed over.
+  const uint64_t pieceBytes = pieceClusters * clusterBytes;
+  while (out.Position() < size && size - out.Position() > pieceBytes && out.Before(pieceBytes)) {
+    out.Skip(pieceBytes);
+    cluster += pieceClusters;
+  }
+  while (out.Position() < size) {
     if (Cancelled(ctx)) return false;
     const uint64_t n = std::min(pieceClusters, (size - out.Position() + clusterBytes - 1) / clusterBytes);
-    ReadVolumeClusters(ctx, c, n, buffer.data(), outcome);
+    ReadVolumeClusters(ctx, cluster, n, buffer.data(), outcome);
     if (!out.Feed({buffer.data(), std::min(n * clusterBytes, size - out.Position())})) return false;
-    c += n;
+    cluster += n;
   }
   return true;
 }

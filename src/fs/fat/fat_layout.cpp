@@ -7,6 +7,7 @@
 #include <optional>
 #include <vector>
 
+#include "fs/volume_geometry.h"
 #include "util/bytes.h"
 
 namespace torvane::fat {
@@ -26,8 +27,6 @@ using Sector = std::array<std::byte, kReaderSectorBytes>;
 
 uint8_t Byte(std::span<const std::byte> s, size_t i) { return std::to_integer<uint8_t>(s[i]); }
 
-bool IsPowerOfTwo(uint64_t v) { return v != 0 && (v & (v - 1)) == 0; }
-
 // What the boot sector claims, each field kept only when credible, converted to reader
 // sectors. A zero field is one not believed.
 struct BootClaims {
@@ -43,7 +42,7 @@ BootClaims ReadBootClaims(int fatBits, std::span<const std::byte> boot) {
   if (boot.size() < 64) return c;
   const uint32_t bps = LeU16(boot, 11);
   // Without a believable sector size no other count can be converted.
-  if (!IsPowerOfTwo(bps) || bps < 512 || bps > 4096) return c;
+  if (!ValidBytesPerSector(bps)) return c;
   const uint32_t factor = bps / kReaderSectorBytes;
 
   const uint32_t spc = Byte(boot, 13);

@@ -26,8 +26,6 @@ constexpr uint32_t kFileNameTextAt = 0x42;
 // Windows limits volume labels to 128 UTF-16 units.
 constexpr uint32_t kMaxVolumeNameBytes = 256;
 
-bool IsPowerOfTwo(uint64_t v) { return v != 0 && (v & (v - 1)) == 0; }
-
 std::u16string DecodeUtf16(ByteSpan bytes) {
   std::u16string text(bytes.size() / 2, u'\0');
   for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char16_t>(LeU16(bytes, 2 * i));
