@@ -1,5 +1,7 @@
 #include "recovery/recovery_selection.h"
 
+#include <algorithm>
+
 #include "fs/ntfs/ntfs_tree.h"
 #include "util/text.h"
 
@@ -13,22 +15,26 @@ bool IsNtfsSystemPath(const std::vector<std::u16string_view>& components, const 
 Selection SelectItems(const DynList& list, const SelectionRequest& request) {
   Selection selection;
   const ntfs::NtfsTree tree(list);
-  std::vector<std::string> wanted = request.paths;
-  for (auto& w : wanted)
-    while (!w.empty() && w.back() == '/') w.pop_back();
+  const auto& wanted = request.paths;
   std::vector<bool> matched(wanted.size(), false);
   std::vector<uint64_t> positions, records;
+  std::vector<std::string> names;
   for (uint64_t i = 0; i < EntryCount(list); ++i) {
     const FileEntry e = EntryAt(list, i);
     bool lost = false;
     positions.clear();
     const auto components = tree.PathComponents(i, &lost, &positions);
     if (components.empty()) continue;
+    names.clear();
     std::string path;
-    for (auto c : components) path += (path.empty() ? "" : "/") + ToUtf8(c);
+    for (auto c : components) {
+      names.push_back(ToUtf8(c));
+      path += (path.empty() ? "" : "/") + names.back();
+    }
     bool named = false;
     for (size_t k = 0; k < wanted.size(); ++k) {
-      if (path == wanted[k] || path.rfind(wanted[k] + "/", 0) == 0) {
+      if (!wanted[k].empty() && wanted[k].size() <= names.size() &&
+          std::equal(wanted[k].begin(), wanted[k].end(), names.begin())) {
         named = true;
         matched[k] = true;
       }
@@ -48,7 +54,7 @@ Selection SelectItems(const DynList& list, const SelectionRequest& request) {
     selection.items.push_back(std::move(selected));
   }
   for (size_t k = 0; k < wanted.size(); ++k)
-    if (!matched[k]) selection.unmatched.push_back(request.paths[k]);
+    if (!matched[k]) selection.unmatched.push_back(k);
   return selection;
 }
 

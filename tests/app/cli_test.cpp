@@ -312,6 +312,14 @@ TEST(CliScanStopTest, AStoppedScanFailsButKeepsWhatWasFound) {
   EXPECT_EQ(RunCliDirect({"ls", disk, "-v", "0", "--scan", "--json"}, &text, false, SIGTERM), 1) << text;
   EXPECT_NE(text.find("\"path\":\"readme.txt\""), std::string::npos) << text;
   EXPECT_NE(text.find("torvane: the scan was stopped"), std::string::npos) << text;
+  // recover goes on with what the stopped scan found, and ends with 1.
+  test::TempDir dir;
+  EXPECT_EQ(RunCliDirect({"recover", disk, "-v", "0", "-o", (dir / "out").string(), "readme.txt", "--scan"}, &text,
+                         false, SIGTERM),
+            1)
+      << text;
+  EXPECT_NE(text.find("torvane: the scan was stopped"), std::string::npos) << text;
+  EXPECT_TRUE(std::filesystem::exists(dir / "out" / "readme.txt")) << text;
   // A signal after the scan is not caught any more.
   EXPECT_EQ(RunCliDirect({"scan", disk, "-v", "0"}, &text), 0) << text;
   EXPECT_EQ(text.find("stopped"), std::string::npos) << text;
@@ -356,6 +364,11 @@ TEST(CliLsTest, NamesAreEscapedOutsideJsonAndTheEscapedFormIsAccepted) {
   }
   EXPECT_EQ(RunCliDirect({"ls", raw, "-v", "0", "Do\\qs"}, &text), 2);
   EXPECT_NE(text.find("starts no escape"), std::string::npos) << text;
+  // recover takes the same form: the folder with the slash in its name is one folder.
+  const auto out = dir / "out";
+  ASSERT_EQ(RunCliDirect({"recover", raw, "-v", "0", "-o", out.string(), "Do\\033s\\n\\/e\\rt"}, &text), 0) << text;
+  EXPECT_TRUE(std::filesystem::is_directory(out / "Do s  e t" / "Drafts")) << text;  // names made safe for the disk
+  EXPECT_EQ(RunCliDirect({"recover", raw, "-v", "0", "-o", out.string(), "Do\\qs"}, &text), 2);
 }
 
 TEST(CliLsTest, ATerminalGetsAHeaderNamingTheColumns) {

@@ -102,19 +102,25 @@ bool WriteLine(int fd, const std::string& text) {
 }  // namespace
 
 int RunRecover(const Args& args) {
-  ParsedArgs p = ParseArgs(args, {"--all", "--deleted", "--system", "--no-block-duplicates", "--yes", "--no", "--scan", "--reverse"},
-                           {"-v", "-o", "--join", "--report"});
-  if (p.help) {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
+  CommandLine spec;
+  spec.usage = kUsage;
+  spec.flags = {"--all", "--deleted", "--system", "--no-block-duplicates", "--yes", "--no", "--scan", "--reverse"};
+  spec.options = {"-v", "-o", "--join", "--report"};
+  spec.maxPositional = SIZE_MAX;
+  spec.positionalError = "recover needs a disk";
+  spec.required = {{"-v", "recover needs a volume (-v N)"}, {"-o", "recover needs an output folder (-o DIR)"}};
+  ParsedArgs p;
+  if (const int code = ParseCommandLine(args, spec, p); code >= 0) return code;
+  // The paths as ls prints them (names escaped), each split into its names.
+  recovery::SelectionRequest request;
   std::string usage;
-  if (!p.error.empty()) usage = p.error;
-  else if (p.positional.empty()) usage = "recover needs a disk";
-  else if (p.Option("-v").empty()) usage = "recover needs a volume (-v N)";
-  else if (p.Option("-o").empty()) usage = "recover needs an output folder (-o DIR)";
-  else if (p.positional.size() == 1 && !p.Has("--all")) usage = "name the files or folders to recover, or give --all";
+  if (p.positional.size() == 1 && !p.Has("--all")) usage = "name the files or folders to recover, or give --all";
   else if (p.Has("--yes") && p.Has("--no")) usage = "--yes and --no exclude each other";
+  for (size_t k = 1; k < p.positional.size() && usage.empty(); ++k) {
+    std::vector<std::string> names;
+    if (!ParsePathArgument(p.positional[k], names, usage)) break;
+    request.paths.push_back(std::move(names));
+  }
   if (!usage.empty()) {
     PrintError(usage);
     std::fputs(kUsage, stderr);
@@ -126,23 +132,23 @@ int RunRecover(const Args& args) {
   ws.store.SetUiPort(&ui);
   std::unique_ptr<ntfs::NtfsVolume> volume;
   ntfs::MftWalkResult walk;
-  if (!OpenAndWalkNtfs(ws, p.positional[0], p.Option("-v"), volume, walk, error)) {
-    PrintError(error);
-    return 1;
-  }
+  if (!OpenAndWalkNtfs(ws, p, volume, walk)) return 1;
 
-  if (p.Has("--scan")) ScanVolume(ws, *volume, p.Has("--reverse"));
+  // A stopped or interrupted scan still lets what it found be recovered; the run then ends
+  // with 1.
+  VolumeScanResult scan;
+  if (p.Has("--scan")) scan = ScanVolume(ws, *volume, p.Has("--reverse"));
+  const bool scanFinished = ReportScanOutcome(scan);
 
   // The items: every entry at or below a named path (or all), folders included so that
   // empty ones are made too.
-  recovery::SelectionRequest request;
-  request.paths.assign(p.positional.begin() + 1, p.positional.end());
   request.all = p.Has("--all");
   request.deletedOnly = p.Has("--deleted");
   request.includeSystem = p.Has("--system");
   const recovery::Selection selection = recovery::SelectItems(ws.store.deletedEntries, request);
   if (!selection.unmatched.empty()) {
-    PrintError("there is no file or folder " + selection.unmatched.front() + " on volume " + p.Option("-v"));
+    PrintError("there is no file or folder " + p.positional[selection.unmatched.front() + 1] + " on volume " +
+               p.Option("-v"));
     return 1;
   }
 
@@ -252,7 +258,7 @@ int RunRecover(const Args& args) {
     PrintError("the run stopped at a question that needs an answer (give --yes or --no): " + ui.Unanswered());
     return 1;
   }
-  return run.failed != 0 || run.incomplete != 0 || run.abortAll || !joined || reportFailed ? 1 : 0;
+  return run.failed != 0 || run.incomplete != 0 || run.abortAll || !joined || reportFailed || !scanFinished ? 1 : 0;
 }
 
 }  // namespace torvane::cli
