@@ -23,15 +23,21 @@ bool Cancelled(const ReaderContext& ctx) {
 // Reads clusters; a failed read delivers zeros and marks the outcome incomplete.
 bool ReadVolumeClusters(ReaderContext& ctx, uint64_t lcn, uint64_t count, std::byte* out, ReadOutcome& outcome) {
   const uint64_t spc = ctx.geometry.sectorsPerCluster;
-  const uint64_t failedBefore = ctx.source.failedSectors;
+  const uint32_t sectors = static_cast<uint32_t>(count * spc);
   uint64_t first;
-  if (!CheckedMul(lcn, spc, first) || !CheckedAdd(first, ctx.geometry.clusterBase, first) ||
-      ctx.source.ReadSectors(out, static_cast<uint32_t>(count * spc), first) != 1) {
-    std::memset(out, 0, count * spc * 512);
+  ReadResult r;
+  if (CheckedMul(lcn, spc, first) && CheckedAdd(first, ctx.geometry.clusterBase, first))
+    r = ctx.source.Read(out, sectors, first);
+  if (!r) {
+    std::memset(out, 0, uint64_t{sectors} * 512);
     outcome.incomplete = true;
+    outcome.unreadableSectors += sectors;
     return false;
   }
-  if (ctx.source.failedSectors != failedBefore) outcome.incomplete = true;
+  if (r.failedSectors != 0) {
+    outcome.incomplete = true;
+    outcome.unreadableSectors += r.failedSectors;
+  }
   return true;
 }
 

@@ -25,12 +25,12 @@ ReadOutcome ReadWindow(ReaderContext& ctx, const FileEntry& item, uint64_t first
       }
       const uint64_t bytes = std::min<uint64_t>(buffer.size(), size - out.Position());
       const uint32_t sectors = static_cast<uint32_t>((bytes + 511) / 512);
-      const uint64_t failedBefore = ctx.source.failedSectors;
-      if (ctx.source.ReadSectors(buffer.data(), sectors, sector) != 1) {
-        std::fill(buffer.begin(), buffer.end(), std::byte{0});
+      const ReadResult r = ctx.source.Read(buffer.data(), sectors, sector);
+      if (!r) std::fill(buffer.begin(), buffer.end(), std::byte{0});
+      if (!r || r.failedSectors != 0) {
         outcome.incomplete = true;
+        outcome.unreadableSectors += r ? r.failedSectors : sectors;
       }
-      if (ctx.source.failedSectors != failedBefore) outcome.incomplete = true;
       if (!out.Feed({buffer.data(), bytes})) {
         ok = false;
         break;

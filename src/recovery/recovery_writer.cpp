@@ -13,6 +13,7 @@
 #include "fs/ntfs/mft_record.h"
 #include "fs/ntfs/ntfs_volume.h"
 #include "util/bytes.h"
+#include "util/file_time.h"
 #include "util/output_guard.h"
 #include "util/sha256.h"
 #include "util/text.h"
@@ -24,45 +25,19 @@ constexpr size_t kMaxNameBytes = 255;  // the longest file name Linux file syste
 constexpr unsigned kMaxNumberedNames = 101;
 constexpr uint32_t kNtfsReadOnly = 0x01;
 
-// FILETIME (100 ns since 1601) to a Unix time.
-timespec FromFiletime(uint64_t filetime) {
-  constexpr uint64_t kUnixEpoch = 116444736000000000ull;
-  timespec t{};
-  if (filetime < kUnixEpoch) return t;
-  t.tv_sec = static_cast<time_t>((filetime - kUnixEpoch) / 10000000);
-  t.tv_nsec = static_cast<long>((filetime - kUnixEpoch) % 10000000 * 100);
-  return t;
-}
-
-// DOS date and time (taken as UTC) to a Unix time.
-timespec FromDos(uint32_t date, uint32_t time) {
-  struct tm t {};
-  t.tm_mday = std::max<int>(1, date & 0x1F);
-  t.tm_mon = std::max<int>(1, (date >> 5) & 0x0F) - 1;
-  t.tm_year = static_cast<int>((date >> 9) & 0x7F) + 80;
-  t.tm_hour = (time >> 11) & 0x1F;
-  t.tm_min = (time >> 5) & 0x3F;
-  timespec out{};
-  out.tv_sec = timegm(&t);
-  return out;
-}
-
 // Creation, modification and access times of an NTFS item from its record's
 // $STANDARD_INFORMATION; the entry's own time when the record cannot be read.
 void NtfsTimes(ReaderContext& ctx, const FileEntry& e, timespec times[2]) {
-  times[0] = times[1] = FromFiletime(e.time);
+  times[0] = times[1] = FiletimeToTimespec(e.time);
   if (ctx.ntfs == nullptr) return;
-  std::vector<std::byte> record((ctx.ntfs->RecordBytes() + 511) / 512 * 512);
-  if (record.empty() || ctx.source.ReadSectors(record.data(), static_cast<uint32_t>(record.size() / 512), e.recordSector) != 1)
-    return;
-  record.resize(ctx.ntfs->RecordBytes());
-  if (!ntfs::ApplyFixups(record, 512)) return;
+  std::vector<std::byte> record;
+  if (ntfs::ReadRecordAt(ctx.source, e.recordSector, ctx.ntfs->RecordBytes(), record) != ntfs::RecordRead::kOk) return;
   auto si = ntfs::FindAttribute(record, ntfs::kAttrStandardInformation, false);
   if (!si) return;
   auto value = ntfs::ResidentValue(record, *si);
   if (value.size() < 0x20) return;
-  times[1] = FromFiletime(LeU64(value, 0x08));  // modification
-  times[0] = FromFiletime(LeU64(value, 0x18));  // access
+  times[1] = FiletimeToTimespec(LeU64(value, 0x08));  // modification
+  times[0] = FiletimeToTimespec(LeU64(value, 0x18));  // access
 }
 
 }  // namespace
@@ -329,31 +304,25 @@ ItemReport RecoveryRun::Recover(const RecoveryItem& item) {
   const uint64_t size = encrypted ? ~uint64_t{0} : uint64_t{e.size};
   FileSink sink(fd, size, *this, ui_, finalPath, options_.computeDigest);
   ReadOutcome outcome;
-  uint64_t failedBefore;
-  {
-    std::lock_guard<std::mutex> lock(reader_.source.ioLock);
-    failedBefore = reader_.source.failedSectors;
-  }
   if (e.size == 0 && !encrypted) {
     // Nothing to read: an empty file is complete even when the record has no data stream.
     outcome.ok = true;
   } else {
     outcome = ReadItemContent(reader_, e, sink);
   }
-  {
-    std::lock_guard<std::mutex> lock(reader_.source.ioLock);
-    report.unreadableSectors = reader_.source.failedSectors - failedBefore;
-  }
+  report.unreadableSectors = outcome.unreadableSectors;
   report.incomplete = outcome.incomplete || report.clippedBytes != 0;
   const bool written = outcome.ok && sink.Finish() && sink.Error().empty();
   report.sha256 = sink.Digest();
   const std::string failure = !sink.Error().empty() ? sink.Error() : !outcome.error.empty() ? outcome.error : "the read was stopped";
   std::string incompleteWhy;
   if (report.incomplete) {
-    if (outcome.incomplete)
-      incompleteWhy = report.unreadableSectors != 0 ? std::to_string(report.unreadableSectors) +
-                                                          " sectors could not be read; they hold zeros"
-                                                    : "parts could not be read; they hold zeros";
+    if (report.unreadableSectors != 0)
+      incompleteWhy = std::to_string(report.unreadableSectors) + " sectors could not be read; they hold zeros";
+    if (outcome.missingBytes != 0)
+      incompleteWhy += std::string(incompleteWhy.empty() ? "" : "; ") + std::to_string(outcome.missingBytes) +
+                       " bytes are beyond the data its record describes; they hold zeros";
+    if (outcome.incomplete && incompleteWhy.empty()) incompleteWhy = "parts could not be read; they hold zeros";
     if (report.clippedBytes != 0)
       incompleteWhy += std::string(incompleteWhy.empty() ? "" : "; ") + "its recorded size is " +
                        std::to_string(report.clippedBytes) + " bytes larger than the volume; it was cut";
@@ -373,9 +342,9 @@ ItemReport RecoveryRun::Recover(const RecoveryItem& item) {
       NtfsTimes(reader_, e, times);
     } else if (reader_.geometry.fsKind == FsKind::kExfat) {
       const uint32_t stamp = static_cast<uint32_t>(uint64_t{e.time});
-      times[0] = times[1] = FromDos(stamp >> 16, stamp & 0xFFFF);
+      times[0] = times[1] = DosTimeToTimespec(stamp >> 16, stamp & 0xFFFF);
     } else {
-      times[0] = times[1] = FromDos(static_cast<uint32_t>(uint64_t{e.time}) & 0xFFFF, 0);
+      times[0] = times[1] = DosTimeToTimespec(static_cast<uint32_t>(uint64_t{e.time}) & 0xFFFF, 0);
     }
     ::futimens(fd, times);
   }

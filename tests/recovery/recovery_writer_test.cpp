@@ -260,7 +260,16 @@ TEST(RecoveryWriterTest, ImpossibleSizesAndUnreadableDataMakeIncompleteFilesWith
   EXPECT_EQ(unread.result, ItemResult::kIncomplete);
   EXPECT_NE(unread.reason.find("could not be read"), std::string::npos) << unread.reason;
   EXPECT_EQ(std::filesystem::file_size(out / "000000007.jpg"), 100000u);
-  EXPECT_EQ(run.incomplete, 2u);
+  // A size beyond what the record's runs hold (but inside the volume): the runs' data, then
+  // a hole, and the file is incomplete.
+  RecoveryItem longer = items.at("Documents/Reports/2024/budget.csv");
+  const uint64_t recorded = longer.entry.size;
+  longer.entry.size = recorded + (1u << 20);
+  const ItemReport beyond = run.Recover(longer);
+  EXPECT_EQ(beyond.result, ItemResult::kIncomplete) << beyond.reason;
+  EXPECT_NE(beyond.reason.find("beyond the data its record describes"), std::string::npos) << beyond.reason;
+  EXPECT_EQ(std::filesystem::file_size(beyond.output), recorded + (1u << 20));
+  EXPECT_EQ(run.incomplete, 3u);
   EXPECT_EQ(run.ok, 0u);
 }
 

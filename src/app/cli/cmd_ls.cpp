@@ -11,6 +11,7 @@
 #include "app/cli/volume_arg.h"
 #include "fs/ntfs/mft_walk.h"
 #include "fs/ntfs/ntfs_tree.h"
+#include "util/file_time.h"
 #include "util/format.h"
 #include "util/json_writer.h"
 #include "util/text.h"
@@ -93,7 +94,7 @@ int RunLs(const Args& args) {
       std::printf("%s\n", EntryJson(SlashPath(components), parts.back(), e).c_str());
     } else {
       std::printf(" %c  %5u %14s  %-20s  %s%s\n", deleted ? '*' : ' ', e.state,
-                  e.IsFolder() ? "" : GroupThousands(e.size).c_str(), IsoTime(e.time).c_str(),
+                  e.IsFolder() ? "" : GroupThousands(e.size).c_str(), FiletimeToIso(e.time).c_str(),
                   EscapedPath(components).c_str(), e.IsFolder() ? "/" : "");
     }
   }

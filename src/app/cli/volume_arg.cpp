@@ -8,6 +8,7 @@
 
 #include "app/cli/commands.h"
 #include "app/cli/progress_bar.h"
+#include "util/file_time.h"
 #include "util/json_writer.h"
 #include "util/text.h"
 
@@ -116,17 +117,6 @@ bool ReportScanOutcome(const VolumeScanResult& scan) {
   return false;
 }
 
-std::string IsoTime(uint64_t filetime) {
-  constexpr uint64_t kUnixEpoch = 116444736000000000ull;  // 1970-01-01 in 100 ns since 1601
-  if (filetime < kUnixEpoch) return "";
-  const time_t seconds = static_cast<time_t>((filetime - kUnixEpoch) / 10000000);
-  struct tm t {};
-  if (gmtime_r(&seconds, &t) == nullptr) return "";
-  char buf[32];
-  std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &t);
-  return buf;
-}
-
 std::string EntryJson(const std::string& path, const std::string& name, const FileEntry& e) {
   JsonWriter j;
   j.BeginObject();
@@ -138,7 +128,7 @@ std::string EntryJson(const std::string& path, const std::string& name, const Fi
   j.Field("folder", e.IsFolder());
   j.Field("deleted", e.state != kStateExisting);
   j.Field("record", uint64_t{e.recordNumber});
-  j.Field("time", IsoTime(e.time));
+  j.Field("time", FiletimeToIso(e.time));
   j.EndObject();
   return j.Text();
 }

@@ -42,8 +42,6 @@ bool ReportScanOutcome(const VolumeScanResult& scan);
 
 // An entry as one line of JSON: path, name, size, state, kind, folder, deleted, record, time.
 std::string EntryJson(const std::string& path, const std::string& name, const FileEntry& e);
-// A FILETIME as ISO 8601 UTC ("" before 1970).
-std::string IsoTime(uint64_t filetime);
 
 // An entry's path from the volume root, "/"-separated, names exactly as they are (JSON).
 std::string SlashPath(const std::vector<std::u16string_view>& components);

@@ -46,6 +46,10 @@ class NtfsItemReader {
       auto value = ResidentValue(record, data);
       const uint64_t n = std::min<uint64_t>(size, value.size());
       if (!out_.Feed(value.subspan(0, n))) return Finish(size);
+      if (n < size) {
+        outcome_.incomplete = true;
+        outcome_.missingBytes += size - n;
+      }
       out_.Zeros(size - n);
       return Finish(size);
     }
@@ -123,12 +127,17 @@ class NtfsItemReader {
     while (vcn < clusters && !out_.Done()) {
       if (Cancelled(ctx_)) return Finish(size);
       const VcnMapping m = MapVcn(runs, vcn);
-      // Past the runlist the file reads as zeros (an initialised size shorter than the file).
+      // Past the runlist the file reads as zeros; its size claims more than its runs record
+      // (a damaged record or runs cut at the volume's end), so the result is incomplete.
       const uint64_t n = std::min({m.contiguous == 0 ? clusters - vcn : m.contiguous, clusters - vcn, pieceClusters});
       const uint64_t bytes = std::min(n * clusterBytes_, size - out_.Position());
       if (out_.Before(bytes)) {
         out_.Skip(bytes);
       } else if (m.contiguous == 0 || m.sparse) {
+        if (m.contiguous == 0) {
+          outcome_.incomplete = true;
+          outcome_.missingBytes += bytes;
+        }
         if (!out_.Zeros(bytes)) return Finish(size);
       } else {
         ReadVolumeClusters(ctx_, m.lcn, n, buffer.data(), outcome_);
