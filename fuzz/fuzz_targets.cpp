@@ -6,17 +6,17 @@
 #include <string_view>
 #include <vector>
 
-#include "disk/vdisk/descriptor.h"
 #include "disk/disk_source.h"
 #include "disk/vdisk/cowd_extent.h"
+#include "disk/vdisk/descriptor.h"
 #include "disk/vdisk/sesparse_extent.h"
 #include "disk/vdisk/sparse_extent.h"
 #include "disk/vdisk/virtual_disk.h"
+#include "fs/ntfs/lznt1.h"
 #include "fs/ntfs/ntfs_volume.h"
 #include "fs/ntfs/runlist.h"
-#include "fs/recognize_volume.h"
-#include "fs/ntfs/lznt1.h"
 #include "fs/open_volume.h"
+#include "fs/recognize_volume.h"
 #include "partitions/volume_list.h"
 
 namespace torvane::fuzz {
@@ -76,8 +76,8 @@ namespace {
 
 bool OpenBytes(DiskSource& source, const uint8_t* data, size_t size) {
   if (size < 512) return false;
-  auto disk = vdisk::VirtualDisk::FromRawBytes(
-      std::make_unique<vdisk::MemorySource>(std::vector<uint8_t>(data, data + size)));
+  auto disk =
+      vdisk::VirtualDisk::FromRawBytes(std::make_unique<vdisk::MemorySource>(std::vector<uint8_t>(data, data + size)));
   std::string error;
   return source.OpenDisk(std::move(disk), 0, error);
 }

@@ -20,9 +20,13 @@ vdisk::FileIdentity IdentityOf(const std::filesystem::path& path) {
   return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
 }
 
-bool KnownFreeSpace(double v) { return std::isfinite(v) && v > 0; }
+bool KnownFreeSpace(double v) {
+  return std::isfinite(v) && v > 0;
+}
 
-int CompareNumbers(double a, double b) { return a < b ? -1 : a > b ? 1 : 0; }
+int CompareNumbers(double a, double b) {
+  return a < b ? -1 : a > b ? 1 : 0;
+}
 
 }  // namespace
 
@@ -64,8 +68,7 @@ void DriveList::EnumerationThread(DiskSource& source, VolumeGeometry& geometry, 
         BuildVolumeList(source, volumeList, &RecognizeVolume);
         rows = volumeList.volumes;
       }
-      if (rows.empty() && volumeList.candidates.empty() && lostVolumesKept_ &&
-          lostVolumesDisk_ == imageIdentity_)
+      if (rows.empty() && volumeList.candidates.empty() && lostVolumesKept_ && lostVolumesDisk_ == imageIdentity_)
         rows = lostVolumes_;
       PartitionRecord disk;
       disk.wholeDisk = 1;
@@ -106,8 +109,7 @@ void DriveList::SortBy(RowColumn column) {
   });
 }
 
-int32_t CompareRows(const PartitionRecord& a, const PartitionRecord& b, RowColumn column,
-                    bool descending) {
+int32_t CompareRows(const PartitionRecord& a, const PartitionRecord& b, RowColumn column, bool descending) {
   int result = 0;
   switch (column) {
     case RowColumn::kName:
@@ -129,7 +131,9 @@ int32_t CompareRows(const PartitionRecord& a, const PartitionRecord& b, RowColum
   return descending ? -result : result;
 }
 
-std::string RowName(const PartitionRecord& row) { return ToUtf8(GetText(row.displayLabel)); }
+std::string RowName(const PartitionRecord& row) {
+  return ToUtf8(GetText(row.displayLabel));
+}
 
 std::string RowSecondText(const PartitionRecord& row) {
   const std::string fs = ToUtf8(GetText(row.fsName));
@@ -137,16 +141,20 @@ std::string RowSecondText(const PartitionRecord& row) {
   return row.wholeDisk || label.empty() ? fs : fs + " " + label;
 }
 
-std::string RowSizeText(const PartitionRecord& row) { return HumanSize(row.sectors * 512); }
+std::string RowSizeText(const PartitionRecord& row) {
+  return HumanSize(row.sectors * 512);
+}
 
 std::string RowFreeSpaceText(const PartitionRecord& row, const std::string& placeholder) {
   return KnownFreeSpace(row.freeSpace) ? HumanSize(static_cast<uint64_t>(row.freeSpace)) : placeholder;
 }
 
-int64_t LocateVolumeByLetter(char) { return -1; }
+int64_t LocateVolumeByLetter(char) {
+  return -1;
+}
 
-bool OpenDriveListRow(DriveList& list, DiskSource& source, VolumeGeometry& geometry,
-                      const std::filesystem::path& disk, size_t index, std::string& error) {
+bool OpenDriveListRow(DriveList& list, DiskSource& source, VolumeGeometry& geometry, const std::filesystem::path& disk,
+                      size_t index, std::string& error) {
   list.SetImage(disk);
   list.EnumerationThread(source, geometry, 0);
   if (!list.openError.empty()) {

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "disk/disk_source.h"
-#include "partitions/partition_record.h"
 #include "fs/volume_geometry.h"
+#include "partitions/partition_record.h"
 
 namespace torvane {
 
@@ -52,8 +52,7 @@ class DriveList {
   // Builds the rows on the calling thread (the enumeration thread's body).
   void EnumerationThread(DiskSource& source, VolumeGeometry& geometry, int reason);
   // Starts the enumeration on a worker thread; `done` runs on it when the list is complete.
-  std::thread StartEnumeration(DiskSource& source, VolumeGeometry& geometry, int reason,
-                               std::function<void()> done);
+  std::thread StartEnumeration(DiskSource& source, VolumeGeometry& geometry, int reason, std::function<void()> done);
 
   // The lost volumes the repair window found, kept for this disk only: a disk without any
   // table then shows them. Dropped when another image is loaded.
@@ -73,8 +72,7 @@ class DriveList {
 // The list view's sort order: < 0, 0 or > 0. Texts compare as texts, sizes and free space
 // as numbers; unknown free space (0 or not a number) ranks below every known value, so the
 // order is a strict weak ordering.
-int32_t CompareRows(const PartitionRecord& a, const PartitionRecord& b, RowColumn column,
-                    bool descending);
+int32_t CompareRows(const PartitionRecord& a, const PartitionRecord& b, RowColumn column, bool descending);
 
 // The texts of a row's columns as the front ends show them.
 std::string RowName(const PartitionRecord& row);
@@ -88,8 +86,7 @@ int64_t LocateVolumeByLetter(char letter);
 
 // Lists the disk's volumes into `list` and opens row `index` with its tables loaded. False,
 // with a one-line reason, when the disk, the row or the volume cannot be opened.
-bool OpenDriveListRow(DriveList& list, DiskSource& source, VolumeGeometry& geometry,
-                      const std::filesystem::path& disk, size_t index, std::string& error);
-
+bool OpenDriveListRow(DriveList& list, DiskSource& source, VolumeGeometry& geometry, const std::filesystem::path& disk,
+                      size_t index, std::string& error);
 
 }  // namespace torvane

@@ -3,8 +3,8 @@
 // tests can make as many as they like.
 #pragma once
 
-#include "disk/disk_source.h"
 #include "app/drive_list.h"
+#include "disk/disk_source.h"
 #include "fs/volume_geometry.h"
 #include "store/item_store.h"
 

@@ -7,7 +7,9 @@
 
 namespace torvane {
 
-uint32_t InitDiskLibrary() { return 1; }
+uint32_t InitDiskLibrary() {
+  return 1;
+}
 void ShutdownDiskLibrary() {}
 
 ImageKind ClassifyImageFile(const std::filesystem::path& path) {
@@ -27,8 +29,7 @@ ImageKind ClassifyImageFile(const std::filesystem::path& path) {
   return ImageKind::kRawDiskImage;
 }
 
-bool DiskSource::OpenSource(const std::filesystem::path& path, uint64_t start,
-                            std::string& error, bool writable) {
+bool DiskSource::OpenSource(const std::filesystem::path& path, uint64_t start, std::string& error, bool writable) {
   CloseSource();
   if (path.empty()) {
     error = "no disk was given";
@@ -45,8 +46,7 @@ bool DiskSource::OpenSource(const std::filesystem::path& path, uint64_t start,
   return true;
 }
 
-bool DiskSource::OpenDisk(std::unique_ptr<vdisk::VirtualDisk> opened_disk, uint64_t start,
-                          std::string& error) {
+bool DiskSource::OpenDisk(std::unique_ptr<vdisk::VirtualDisk> opened_disk, uint64_t start, std::string& error) {
   CloseSource();
   diskSectors = kNoBound;
   volumeLastSector = kNoBound;
@@ -84,8 +84,7 @@ uint32_t DiskSource::ReadSectorsForImage(void* buffer, uint32_t count, uint64_t 
   return Transfer(buffer, count, sector, true).done ? 1 : 0;
 }
 
-ReadResult DiskSource::Transfer(void* buffer, uint32_t count, uint64_t sector,
-                                bool clearFlagsFirst) {
+ReadResult DiskSource::Transfer(void* buffer, uint32_t count, uint64_t sector, bool clearFlagsFirst) {
   if (clearFlagsFirst) {
     waitPromptShown = 0;
     stopRequested = 0;
@@ -95,14 +94,12 @@ ReadResult DiskSource::Transfer(void* buffer, uint32_t count, uint64_t sector,
   ReadResult result;
   if (sector > volumeLastSector) return result;
   const uint32_t wanted = count;
-  if (count > volumeLastSector - sector)
-    count = static_cast<uint32_t>(volumeLastSector - sector + 1);
+  if (count > volumeLastSector - sector) count = static_cast<uint32_t>(volumeLastSector - sector + 1);
   if (volumeStart > diskSectors || sector > diskSectors - volumeStart) return result;
   const uint64_t absolute = sector + volumeStart;
   // A volume may claim more than the disk holds (a partition entry larger than the disk, a
   // truncated image): what lies on the disk is delivered, the rest fails.
-  const uint32_t onDisk =
-      static_cast<uint32_t>(std::min<uint64_t>(count, diskSectors - absolute));
+  const uint32_t onDisk = static_cast<uint32_t>(std::min<uint64_t>(count, diskSectors - absolute));
   if (onDisk == 0 && count != 0) return result;  // starts at the disk's end: nothing there
   if (deviceLost) return result;
 
@@ -116,8 +113,7 @@ ReadResult DiskSource::Transfer(void* buffer, uint32_t count, uint64_t sector,
   if (opened != 1 || handle != kVirtualDiskSentinel || !disk) return result;
   // The part of the buffer beyond the disk's end or the volume's end holds zeros, not stale
   // data.
-  if (wanted > onDisk)
-    std::memset(out + uint64_t{onDisk} * 512, 0, uint64_t{wanted - onDisk} * 512);
+  if (wanted > onDisk) std::memset(out + uint64_t{onDisk} * 512, 0, uint64_t{wanted - onDisk} * 512);
   disk->Read(absolute, onDisk, out, report_);
   uint64_t failed = 0;
   for (const auto& r : report_.failed) failed += r.count;

@@ -17,9 +17,9 @@ namespace torvane {
 
 // What ClassifyImageFile makes of a file the user chose.
 enum class ImageKind : uint32_t {
-  kOther = 0,          // a volume image, or a file without a partition table
-  kRawDiskImage = 1,   // a raw disk image with a partition table
-  kVirtualDisk = 2,    // a VMware virtual disk that the reader opened
+  kOther = 0,         // a volume image, or a file without a partition table
+  kRawDiskImage = 1,  // a raw disk image with a partition table
+  kVirtualDisk = 2,   // a VMware virtual disk that the reader opened
 };
 
 constexpr uint32_t kVirtualDiskSentinel = 0x11111111;
@@ -72,8 +72,7 @@ struct DiskSource {
   // clears the bounds, opens the disk, takes its capacity and reads the volume's first
   // sector into sectorBuffer and bootSectorCopy. A virtual disk, and (deliberately) raw disk
   // and volume images, are accepted. On failure nothing stays open and `error` says why.
-  bool OpenSource(const std::filesystem::path& path, uint64_t volumeStart, std::string& error,
-                  bool writable = false);
+  bool OpenSource(const std::filesystem::path& path, uint64_t volumeStart, std::string& error, bool writable = false);
 
   // Takes an already opened disk as the source (the same steps as OpenSource after the open).
   bool OpenDisk(std::unique_ptr<vdisk::VirtualDisk> opened, uint64_t volumeStart, std::string& error);

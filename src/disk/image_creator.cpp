@@ -82,8 +82,7 @@ bool WriteChunk(int fd, const Chunk& c) {
   for (size_t at = 0; at < c.bytes; at += kZeroBlockBytes) {
     const size_t n = std::min(kZeroBlockBytes, c.bytes - at);
     if (IsAllZero({c.buffer.data() + at, n})) {
-      if (runBytes != 0 && !WriteAll(fd, c.buffer.data() + runStart, runBytes, c.byteOffset + runStart))
-        return false;
+      if (runBytes != 0 && !WriteAll(fd, c.buffer.data() + runStart, runBytes, c.byteOffset + runStart)) return false;
       runBytes = 0;
       continue;
     }
@@ -112,8 +111,7 @@ ImageResult CreateImage(DiskSource& source, const ImageJob& job, const ImageProg
   }
   uint64_t available = 0;
   if (source.volumeStart < source.diskSectors) {
-    const uint64_t last =
-        std::min(source.volumeLastSector, source.diskSectors - source.volumeStart - 1);
+    const uint64_t last = std::min(source.volumeLastSector, source.diskSectors - source.volumeStart - 1);
     available = job.firstSector > last ? 0 : last - job.firstSector + 1;
   }
   const uint64_t total = job.sectorCount == 0 ? available : std::min(job.sectorCount, available);
@@ -124,8 +122,8 @@ ImageResult CreateImage(DiskSource& source, const ImageJob& job, const ImageProg
   // Opened first and checked by what was opened, so that nothing can swap the name for a
   // file of the source between the check and the truncation.
   const OutputGuard guard = SourceOutputGuard(source);
-  UniqueFd file = job.overwrite ? guard.OpenForReplace(job.output, result.error)
-                                : guard.CreateNew(job.output, result.error);
+  UniqueFd file =
+      job.overwrite ? guard.OpenForReplace(job.output, result.error) : guard.CreateNew(job.output, result.error);
   if (!file) return result;
   const int fd = file.Get();
 

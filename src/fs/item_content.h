@@ -51,13 +51,13 @@ struct ReaderContext {
 };
 
 struct ReadOutcome {
-  bool ok = false;          // every byte of the item was delivered
-  bool incomplete = false;  // some bytes could not be read, or were never recorded: delivered as zeros
+  bool ok = false;                 // every byte of the item was delivered
+  bool incomplete = false;         // some bytes could not be read, or were never recorded: delivered as zeros
   uint64_t unreadableSectors = 0;  // sectors this read could not read (zero-filled)
   uint64_t missingBytes = 0;       // bytes the item's size claims beyond its recorded data
-  bool encrypted = false;   // the delivery is the raw export stream of an encrypted file
-  bool stopped = false;     // cancelled, or the sink ended the read
-  std::string error;        // why the item could not be read
+  bool encrypted = false;          // the delivery is the raw export stream of an encrypted file
+  bool stopped = false;            // cancelled, or the sink ended the read
+  std::string error;               // why the item could not be read
   uint64_t delivered = 0;
 };
 

@@ -97,8 +97,8 @@ class VolumeOpener {
                         (clusterBytes == 0 || clusterBytes == g_.sectorsPerCluster * 512);
     if (recognised && agrees) {
       if (request_.loadTables && !damaged) LoadTables();
-      g_.volumeLastSector = (g_.clusterCount + 1) * g_.sectorsPerCluster +
-                            (g_.fsKind == FsKind::kNtfs ? 0 : g_.clusterBase) - 1;
+      g_.volumeLastSector =
+          (g_.clusterCount + 1) * g_.sectorsPerCluster + (g_.fsKind == FsKind::kNtfs ? 0 : g_.clusterBase) - 1;
     } else {
       const FsKind kind = wanted == FsKind::kAutomatic ? FsKind::kOther : wanted;
       ClearGeometry();
@@ -330,7 +330,8 @@ class VolumeOpener {
     if (g_.volumeSectors <= g_.firstDataSector) return false;
     // The cluster count field, checked against the volume's length when parsed and cut to
     // the clusters the disk holds; clusters are numbered from 2, so the highest is count + 1.
-    g_.clusterCount = std::min<uint64_t>(info.clusterCount, (g_.volumeSectors - g_.firstDataSector) / g_.sectorsPerCluster) + 1;
+    g_.clusterCount =
+        std::min<uint64_t>(info.clusterCount, (g_.volumeSectors - g_.firstDataSector) / g_.sectorsPerCluster) + 1;
     SizeFatTable();
     return true;
   }
@@ -340,11 +341,13 @@ class VolumeOpener {
   // sized by the clusters of the volume as cut to its disk.
   void SizeFatTable() {
     const uint64_t entries = g_.clusterCount + 2;
-    const uint64_t needed = g_.fsKind == FsKind::kFat12 ? (entries * 3 + 1) / 2
-                            : g_.fsKind == FsKind::kFat16 ? entries * 2 : entries * 4;
+    const uint64_t needed = g_.fsKind == FsKind::kFat12   ? (entries * 3 + 1) / 2
+                            : g_.fsKind == FsKind::kFat16 ? entries * 2
+                                                          : entries * 4;
     g_.fatBytes = std::min<uint64_t>(uint64_t{g_.fatSectors} * 512, needed);
-    g_.fatEntries = g_.fsKind == FsKind::kFat12 ? g_.fatBytes * 2 / 3
-                    : g_.fsKind == FsKind::kFat16 ? g_.fatBytes / 2 : g_.fatBytes / 4;
+    g_.fatEntries = g_.fsKind == FsKind::kFat12   ? g_.fatBytes * 2 / 3
+                    : g_.fsKind == FsKind::kFat16 ? g_.fatBytes / 2
+                                                  : g_.fatBytes / 4;
   }
 
   // Reads the FAT copy in use; an unreadable one leaves no table (chains then run on).
@@ -382,16 +385,17 @@ class VolumeOpener {
     const uint64_t maxBytes = (g_.clusterCount + 1 + 7) / 8;
     if (!data->nonResident) {
       auto value = ntfs::ResidentValue(rec, *data);
-      g_.allocationMap.assign(reinterpret_cast<const uint8_t*>(value.data()),
-                              reinterpret_cast<const uint8_t*>(value.data()) + std::min<uint64_t>(value.size(), maxBytes));
+      g_.allocationMap.assign(
+          reinterpret_cast<const uint8_t*>(value.data()),
+          reinterpret_cast<const uint8_t*>(value.data()) + std::min<uint64_t>(value.size(), maxBytes));
       return;
     }
     const uint64_t size = std::min<uint64_t>(data->realSize, maxBytes);
     if (data->runlistOffset >= data->length) return;
     std::vector<ntfs::DataRun> runs;
-    ntfs::DecodeRunlist(std::span<const std::byte>(rec).subspan(data->offset + data->runlistOffset,
-                                                                data->length - data->runlistOffset),
-                        data->lowestVcn, runs);
+    ntfs::DecodeRunlist(
+        std::span<const std::byte>(rec).subspan(data->offset + data->runlistOffset, data->length - data->runlistOffset),
+        data->lowestVcn, runs);
     if (!TryResize(g_.allocationMap, size)) return;
     const uint64_t clusterBytes = uint64_t{g_.sectorsPerCluster} * 512;
     for (const auto& run : runs) {
@@ -399,7 +403,8 @@ class VolumeOpener {
       if (!CheckedMul(run.vcn, clusterBytes, offset) || offset >= size) break;
       const uint64_t bytes = std::min(run.length * clusterBytes, size - offset);
       if (run.sparse) continue;  // reads as zeros, already there
-      if (!ReadLarge(source_, run.lcn * g_.sectorsPerCluster, reinterpret_cast<std::byte*>(g_.allocationMap.data()) + offset, bytes)) {
+      if (!ReadLarge(source_, run.lcn * g_.sectorsPerCluster,
+                     reinterpret_cast<std::byte*>(g_.allocationMap.data()) + offset, bytes)) {
         g_.allocationMap.clear();
         return;
       }
@@ -417,9 +422,8 @@ class VolumeOpener {
         root.bitmapCluster > g_.clusterCount)
       return;
     const uint64_t size = std::min<uint64_t>(root.bitmapLength, (g_.clusterCount + 7) / 8);
-    if (TryResize(g_.allocationMap, size) &&
-        !ReadLarge(source_, g_.clusterBase + uint64_t{root.bitmapCluster} * spc,
-                   reinterpret_cast<std::byte*>(g_.allocationMap.data()), size))
+    if (TryResize(g_.allocationMap, size) && !ReadLarge(source_, g_.clusterBase + uint64_t{root.bitmapCluster} * spc,
+                                                        reinterpret_cast<std::byte*>(g_.allocationMap.data()), size))
       g_.allocationMap.clear();
   }
 
@@ -446,7 +450,8 @@ class VolumeOpener {
           g_.firstDataSector = layout.firstDataSector;
           if (layout.sectorsPerCluster != 0 && clusterBytes == 0) g_.sectorsPerCluster = layout.sectorsPerCluster;
           g_.clusterBase = g_.firstDataSector - std::min<uint64_t>(g_.firstDataSector, 2ull * g_.sectorsPerCluster);
-          g_.clusterCount = volumeSectors > g_.firstDataSector ? (volumeSectors - g_.firstDataSector) / g_.sectorsPerCluster + 1 : 0;
+          g_.clusterCount =
+              volumeSectors > g_.firstDataSector ? (volumeSectors - g_.firstDataSector) / g_.sectorsPerCluster + 1 : 0;
           g_.rootDirectoryCluster = kind == FsKind::kFat32 ? 2 : 1;
           SizeFatTable();
           if (request_.loadTables && !damaged) LoadFatTable();
@@ -527,8 +532,8 @@ class VolumeOpener {
 
 }  // namespace
 
-uint32_t OpenVolume(DiskSource& source, VolumeGeometry& geometry, const OpenVolumeRequest& request,
-                    std::string* error, std::string* userMessage) {
+uint32_t OpenVolume(DiskSource& source, VolumeGeometry& geometry, const OpenVolumeRequest& request, std::string* error,
+                    std::string* userMessage) {
   VolumeOpener opener(source, geometry, request);
   return opener.Open(error, userMessage);
 }

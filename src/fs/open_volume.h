@@ -7,8 +7,8 @@
 #include <string>
 
 #include "disk/disk_source.h"
-#include "partitions/partition_record.h"
 #include "fs/volume_geometry.h"
+#include "partitions/partition_record.h"
 
 namespace torvane {
 

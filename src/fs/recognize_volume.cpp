@@ -29,9 +29,13 @@ bool Has(const uint8_t* sector, size_t offset, const char* text) {
   return std::memcmp(sector + offset, text, std::strlen(text)) == 0;
 }
 
-ByteSpan Span(const uint8_t* p, size_t n) { return AsBytes(p, n); }
+ByteSpan Span(const uint8_t* p, size_t n) {
+  return AsBytes(p, n);
+}
 
-bool IsBlank(std::string_view text) { return TrimRight(text).empty(); }
+bool IsBlank(std::string_view text) {
+  return TrimRight(text).empty();
+}
 
 std::string_view Field(const uint8_t* sector, size_t offset, size_t width) {
   return {reinterpret_cast<const char*>(sector + offset), width};
@@ -39,8 +43,7 @@ std::string_view Field(const uint8_t* sector, size_t offset, size_t width) {
 
 class Recognizer {
  public:
-  Recognizer(DiskSource& source, VolumeList* list, const uint8_t* tableEntry,
-             PartitionRecord& record, uint64_t sector)
+  Recognizer(DiskSource& source, VolumeList* list, const uint8_t* tableEntry, PartitionRecord& record, uint64_t sector)
       : source_(source), list_(list), tableEntry_(tableEntry), record_(record), sector_(sector) {}
 
   uint8_t boot[512] = {};
@@ -55,8 +58,7 @@ class Recognizer {
       if (!triedLastSector && record_.sectors != 0) {
         triedLastSector = true;
         uint8_t last[512];
-        if (ReadAt(record_.sectors - 1, last) && Has(last, 3, "NTFS") &&
-            std::memcmp(last, boot, 84) != 0) {
+        if (ReadAt(record_.sectors - 1, last) && Has(last, 3, "NTFS") && std::memcmp(last, boot, 84) != 0) {
           std::memcpy(boot, last, 512);
           record_.bootRestored = 1;
           continue;
@@ -65,7 +67,8 @@ class Recognizer {
       if (!triedRebuild) {
         triedRebuild = true;
         const uint64_t diskLast = source_.diskSectors == kNoBound ? kNoBound : source_.diskSectors - 1;
-        if (RebuildNtfsBootSector(source_, sector_, record_.sectors, diskLast - std::min(diskLast, source_.volumeStart), boot)) {
+        if (RebuildNtfsBootSector(source_, sector_, record_.sectors, diskLast - std::min(diskLast, source_.volumeStart),
+                                  boot)) {
           record_.bootRebuilt = 1;
           continue;
         }
@@ -118,8 +121,7 @@ class Recognizer {
   // `count` units of `unitSectors` sectors each, as the boot sector gives the size.
   void Reconcile(uint64_t count, uint64_t unitSectors, uint64_t slack) {
     uint64_t bootSectors;
-    if (!CheckedMul(count, unitSectors, bootSectors) || bootSectors == 0 ||
-        bootSectors > vdisk::kMaxDiskSectors)
+    if (!CheckedMul(count, unitSectors, bootSectors) || bootSectors == 0 || bootSectors > vdisk::kMaxDiskSectors)
       return;
     const uint64_t table = record_.sectors;
     const uint64_t diff = table > bootSectors ? table - bootSectors : bootSectors - table;
@@ -128,12 +130,18 @@ class Recognizer {
 
   bool TestKnownKinds() {
     switch (BootSectorKind(boot)) {
-      case FsKind::kExfat: return RecognizeExfat();
-      case FsKind::kFat32: return RecognizeFat32();
-      case FsKind::kFat12: return RecognizeFat12Or16(true);
-      case FsKind::kFat16: return RecognizeFat12Or16(false);
-      case FsKind::kNtfs: return RecognizeNtfs();
-      default: return false;
+      case FsKind::kExfat:
+        return RecognizeExfat();
+      case FsKind::kFat32:
+        return RecognizeFat32();
+      case FsKind::kFat12:
+        return RecognizeFat12Or16(true);
+      case FsKind::kFat16:
+        return RecognizeFat12Or16(false);
+      case FsKind::kNtfs:
+        return RecognizeNtfs();
+      default:
+        return false;
     }
   }
 
@@ -154,7 +162,8 @@ class Recognizer {
     // The label lives in the root directory.
     const uint64_t spc = uint64_t{info.sectorsPerCluster} * scale;
     const uint64_t root = (uint64_t{info.clusterHeapOffset} +
-                           (uint64_t{std::max<uint32_t>(info.rootCluster, 2)} - 2) * info.sectorsPerCluster) * scale;
+                           (uint64_t{std::max<uint32_t>(info.rootCluster, 2)} - 2) * info.sectorsPerCluster) *
+                          scale;
     std::vector<uint8_t> dir(std::min<uint64_t>(spc, kMaxLabelReadSectors) * 512);
     exfat::ExfatRootInfo rootInfo;
     if (ReadAt(root, dir.data(), static_cast<uint32_t>(dir.size() / 512)) &&
@@ -170,8 +179,7 @@ class Recognizer {
     const ByteSpan b = Span(boot, 512);
     const uint32_t bps = LeU16(b, 11), spc = boot[13], reserved = LeU16(b, 14), fats = boot[16];
     const uint32_t fatLength = LeU32(b, 36), rootCluster = LeU32(b, 44);
-    if (!ValidBytesPerSector(bps) || !IsPowerOfTwo(spc) || reserved == 0 || fats == 0 || fats > 2 ||
-        fatLength == 0)
+    if (!ValidBytesPerSector(bps) || !IsPowerOfTwo(spc) || reserved == 0 || fats == 0 || fats > 2 || fatLength == 0)
       return false;
     const uint64_t scale = bps / 512;
     record_.bytesPerSector = bps;
@@ -182,8 +190,7 @@ class Recognizer {
     // The sector found may be the backup boot sector, 6 sectors into the volume: then the
     // FAT lies 6 sectors earlier than this boot sector says.
     uint8_t fat[512] = {};
-    if (sector_ >= 6 * scale &&
-        source_.ReadSectors(fat, 1, sector_ - 6 * scale + uint64_t{reserved} * scale) == 1 &&
+    if (sector_ >= 6 * scale && source_.ReadSectors(fat, 1, sector_ - 6 * scale + uint64_t{reserved} * scale) == 1 &&
         fat[0] == 0xF8 && fat[3] == 0x0F && !FatStartsAt(uint64_t{reserved} * scale))
       MoveStartBack(6 * scale);
     const uint64_t root = (firstData + (uint64_t{std::max<uint32_t>(rootCluster, 2)} - 2) * spc) * scale;
@@ -200,8 +207,7 @@ class Recognizer {
   // True when the sector at `offset` from the current start begins a FAT32 table.
   bool FatStartsAt(uint64_t offset) {
     uint8_t fat[512];
-    return ReadAt(offset, fat) && fat[0] >= 0xF0 && fat[1] == 0xFF && fat[2] == 0xFF &&
-           fat[3] == 0x0F;
+    return ReadAt(offset, fat) && fat[0] >= 0xF0 && fat[1] == 0xFF && fat[2] == 0xFF && fat[3] == 0x0F;
   }
 
   bool RecognizeFat12Or16(bool fat12) {
@@ -258,8 +264,9 @@ class Recognizer {
       std::vector<std::byte> r;
       std::u16string label;
       uint64_t at;
-      if (CheckedAdd(sector_, mftByte / 512, at) && ntfs::ReadRecordAt(source_, at, recordBytes, r) == ntfs::RecordRead::kOk &&
-          ntfs::ReadVolumeName(r, label) && !label.empty())
+      if (CheckedAdd(sector_, mftByte / 512, at) &&
+          ntfs::ReadRecordAt(source_, at, recordBytes, r) == ntfs::RecordRead::kOk && ntfs::ReadVolumeName(r, label) &&
+          !label.empty())
         SetText(record_.label, std::u16string_view(label));
     }
     Reconcile(LeU64(b, 40), bps / 512, kNtfsSizeSlack);
@@ -276,8 +283,8 @@ class Recognizer {
       return true;
     }
     uint8_t super[1024];
-    if (ReadAt(2, super, 2) && LeU16(Span(super, 1024), 56) == 0xEF53 &&
-        LeU16(Span(super, 1024), 58) <= 2 && LeU16(Span(super, 1024), 60) < 4) {
+    if (ReadAt(2, super, 2) && LeU16(Span(super, 1024), 56) == 0xEF53 && LeU16(Span(super, 1024), 58) <= 2 &&
+        LeU16(Span(super, 1024), 60) < 4) {
       const ByteSpan s = Span(super, 1024);
       const uint32_t compat = LeU32(s, 92), incompat = LeU32(s, 96), logBlock = LeU32(s, 24);
       // Extents (an ext4 feature) make it neither Ext2 nor Ext3.
@@ -297,7 +304,7 @@ class Recognizer {
     }
     uint8_t page[4096];
     if (ReadAt(0, page, 8)) {
-      const char* name = Has(page, 4086, "SWAPSPACE2") ? "Linux Swap 2"
+      const char* name = Has(page, 4086, "SWAPSPACE2")   ? "Linux Swap 2"
                          : Has(page, 4086, "SWAP-SPACE") ? "Linux Swap"
                                                          : nullptr;
       if (name != nullptr) {
@@ -324,8 +331,7 @@ class Recognizer {
   bool TakeBackupBootSector() {
     uint8_t candidate[512];
     const uint32_t entrySize = tableEntry_ != nullptr ? LeU32(Span(tableEntry_, 16), 12) : 0;
-    if (entrySize != 0 && entrySize != record_.sectors && ReadAt(entrySize - 1, candidate) &&
-        Has(candidate, 3, "NTFS"))
+    if (entrySize != 0 && entrySize != record_.sectors && ReadAt(entrySize - 1, candidate) && Has(candidate, 3, "NTFS"))
       return Take(candidate);
     for (uint64_t offset : {6, 2})
       if (ReadAt(offset, candidate) && Has(candidate, 82, "FAT32")) return Take(candidate);
@@ -371,9 +377,8 @@ FsKind BootSectorKind(const void* bootSector) {
   return FsKind::kOther;
 }
 
-int32_t RecognizeVolume(DiskSource& source, VolumeList* list, const uint8_t* tableEntry,
-                        PartitionRecord& record, uint64_t sector, const uint8_t* sectorCopy,
-                        const uint8_t* gptEntry) {
+int32_t RecognizeVolume(DiskSource& source, VolumeList* list, const uint8_t* tableEntry, PartitionRecord& record,
+                        uint64_t sector, const uint8_t* sectorCopy, const uint8_t* gptEntry) {
   record = PartitionRecord{};
   Recognizer r(source, list, tableEntry, record, sector);
   if (sectorCopy != nullptr) {
@@ -415,8 +420,8 @@ int32_t RecognizeVolume(DiskSource& source, VolumeList* list, const uint8_t* tab
   return result;
 }
 
-uint32_t RebuildNtfsBootSector(DiskSource& source, uint64_t start, uint64_t sizeSectors,
-                               uint64_t diskLastSector, uint8_t* bootSector) {
+uint32_t RebuildNtfsBootSector(DiskSource& source, uint64_t start, uint64_t sizeSectors, uint64_t diskLastSector,
+                               uint8_t* bootSector) {
   const uint32_t bps = source.bytesPerSector;
   if (!ValidBytesPerSector(bps)) return 0;
   const uint32_t recordBytes = bps == 4096 ? 4096 : 1024;
@@ -426,8 +431,8 @@ uint32_t RebuildNtfsBootSector(DiskSource& source, uint64_t start, uint64_t size
   std::vector<std::byte> r;
   std::u16string name;
   uint64_t bitmapBytes = 0;
-  if (ntfs::ReadRecordAt(source, at, recordBytes, r) != ntfs::RecordRead::kOk || !ntfs::ReadFileName(r, name) || name != u"$Bitmap" ||
-      !ntfs::ReadDataSize(r, bitmapBytes) || bitmapBytes == 0)
+  if (ntfs::ReadRecordAt(source, at, recordBytes, r) != ntfs::RecordRead::kOk || !ntfs::ReadFileName(r, name) ||
+      name != u"$Bitmap" || !ntfs::ReadDataSize(r, bitmapBytes) || bitmapBytes == 0)
     return 0;
   const uint32_t spc = 4096 / bps;
   uint64_t computed;

@@ -26,15 +26,14 @@ constexpr uint64_t kAssumedMftCluster = 786432;
 // entry, either may be null; `sectorCopy` is a 512-byte copy of the sector to use instead
 // of reading it, or null. `list`, when given, gets damagedVolumeSeen set when a backup boot
 // sector was taken.
-int32_t RecognizeVolume(DiskSource& source, VolumeList* list, const uint8_t* tableEntry,
-                        PartitionRecord& record, uint64_t sector, const uint8_t* sectorCopy,
-                        const uint8_t* gptEntry);
+int32_t RecognizeVolume(DiskSource& source, VolumeList* list, const uint8_t* tableEntry, PartitionRecord& record,
+                        uint64_t sector, const uint8_t* sectorCopy, const uint8_t* gptEntry);
 
 // Synthesises an NTFS boot sector into `bootSector` (512 bytes) for a volume at `start`
 // whose boot sector is lost, when MFT record 6 ($Bitmap) lies where mkntfs puts it on a
 // volume with 4 KiB clusters. `sizeSectors` is the known size (0 when unknown); the result's
 // size is cut to the disk, whose last sector is `diskLastSector`. 1 when rebuilt.
-uint32_t RebuildNtfsBootSector(DiskSource& source, uint64_t start, uint64_t sizeSectors,
-                               uint64_t diskLastSector, uint8_t* bootSector);
+uint32_t RebuildNtfsBootSector(DiskSource& source, uint64_t start, uint64_t sizeSectors, uint64_t diskLastSector,
+                               uint8_t* bootSector);
 
 }  // namespace torvane

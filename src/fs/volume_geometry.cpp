@@ -24,17 +24,15 @@ void VolumeGeometry::Clear() {
 
 uint32_t VolumeGeometry::ReadClusters(void* buffer, uint32_t count, uint64_t cluster) const {
   uint64_t sectors, offset, first;
-  if (source == nullptr || !CheckedMul(count, sectorsPerCluster, sectors) ||
-      sectors > 0xFFFFFFFF || !CheckedMul(cluster, sectorsPerCluster, offset) ||
-      !CheckedAdd(clusterBase, offset, first))
+  if (source == nullptr || !CheckedMul(count, sectorsPerCluster, sectors) || sectors > 0xFFFFFFFF ||
+      !CheckedMul(cluster, sectorsPerCluster, offset) || !CheckedAdd(clusterBase, offset, first))
     return 0;
   return source->ReadSectors(buffer, static_cast<uint32_t>(sectors), first);
 }
 
 uint32_t VolumeGeometry::ReadClusterFirstSector(void* buffer, uint64_t cluster) const {
   uint64_t offset, first;
-  if (source == nullptr || !CheckedMul(cluster, sectorsPerCluster, offset) ||
-      !CheckedAdd(clusterBase, offset, first))
+  if (source == nullptr || !CheckedMul(cluster, sectorsPerCluster, offset) || !CheckedAdd(clusterBase, offset, first))
     return 0;
   return source->ReadSectors(buffer, 1, first);
 }
@@ -45,8 +43,7 @@ uint64_t VolumeGeometry::SectorToCluster(uint64_t sector) const {
 }
 
 uint32_t VolumeGeometry::NextFatCluster(uint32_t cluster) const {
-  if (fsKind != FsKind::kFat12 && fsKind != FsKind::kFat16 && fsKind != FsKind::kFat32 &&
-      fsKind != FsKind::kExfat)
+  if (fsKind != FsKind::kFat12 && fsKind != FsKind::kFat16 && fsKind != FsKind::kFat32 && fsKind != FsKind::kExfat)
     return kFatNoChain;
   if (cluster > clusterCount + 1) return kFatChainEnd;
   if (fatTable.empty()) return cluster + 1;
@@ -123,8 +120,7 @@ uint32_t VolumeGeometry::ReadFatChain(uint32_t cluster, std::byte* out, uint64_t
   if (byteCount == 0) byteCount = chainBytes;
   if (byteCount > chainBytes || bytesPerCluster == 0) return 0;
   PageBuffer& work = const_cast<PageBuffer&>(workBuffers[0]);
-  if (work.size() < bytesPerCluster && !work.Resize(std::max<size_t>(bytesPerCluster, 1 << 20)))
-    return 0;
+  if (work.size() < bytesPerCluster && !work.Resize(std::max<size_t>(bytesPerCluster, 1 << 20))) return 0;
   uint64_t done = 0;
   const uint64_t whole = byteCount / bytesPerCluster * bytesPerCluster;
   while (done < whole) {
@@ -149,15 +145,17 @@ uint32_t DefaultSectorsPerCluster(FsKind kind, uint64_t sectors, uint32_t bytesP
     case FsKind::kFat12:
       return 8;
     case FsKind::kFat16:
-      return s < 0x40000 ? 4 : s < 0x80000 ? 8 : s < 0x100000 ? 16 : s < 0x200000 ? 32
-             : s < 0x400000 ? 64 : 128;
+      return s < 0x40000 ? 4 : s < 0x80000 ? 8 : s < 0x100000 ? 16 : s < 0x200000 ? 32 : s < 0x400000 ? 64 : 128;
     case FsKind::kFat32:
       return s < 0x20000 ? 1 : s < 0x40000 ? 2 : s < 0x80000 ? 4 : s < 0x1000000 ? 8 : 32;
     case FsKind::kNtfs: {
       const uint64_t bytes = sectors * bytesPerSector;
       constexpr uint64_t kTiB = uint64_t{1} << 40;
-      const uint32_t cluster = bytes <= 16 * kTiB ? 4096 : bytes <= 32 * kTiB ? 8192
-                               : bytes <= 64 * kTiB ? 16384 : bytes <= 128 * kTiB ? 32768 : 65536;
+      const uint32_t cluster = bytes <= 16 * kTiB    ? 4096
+                               : bytes <= 32 * kTiB  ? 8192
+                               : bytes <= 64 * kTiB  ? 16384
+                               : bytes <= 128 * kTiB ? 32768
+                                                     : 65536;
       return std::max<uint32_t>(1, cluster / bytesPerSector);
     }
     default:

@@ -14,7 +14,9 @@
 namespace torvane {
 
 // A sector size a boot sector may state: a power of two from 512 to 4096 bytes.
-constexpr bool ValidBytesPerSector(uint32_t bytes) { return IsPowerOfTwo(bytes) && bytes >= 512 && bytes <= 4096; }
+constexpr bool ValidBytesPerSector(uint32_t bytes) {
+  return IsPowerOfTwo(bytes) && bytes >= 512 && bytes <= 4096;
+}
 
 // Chain values the cluster services answer.
 constexpr uint32_t kFatChainEnd = 0x0FFFFFFF;

@@ -18,8 +18,12 @@ constexpr uint64_t kCandidateStarts[] = {6, 256, 63, 1024, 2048, 33024, 32768, 6
 // Volumes chained behind one candidate start.
 constexpr int kMaxChain = 1024;
 
-uint32_t EntryStartOf(const uint8_t* e) { return LeU32(AsBytes(e, 16), 8); }
-uint32_t EntrySizeOf(const uint8_t* e) { return LeU32(AsBytes(e, 16), 12); }
+uint32_t EntryStartOf(const uint8_t* e) {
+  return LeU32(AsBytes(e, 16), 8);
+}
+uint32_t EntrySizeOf(const uint8_t* e) {
+  return LeU32(AsBytes(e, 16), 12);
+}
 
 }  // namespace
 
@@ -31,8 +35,7 @@ uint64_t VolumeListBuilder::AlignToCylinder(uint64_t next, const PartitionRecord
   return Recognize(next + step, probe) ? next + step : next + 1;
 }
 
-void VolumeListBuilder::AddPrimaryCandidate(const PartitionRecord& record, bool inExtended,
-                                            uint64_t extendedBase) {
+void VolumeListBuilder::AddPrimaryCandidate(const PartitionRecord& record, bool inExtended, uint64_t extendedBase) {
   if (record.startSector > 0xFFFFFFFF) return;  // an MBR entry cannot describe it
   if (inExtended) {
     // The extended partition that holds the volume, grown to reach the volume's end.
@@ -62,8 +65,7 @@ void VolumeListBuilder::AddPrimaryCandidate(const PartitionRecord& record, bool 
 
 uint32_t VolumeListBuilder::CheckEppBlock(uint64_t sector, uint64_t extendedBase) {
   uint8_t block[512];
-  if (!ReadSector(sector, block) || block[510] != 0x55 || block[511] != 0xAA ||
-      !IsAllZero(AsBytes(block, 446)))
+  if (!ReadSector(sector, block) || block[510] != 0x55 || block[511] != 0xAA || !IsAllZero(AsBytes(block, 446)))
     return 0;
   const uint8_t* first = block + 446;
   const uint8_t* second = block + 462;

@@ -37,14 +37,13 @@ bool VolumeListBuilder::ReadGpt(uint64_t headerSector) {
   };
   if (!valid(headerSector)) {
     // The backup header sits in the disk's last sector.
-    if (source_.diskSectors == kNoBound || source_.diskSectors < 2 || !valid(source_.diskSectors - 1))
-      return false;
+    if (source_.diskSectors == kNoBound || source_.diskSectors < 2 || !valid(source_.diskSectors - 1)) return false;
   }
   const ByteSpan h = AsBytes(header, 512);
   const uint64_t arraySector = LeU64(h, 72);
   const uint32_t count = LeU32(h, 80), entrySize = LeU32(h, 84);
-  if (entrySize < 128 || entrySize % 128 != 0 || count == 0 ||
-      uint64_t{count} * entrySize > kMaxArrayBytes || arraySector >= source_.diskSectors)
+  if (entrySize < 128 || entrySize % 128 != 0 || count == 0 || uint64_t{count} * entrySize > kMaxArrayBytes ||
+      arraySector >= source_.diskSectors)
     return false;
   const uint64_t arrayBytes = uint64_t{count} * entrySize;
   std::vector<uint8_t> array((arrayBytes + 511) / 512 * 512);

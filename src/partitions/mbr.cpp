@@ -15,10 +15,16 @@ constexpr int kMaxExtendedHops = 1024;
 // 1024 cylinders of 255 heads and 63 sectors: the end of what CHS can address.
 constexpr uint64_t kChsLimit = 0xFB0400;
 
-bool IsExtendedType(uint8_t type) { return type == 0x05 || type == 0x0F || type == 0x85; }
+bool IsExtendedType(uint8_t type) {
+  return type == 0x05 || type == 0x0F || type == 0x85;
+}
 
-uint32_t EntryStart(const uint8_t* e) { return LeU32(AsBytes(e, kEntrySize), 8); }
-uint32_t EntrySize(const uint8_t* e) { return LeU32(AsBytes(e, kEntrySize), 12); }
+uint32_t EntryStart(const uint8_t* e) {
+  return LeU32(AsBytes(e, kEntrySize), 8);
+}
+uint32_t EntrySize(const uint8_t* e) {
+  return LeU32(AsBytes(e, kEntrySize), 12);
+}
 
 void EncodeChsAt(uint8_t* out, uint64_t lba) {
   if (lba >= kChsLimit || lba > 0xFFFFFFFF) {

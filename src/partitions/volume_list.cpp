@@ -78,8 +78,8 @@ void BuildVolumeList(DiskSource& source, VolumeList& list, VolumeRecognizer reco
   // A disk without a partition table may be one volume from its first sector on.
   if (list.volumes.empty()) {
     PartitionRecord record;
-    if (recognize(source, &list, nullptr, record, 0, nullptr, nullptr) &&
-        record.fsKind != FsKind::kNone && record.fsKind != FsKind::kOther)
+    if (recognize(source, &list, nullptr, record, 0, nullptr, nullptr) && record.fsKind != FsKind::kNone &&
+        record.fsKind != FsKind::kOther)
       builder.AddVolume(record);
   }
   list.tableVolumes = list.volumes.size();

@@ -22,8 +22,7 @@ using torvane::ReadOutcome;
 ReadOutcome ReadItemContent(ReaderContext& ctx, const FileEntry& item, ReaderSink& sink);
 
 // Only the bytes [first, last] of the item (for the hex view).
-ReadOutcome ReadItemRange(ReaderContext& ctx, const FileEntry& item, uint64_t first, uint64_t last,
-                          ReaderSink& sink);
+ReadOutcome ReadItemRange(ReaderContext& ctx, const FileEntry& item, uint64_t first, uint64_t last, ReaderSink& sink);
 
 // The item (or its first `limit` bytes) in memory, for previews: refused when the size
 // exceeds 150 MiB or the item's own size.

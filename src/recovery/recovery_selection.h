@@ -20,9 +20,9 @@ struct SelectionRequest {
   // Paths from the volume root, each as its names (UTF-8), so that a name holding "/" is
   // still one name. An entry is taken when a path names it or one of its folders.
   std::vector<std::vector<std::string>> paths;
-  bool all = false;             // the whole volume
-  bool deletedOnly = false;     // only entries that are not existing files or folders
-  bool includeSystem = false;   // NTFS metadata files ($MFT, $Secure, $Extend and below) too
+  bool all = false;            // the whole volume
+  bool deletedOnly = false;    // only entries that are not existing files or folders
+  bool includeSystem = false;  // NTFS metadata files ($MFT, $Secure, $Extend and below) too
 };
 
 struct SelectedItem {
@@ -32,7 +32,7 @@ struct SelectedItem {
 
 struct Selection {
   std::vector<SelectedItem> items;  // in list order, folders with the files below them
-  std::vector<size_t> unmatched;  // the requested paths (by index) that matched no entry
+  std::vector<size_t> unmatched;    // the requested paths (by index) that matched no entry
 };
 
 // Selects from the entries of an NTFS list (paths by their parent references). A path

@@ -133,9 +133,12 @@ std::u16string SanitizeName(std::u16string_view name) {
     if (c < 32 || std::u16string_view(u"<>:\"/\\|?*").find(c) != std::u16string_view::npos) c = u' ';
     // A lone surrogate has no UTF-8 form.
     const bool high = c >= 0xD800 && c <= 0xDBFF, low = c >= 0xDC00 && c <= 0xDFFF;
-    if (high && (i + 1 >= out.size() || out[i + 1] < 0xDC00 || out[i + 1] > 0xDFFF)) c = 0xFFFD;
-    else if (high) ++i;
-    else if (low) c = 0xFFFD;
+    if (high && (i + 1 >= out.size() || out[i + 1] < 0xDC00 || out[i + 1] > 0xDFFF))
+      c = 0xFFFD;
+    else if (high)
+      ++i;
+    else if (low)
+      c = 0xFFFD;
   }
   if (out.empty() || out == u"." || out == u"..") return u"_";
   // Cut to the platform's limit, keeping the extension.
@@ -193,15 +196,16 @@ void RecoveryRun::Count(const RecoveryItem& item) {
 }
 
 uint64_t RecoveryRun::VolumeBytes() const {
-  const uint64_t sectors = reader_.geometry.volumeSectors != 0 ? reader_.geometry.volumeSectors
+  const uint64_t sectors = reader_.geometry.volumeSectors != 0           ? reader_.geometry.volumeSectors
                            : reader_.source.volumeLastSector != kNoBound ? reader_.source.volumeLastSector + 1
-                           : reader_.source.diskSectors != kNoBound ? reader_.source.diskSectors
-                                                                    : 0;
+                           : reader_.source.diskSectors != kNoBound      ? reader_.source.diskSectors
+                                                                         : 0;
   if (sectors == 0 || sectors > ~uint64_t{0} / 512) return ~uint64_t{0};
   return sectors * 512;
 }
 
-int RecoveryRun::FolderFor(const std::vector<std::u16string>& folders, std::filesystem::path& shown, std::string& error) {
+int RecoveryRun::FolderFor(const std::vector<std::u16string>& folders, std::filesystem::path& shown,
+                           std::string& error) {
   std::vector<std::string> names;
   shown = options_.outputFolder;
   for (const auto& part : folders) {
@@ -314,7 +318,9 @@ ItemReport RecoveryRun::Recover(const RecoveryItem& item) {
   report.incomplete = outcome.incomplete || report.clippedBytes != 0;
   const bool written = outcome.ok && sink.Finish() && sink.Error().empty();
   report.sha256 = sink.Digest();
-  const std::string failure = !sink.Error().empty() ? sink.Error() : !outcome.error.empty() ? outcome.error : "the read was stopped";
+  const std::string failure = !sink.Error().empty()    ? sink.Error()
+                              : !outcome.error.empty() ? outcome.error
+                                                       : "the read was stopped";
   std::string incompleteWhy;
   if (report.incomplete) {
     if (report.unreadableSectors != 0)
@@ -383,8 +389,9 @@ bool RecoveryRun::Finish(std::string* error) {
       if (r != PendingFile::CommitResult::kDone) {
         named = false;
         if (error != nullptr)
-          *error = r == PendingFile::CommitResult::kExists ? (options_.outputFolder / joinName_).string() + " already exists"
-                                                           : why;
+          *error = r == PendingFile::CommitResult::kExists
+                       ? (options_.outputFolder / joinName_).string() + " already exists"
+                       : why;
         joinFile_.Discard();
       }
     }

@@ -50,8 +50,17 @@ struct RecoveryOptions {
 };
 
 // The eight counters of the preparing statistics.
-enum Statistic { kFoldersTotal, kFoldersDeleted, kFoldersDetected, kFoldersOverwritten,
-                 kFilesTotal, kFilesDeleted, kFilesDetected, kFilesOverwritten, kStatisticCount };
+enum Statistic {
+  kFoldersTotal,
+  kFoldersDeleted,
+  kFoldersDetected,
+  kFoldersOverwritten,
+  kFilesTotal,
+  kFilesDeleted,
+  kFilesDetected,
+  kFilesOverwritten,
+  kStatisticCount
+};
 
 // kIncomplete: the file was written, but parts of it could not be read (they hold zeros) or
 // its recorded size was beyond what the volume can hold (it was cut).
@@ -98,8 +107,8 @@ struct RecoveryItem {
   FileEntry entry;
   std::u16string name;
   std::vector<std::u16string> folders;
-  uint32_t rawNumber = 0;          // RAW items: their number
-  std::string rawExtension;        // RAW items: the extension of their file type (".jpg")
+  uint32_t rawNumber = 0;    // RAW items: their number
+  std::string rawExtension;  // RAW items: the extension of their file type (".jpg")
 };
 
 class RecoveryRun;
@@ -111,8 +120,7 @@ class RecoveryRun;
 // Finish gives the file its full length.
 class FileSink final : public ReaderSink {
  public:
-  FileSink(int fd, uint64_t size, RecoveryRun& run, UiPort* ui, const std::filesystem::path& shown,
-           bool digest = false)
+  FileSink(int fd, uint64_t size, RecoveryRun& run, UiPort* ui, const std::filesystem::path& shown, bool digest = false)
       : fd_(fd), size_(size), run_(run), ui_(ui), shown_(shown), digest_(digest) {}
   bool WriteChunk(std::span<const std::byte> data) override;
   bool WriteZeros(uint64_t count) override;

@@ -10,10 +10,10 @@
 namespace torvane {
 namespace {
 
-constexpr uint64_t kRunBytes = 1 << 20;        // free space is read in runs of up to 1 MiB
-constexpr uint64_t kRunMargin = 128 << 10;     // the run lies 128 KiB into its buffer
-constexpr uint64_t kChunkSectors = 40960;      // reverse mode: 20 MiB chunks
-constexpr uint64_t kGuardBytes = 32 << 10;     // behind a chunk: guard bytes for the detection
+constexpr uint64_t kRunBytes = 1 << 20;     // free space is read in runs of up to 1 MiB
+constexpr uint64_t kRunMargin = 128 << 10;  // the run lies 128 KiB into its buffer
+constexpr uint64_t kChunkSectors = 40960;   // reverse mode: 20 MiB chunks
+constexpr uint64_t kGuardBytes = 32 << 10;  // behind a chunk: guard bytes for the detection
 constexpr auto kProgressInterval = std::chrono::milliseconds(25);
 
 }  // namespace
@@ -21,9 +21,13 @@ constexpr auto kProgressInterval = std::chrono::milliseconds(25);
 ScanDriver::ScanDriver(DiskSource& source, const VolumeGeometry& geometry, ItemStore& store, ScanFamily& family)
     : source_(source), g_(geometry), store_(store), family_(family) {}
 
-ScanDriver::~ScanDriver() { Stop(); }
+ScanDriver::~ScanDriver() {
+  Stop();
+}
 
-uint64_t ScanDriver::LastCluster() const { return g_.clusterCount; }
+uint64_t ScanDriver::LastCluster() const {
+  return g_.clusterCount;
+}
 
 void ScanDriver::Emit(ScanEvent::Kind kind, std::string text, uint32_t pct) {
   std::lock_guard<std::mutex> lock(eventLock_);
@@ -99,8 +103,8 @@ void ScanDriver::ResumeFrom(const ScanResumeWords& w) {
   finished = w[6] != 0;
   store_.deletedCount = w[9];
   percent = w[10];
-  resumed_ = phase == static_cast<uint32_t>(ScanPhase::kFreeRegion) ||
-             phase == static_cast<uint32_t>(ScanPhase::kWholeVolume);
+  resumed_ =
+      phase == static_cast<uint32_t>(ScanPhase::kFreeRegion) || phase == static_cast<uint32_t>(ScanPhase::kWholeVolume);
 }
 
 void ScanDriver::ScanThread() {

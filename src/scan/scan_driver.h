@@ -15,9 +15,9 @@
 #include <thread>
 
 #include "disk/disk_source.h"
+#include "fs/scan_family.h"
 #include "fs/volume_geometry.h"
 #include "store/item_store.h"
-#include "fs/scan_family.h"
 
 namespace torvane {
 
@@ -31,13 +31,13 @@ using ScanResumeWords = std::array<uint32_t, 11>;
 
 struct ScanEvent {
   enum class Kind {
-    kTitle,             // the window title changes to `text`
-    kLostFilesLabel,    // the "Lost files" folder is relabelled `text`
-    kRawFilesLabel,     // the "RAW files" folder is relabelled `text`
-    kPauseMenuText,     // the scan command's menu text is `text`
-    kRefresh,           // the scan ended: the views refresh
-    kAskSaveResults,    // the question `text` (Yes: save the scan session)
-    kFinished,          // the thread ended (finished or stopped)
+    kTitle,           // the window title changes to `text`
+    kLostFilesLabel,  // the "Lost files" folder is relabelled `text`
+    kRawFilesLabel,   // the "RAW files" folder is relabelled `text`
+    kPauseMenuText,   // the scan command's menu text is `text`
+    kRefresh,         // the scan ended: the views refresh
+    kAskSaveResults,  // the question `text` (Yes: save the scan session)
+    kFinished,        // the thread ended (finished or stopped)
   };
   Kind kind;
   std::string text;

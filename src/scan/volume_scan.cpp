@@ -11,9 +11,12 @@ namespace torvane {
 
 const char* ScanOutcomeName(ScanOutcome outcome) {
   switch (outcome) {
-    case ScanOutcome::kFinished: return "finished";
-    case ScanOutcome::kStopped: return "stopped";
-    case ScanOutcome::kInterrupted: return "interrupted";
+    case ScanOutcome::kFinished:
+      return "finished";
+    case ScanOutcome::kStopped:
+      return "stopped";
+    case ScanOutcome::kInterrupted:
+      return "interrupted";
   }
   return "";
 }
@@ -61,8 +64,8 @@ VolumeScanResult ScanNtfsVolume(DiskSource& source, const VolumeGeometry& geomet
   driver.Wait();
   if (store.pendingRebuildCount > 0) ntfs::MergeRebuiltEntries(store);
   // A volume without free space ends at once without finishing; that is complete too.
-  result.outcome = driver.finished      ? ScanOutcome::kFinished
-                   : driver.interrupted ? ScanOutcome::kInterrupted
+  result.outcome = driver.finished        ? ScanOutcome::kFinished
+                   : driver.interrupted   ? ScanOutcome::kInterrupted
                    : driver.stopRequested ? ScanOutcome::kStopped
                                           : ScanOutcome::kFinished;
   result.added = EntryCount(store.deletedEntries) - before;

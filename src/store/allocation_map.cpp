@@ -27,8 +27,7 @@ void AllocationMap::MarkCluster(uint64_t cluster, uint8_t bits) {
   if (cluster >= clusters_) return;
   const uint8_t nibble = bits & 0x0F;
   std::atomic_ref<uint8_t> byte(bytes_[cluster / 2]);
-  byte.fetch_or(static_cast<uint8_t>(cluster % 2 == 0 ? nibble : nibble << 4),
-                std::memory_order_relaxed);
+  byte.fetch_or(static_cast<uint8_t>(cluster % 2 == 0 ? nibble : nibble << 4), std::memory_order_relaxed);
 }
 
 uint8_t AllocationMap::Get(uint64_t cluster) const {

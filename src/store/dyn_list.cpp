@@ -48,7 +48,9 @@ uint64_t GrowInSteps(uint64_t capacity, uint64_t increment, uint64_t need) {
 }
 
 // Lists usable for appends: initialised and not failed.
-bool Writable(const DynList& list) { return list.step != 0 && !list.failed; }
+bool Writable(const DynList& list) {
+  return list.step != 0 && !list.failed;
+}
 
 }  // namespace
 
@@ -69,7 +71,9 @@ NameStore& NameStore::operator=(NameStore&& other) noexcept {
   return *this;
 }
 
-NameStore::~NameStore() { std::free(units_); }
+NameStore::~NameStore() {
+  std::free(units_);
+}
 
 uint32_t NameStore::Add(std::u16string_view name) {
   if (name.empty()) return 0;
@@ -139,7 +143,9 @@ DynList& DynList::operator=(DynList&& other) noexcept {
   return *this;
 }
 
-DynList::~DynList() { std::free(buffer); }
+DynList::~DynList() {
+  std::free(buffer);
+}
 
 void InitDynList(DynList& list, uint64_t initialSize, uint32_t id, UiPort* ui) {
   FreeDynList(list);
@@ -158,8 +164,7 @@ bool AddBinToDynList(DynList& list, const void* data, uint64_t length) {
   }
   if (list.failed) return false;
   uint64_t need = 0;
-  if (!CheckedAdd(list.used, kDynListSlack, need) || !CheckedAdd(need, length, need))
-    need = UINT64_MAX;
+  if (!CheckedAdd(list.used, kDynListSlack, need) || !CheckedAdd(need, length, need)) need = UINT64_MAX;
   if (need >= list.capacity) {
     uint64_t twoSteps = 0;
     if (!CheckedMul(list.step, 2, twoSteps)) twoSteps = 0;  // refused below
@@ -229,7 +234,9 @@ void ReleaseEntryNames(DynList& list) {
   list.names.Clear();
 }
 
-uint32_t CopyName(NameStore& names, std::u16string_view text) { return names.Add(text); }
+uint32_t CopyName(NameStore& names, std::u16string_view text) {
+  return names.Add(text);
+}
 
 void* Reallocate(void* pointer, uint64_t size, bool keep, UiPort* ui) {
   if (size == 0) {
@@ -247,18 +254,18 @@ void* Reallocate(void* pointer, uint64_t size, bool keep, UiPort* ui) {
   return fresh;
 }
 
-void SetAllocationLimitForTesting(uint64_t bytes) { allocationLimit.store(bytes); }
+void SetAllocationLimitForTesting(uint64_t bytes) {
+  allocationLimit.store(bytes);
+}
 
 FileEntry EntryAt(const DynList& list, uint64_t index) {
   FileEntry entry;
-  if (index < EntryCount(list))
-    std::memcpy(&entry, list.buffer + index * kFileEntrySize, kFileEntrySize);
+  if (index < EntryCount(list)) std::memcpy(&entry, list.buffer + index * kFileEntrySize, kFileEntrySize);
   return entry;
 }
 
 void SetEntryAt(DynList& list, uint64_t index, const FileEntry& entry) {
-  if (index < EntryCount(list))
-    std::memcpy(list.buffer + index * kFileEntrySize, &entry, kFileEntrySize);
+  if (index < EntryCount(list)) std::memcpy(list.buffer + index * kFileEntrySize, &entry, kFileEntrySize);
 }
 
 bool AddEntry(DynList& list, FileEntry entry, std::u16string_view name) {

@@ -73,12 +73,12 @@ struct DynList {
   std::byte* buffer = nullptr;  // malloc-managed; null before the first append and after release
   uint64_t capacity = 0;        // bytes the list may use before it grows (allocated once used)
   uint64_t used = 0;
-  uint64_t step = 0;            // growth step and initial size; 0: not initialised
-  int64_t lastString = -1;      // string lists: offset of the string added last
+  uint64_t step = 0;        // growth step and initial size; 0: not initialised
+  int64_t lastString = -1;  // string lists: offset of the string added last
   // Set when a growth failed: the old buffer and its content are kept and stay readable, but
   // every later append fails at once (the failure has been reported already).
   bool failed = false;
-  UiPort* ui = nullptr;         // where allocation failures are reported; may be null
+  UiPort* ui = nullptr;  // where allocation failures are reported; may be null
   NameStore names;
 
   DynList() = default;
@@ -115,7 +115,9 @@ void FreeDynList(DynList& list);
 // Releases the names of an entry list and clears every entry's name reference.
 void ReleaseEntryNames(DynList& list);
 
-inline uint64_t EntryCount(const DynList& list) { return list.used / kFileEntrySize; }
+inline uint64_t EntryCount(const DynList& list) {
+  return list.used / kFileEntrySize;
+}
 
 // Stores a copy of `text` in `names`; the reference, or 0 when it could not be stored.
 uint32_t CopyName(NameStore& names, std::u16string_view text);

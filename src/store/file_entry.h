@@ -18,20 +18,20 @@ namespace torvane {
 
 // state: how an entry was found and how much of its data is still there. 0 to 99 is the
 // percentage of the data clusters of a deleted file that are still free (kind 2).
-inline constexpr uint8_t kStateExisting = 200;         // the record is in use
-inline constexpr uint8_t kStateFoundInFreeSpace = 110; // or deleted where no bitmap exists
-inline constexpr uint8_t kStateRecoverable = 100;      // deleted, data fully recoverable
-inline constexpr uint8_t kStateDuplicate = 244;        // dropped by the merge, never listed
-inline constexpr uint8_t kStatePlaceholder = 245;      // folder made up for a missing parent
+inline constexpr uint8_t kStateExisting = 200;          // the record is in use
+inline constexpr uint8_t kStateFoundInFreeSpace = 110;  // or deleted where no bitmap exists
+inline constexpr uint8_t kStateRecoverable = 100;       // deleted, data fully recoverable
+inline constexpr uint8_t kStateDuplicate = 244;         // dropped by the merge, never listed
+inline constexpr uint8_t kStatePlaceholder = 245;       // folder made up for a missing parent
 
 // kind
 inline constexpr uint8_t kKindNormal = 0;
-inline constexpr uint8_t kKindRaw = 1;                  // detected by content
-inline constexpr uint8_t kKindPartlyOverwritten = 2;    // FAT/exFAT: data or folder not intact
-inline constexpr uint8_t kKindUnverifiable = 3;         // FAT/exFAT: content cannot be checked
-inline constexpr uint8_t kKindRecoveredFat32Folder = 4; // FAT32 folder, first cluster recovered
-inline constexpr uint8_t kKindVirtualFolder = 6;        // virtual folder, ".." row, placeholder
-inline constexpr uint8_t kKindFirstVirtualRow = 7;      // 7 and 8: the explorer's virtual rows
+inline constexpr uint8_t kKindRaw = 1;                   // detected by content
+inline constexpr uint8_t kKindPartlyOverwritten = 2;     // FAT/exFAT: data or folder not intact
+inline constexpr uint8_t kKindUnverifiable = 3;          // FAT/exFAT: content cannot be checked
+inline constexpr uint8_t kKindRecoveredFat32Folder = 4;  // FAT32 folder, first cluster recovered
+inline constexpr uint8_t kKindVirtualFolder = 6;         // virtual folder, ".." row, placeholder
+inline constexpr uint8_t kKindFirstVirtualRow = 7;       // 7 and 8: the explorer's virtual rows
 inline constexpr uint8_t kKindLastVirtualRow = 8;
 
 // folderFlag, attributes, dataKind, parent, link
@@ -55,9 +55,9 @@ struct FileEntry {
   uint64_t recordSector = 0;  // NTFS: volume sector the MFT record was read from
   uint32_t link = 0;          // FAT/exFAT: first cluster; NTFS: set by the folder listing
   uint32_t attributes = 0;
-  uint64_t dataStart = 0;     // first data cluster (LCN)
+  uint64_t dataStart = 0;  // first data cluster (LCN)
   uint8_t state = 0;
-  uint64_t time = 0;          // FILETIME
+  uint64_t time = 0;  // FILETIME
   uint16_t dataKind = 0;
   uint64_t recordNumber = 0;  // 48-bit MFT record number
   uint8_t virtualFlag = 0;
@@ -65,14 +65,12 @@ struct FileEntry {
   uint8_t listed = 0;
   uint8_t kind = 0;
   uint8_t folderFlag = 0;
-  uint32_t parent = 0;        // low 32 bits of the parent's record (FAT: its first cluster)
-  uint16_t parentHigh = 0;    // bits 32 to 47 of the parent's record
-  uint8_t hasChain = 0;       // FAT/exFAT: data is read along the cluster chain
+  uint32_t parent = 0;      // low 32 bits of the parent's record (FAT: its first cluster)
+  uint16_t parentHigh = 0;  // bits 32 to 47 of the parent's record
+  uint8_t hasChain = 0;     // FAT/exFAT: data is read along the cluster chain
   uint8_t reserved43 = 0;
 
-  uint64_t ParentRecord() const {
-    return static_cast<uint64_t>(parent) | (static_cast<uint64_t>(parentHigh) << 32);
-  }
+  uint64_t ParentRecord() const { return static_cast<uint64_t>(parent) | (static_cast<uint64_t>(parentHigh) << 32); }
   void SetParentRecord(uint64_t record) {
     parent = static_cast<uint32_t>(record);
     parentHigh = static_cast<uint16_t>(record >> 32);

@@ -28,7 +28,9 @@ constexpr ListLayout kLayout[] = {
 
 ItemStore::ItemStore(UiPort* ui) : messages_(ui) {}
 
-ItemStore::~ItemStore() { Release(); }
+ItemStore::~ItemStore() {
+  Release();
+}
 
 void ItemStore::Create() {
   for (const ListLayout& l : kLayout) InitDynList(this->*l.list, l.size, l.id, &messages_);

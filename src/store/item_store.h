@@ -41,7 +41,7 @@ inline constexpr uint64_t kReservedListSize = 128 * kKiB;
 inline constexpr uint64_t kStringListSize = 16 * kKiB;
 inline constexpr uint64_t kFat32ClusterCacheSize = 4 * kMiB;
 inline constexpr uint64_t kFat32ClusterCacheSessionSize = 1 * kMiB;  // re-made by session loads
-inline constexpr uint64_t kEntryListSize = 16 * kMiB;                 // lists 8, 9 and 11
+inline constexpr uint64_t kEntryListSize = 16 * kMiB;                // lists 8, 9 and 11
 inline constexpr uint64_t kLostFilesSize = 256 * kKiB;
 inline constexpr uint64_t kExtensionRecordsSize = 2 * kMiB;
 
@@ -84,16 +84,16 @@ class ItemStore {
   // The port the lists report through (shows each text once).
   UiPort& Messages() { return messages_; }
 
-  DynList reserved;          // 3
-  DynList searchStrings;     // 4: the advanced search window
-  DynList sessionStrings;    // 5: the session window
-  DynList explorerStrings;   // 6: the explorer window
-  DynList fat32ClusterCache; // 7: 13-byte records
-  DynList deletedEntries;    // 8: every entry of the file-system scan
-  DynList rebuildEntries;    // 9: NTFS records found in free space, waiting for the merge
-  DynList lostFiles;         // 10: placeholder folders and lost items
-  DynList rawFiles;          // 11: files detected by content
-  DynList extensionRecords;  // 20: whole MFT records without $STANDARD_INFORMATION
+  DynList reserved;           // 3
+  DynList searchStrings;      // 4: the advanced search window
+  DynList sessionStrings;     // 5: the session window
+  DynList explorerStrings;    // 6: the explorer window
+  DynList fat32ClusterCache;  // 7: 13-byte records
+  DynList deletedEntries;     // 8: every entry of the file-system scan
+  DynList rebuildEntries;     // 9: NTFS records found in free space, waiting for the merge
+  DynList lostFiles;          // 10: placeholder folders and lost items
+  DynList rawFiles;           // 11: files detected by content
+  DynList extensionRecords;   // 20: whole MFT records without $STANDARD_INFORMATION
 
   std::atomic<uint64_t> deletedEntryCount{0};    // entries in the deleted-entries list
   std::atomic<uint64_t> deletedCount{0};         // raised by the readers (see above)

@@ -25,8 +25,7 @@ std::string HumanSize(uint64_t bytes) {
     ++unit;
   }
   char buf[32];
-  std::snprintf(buf, sizeof buf, value < 10 ? "%.2f %s" : value < 100 ? "%.1f %s" : "%.0f %s",
-                value, kUnits[unit]);
+  std::snprintf(buf, sizeof buf, value < 10 ? "%.2f %s" : value < 100 ? "%.1f %s" : "%.0f %s", value, kUnits[unit]);
   return buf;
 }
 

@@ -23,9 +23,12 @@ class JsonWriter {
   template <typename T>
   JsonWriter& Field(std::string_view key, const T& value) {
     Key(key);
-    if constexpr (std::is_same_v<T, bool>) return Bool(value);
-    else if constexpr (std::is_arithmetic_v<T>) return Number(static_cast<uint64_t>(value));
-    else return String(value);
+    if constexpr (std::is_same_v<T, bool>)
+      return Bool(value);
+    else if constexpr (std::is_arithmetic_v<T>)
+      return Number(static_cast<uint64_t>(value));
+    else
+      return String(value);
   }
 
   const std::string& Text() const { return out_; }

@@ -27,7 +27,9 @@ bool IsOneComponent(const std::string& name) {
          name.find('\0') == std::string::npos;
 }
 
-std::string Reason() { return std::strerror(errno); }
+std::string Reason() {
+  return std::strerror(errno);
+}
 
 }  // namespace
 

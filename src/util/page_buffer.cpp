@@ -6,9 +6,13 @@
 
 namespace torvane {
 
-PageBuffer::PageBuffer(size_t size) { Resize(size); }
+PageBuffer::PageBuffer(size_t size) {
+  Resize(size);
+}
 
-PageBuffer::~PageBuffer() { Release(); }
+PageBuffer::~PageBuffer() {
+  Release();
+}
 
 PageBuffer::PageBuffer(PageBuffer&& other) noexcept
     : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}

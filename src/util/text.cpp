@@ -9,8 +9,7 @@ std::string ToUtf8(std::u16string_view text) {
   out.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
     uint32_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
       c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
     } else if (c >= 0xD800 && c <= 0xDFFF) {
       c = 0xFFFD;  // a lone surrogate
@@ -39,8 +38,11 @@ std::u16string FromUtf8(std::string_view text) {
   out.reserve(text.size());
   for (size_t i = 0; i < text.size();) {
     const uint32_t lead = static_cast<unsigned char>(text[i]);
-    const int extra = lead < 0x80 ? 0 : lead >= 0xC2 && lead < 0xE0 ? 1 : lead >= 0xE0 && lead < 0xF0 ? 2
-                      : lead >= 0xF0 && lead < 0xF5 ? 3 : -1;
+    const int extra = lead < 0x80                   ? 0
+                      : lead >= 0xC2 && lead < 0xE0 ? 1
+                      : lead >= 0xE0 && lead < 0xF0 ? 2
+                      : lead >= 0xF0 && lead < 0xF5 ? 3
+                                                    : -1;
     uint32_t c = extra <= 0 ? lead : lead & (0x3F >> extra);
     int taken = 0;
     while (taken < extra && i + 1 + taken < text.size() &&

@@ -2,8 +2,7 @@
 
 namespace torvane {
 
-void RecordingUiPort::ShowMessage(std::string_view title, std::string_view text,
-                                  MessageIcon icon) {
+void RecordingUiPort::ShowMessage(std::string_view title, std::string_view text, MessageIcon icon) {
   std::lock_guard lock(mutex_);
   messages_.push_back({std::string(title), std::string(text), icon, false});
 }
@@ -32,8 +31,7 @@ size_t RecordingUiPort::CountText(std::string_view text) const {
   return n;
 }
 
-void MessageOnceFilter::ShowMessage(std::string_view title, std::string_view text,
-                                    MessageIcon icon) {
+void MessageOnceFilter::ShowMessage(std::string_view title, std::string_view text, MessageIcon icon) {
   bool first = false;
   {
     std::lock_guard lock(mutex_);

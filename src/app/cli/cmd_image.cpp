@@ -44,9 +44,7 @@ int RunImage(const Args& args) {
   job.output = output;
   job.overwrite = p.Has("--force");
   ProgressBar bar("Imaging");
-  ImageResult r = CreateImage(source, job, [&](uint64_t done, uint64_t total) {
-    bar.Update(done * 512, total * 512);
-  });
+  ImageResult r = CreateImage(source, job, [&](uint64_t done, uint64_t total) { bar.Update(done * 512, total * 512); });
   bar.Finish();
   if (!r.error.empty()) {
     PrintError(r.error);
@@ -56,8 +54,7 @@ int RunImage(const Args& args) {
     PrintError(GroupThousands(r.failedSectors) +
                " sectors could not be read and hold zeros in the image (last: sectors " +
                std::to_string(r.lastFailure.start) + "-" +
-               std::to_string(r.lastFailure.start + r.lastFailure.count - 1) + ": " +
-               r.failureReason + ")");
+               std::to_string(r.lastFailure.start + r.lastFailure.count - 1) + ": " + r.failureReason + ")");
     return 1;
   }
   std::fprintf(stderr, "Wrote %s (%s sectors) to %s\n", HumanSize(r.sectorsCopied * 512).c_str(),

@@ -67,24 +67,22 @@ void DescribeText(const vdisk::VirtualDisk& disk, int depth) {
   const std::string indent(depth * 2, ' ');
   std::printf("%sDisk:      %s\n", indent.c_str(), disk.Path().c_str());
   std::printf("%sFormat:    %s\n", indent.c_str(), disk.CreateType().c_str());
-  std::printf("%sCapacity:  %s (%s sectors)\n", indent.c_str(),
-              HumanSize(disk.Capacity() * 512).c_str(), GroupThousands(disk.Capacity()).c_str());
+  std::printf("%sCapacity:  %s (%s sectors)\n", indent.c_str(), HumanSize(disk.Capacity() * 512).c_str(),
+              GroupThousands(disk.Capacity()).c_str());
   if (!disk.IsRaw()) std::printf("%sCID:       %s\n", indent.c_str(), Hex32(d.cid).c_str());
   std::printf("%sExtents:\n", indent.c_str());
   for (size_t i = 0; i < disk.Extents().size(); ++i) {
     const auto& e = *disk.Extents()[i];
     const char* access = i < d.extents.size() ? vdisk::ExtentAccessName(d.extents[i].access).data() : "RW";
-    std::printf("%s  %-8s %15s  %-10s %s\n", indent.c_str(), access,
-                GroupThousands(e.Sectors()).c_str(), std::string(e.TypeName()).c_str(),
-                ExtentFileName(e).c_str());
+    std::printf("%s  %-8s %15s  %-10s %s\n", indent.c_str(), access, GroupThousands(e.Sectors()).c_str(),
+                std::string(e.TypeName()).c_str(), ExtentFileName(e).c_str());
   }
   if (disk.Parent() == nullptr) {
     std::printf("%sParent:    none\n", indent.c_str());
     return;
   }
-  std::printf("%sParent:    %s (parent CID %s: %s)\n", indent.c_str(),
-              d.parentFileNameHint.c_str(), Hex32(d.parentCid).c_str(),
-              disk.ParentCidMatches() ? "matches" : "MISMATCH");
+  std::printf("%sParent:    %s (parent CID %s: %s)\n", indent.c_str(), d.parentFileNameHint.c_str(),
+              Hex32(d.parentCid).c_str(), disk.ParentCidMatches() ? "matches" : "MISMATCH");
   DescribeText(*disk.Parent(), depth + 1);
 }
 

@@ -51,10 +51,14 @@ constexpr const char* kUsage =
 
 const char* ResultText(recovery::ItemResult r) {
   switch (r) {
-    case recovery::ItemResult::kOk: return "ok";
-    case recovery::ItemResult::kIncomplete: return "incomplete";
-    case recovery::ItemResult::kSkipped: return "skipped";
-    case recovery::ItemResult::kFailed: break;
+    case recovery::ItemResult::kOk:
+      return "ok";
+    case recovery::ItemResult::kIncomplete:
+      return "incomplete";
+    case recovery::ItemResult::kSkipped:
+      return "skipped";
+    case recovery::ItemResult::kFailed:
+      break;
   }
   return "failed";
 }
@@ -85,7 +89,8 @@ class CancelOnSignals {
   CancelOnSignals& operator=(const CancelOnSignals&) = delete;
 
  private:
-  struct sigaction previousInt_ {}, previousTerm_ {};
+  struct sigaction previousInt_ {
+  }, previousTerm_{};
 };
 
 bool WriteLine(int fd, const std::string& text) {
@@ -114,8 +119,10 @@ int RunRecover(const Args& args) {
   // The paths as ls prints them (names escaped), each split into its names.
   recovery::SelectionRequest request;
   std::string usage;
-  if (p.positional.size() == 1 && !p.Has("--all")) usage = "name the files or folders to recover, or give --all";
-  else if (p.Has("--yes") && p.Has("--no")) usage = "--yes and --no exclude each other";
+  if (p.positional.size() == 1 && !p.Has("--all"))
+    usage = "name the files or folders to recover, or give --all";
+  else if (p.Has("--yes") && p.Has("--no"))
+    usage = "--yes and --no exclude each other";
   for (size_t k = 1; k < p.positional.size() && usage.empty(); ++k) {
     std::vector<std::string> names;
     if (!ParsePathArgument(p.positional[k], names, usage)) break;
@@ -197,7 +204,8 @@ int RunRecover(const Args& args) {
   bool reportFailed = false;
   for (const auto& [item, path] : selection.items) {
     const recovery::ItemReport r = run.Recover(item);
-    encrypted += r.encrypted && (r.result == recovery::ItemResult::kOk || r.result == recovery::ItemResult::kIncomplete);
+    encrypted +=
+        r.encrypted && (r.result == recovery::ItemResult::kOk || r.result == recovery::ItemResult::kIncomplete);
     if (r.result == recovery::ItemResult::kFailed || r.result == recovery::ItemResult::kIncomplete) {
       bar.Finish();
       PrintError(path + ": " + (r.result == recovery::ItemResult::kIncomplete ? "incomplete: " : "") + r.reason);
@@ -231,11 +239,14 @@ int RunRecover(const Args& args) {
   if (report.Active() && !reportFailed) {
     const std::string name = report.TargetName();
     switch (report.Commit(name, error)) {
-      case PendingFile::CommitResult::kDone: break;
+      case PendingFile::CommitResult::kDone:
+        break;
       case PendingFile::CommitResult::kExists:
         error = reportPath.string() + " appeared during the run; the report was not written";
         [[fallthrough]];
-      case PendingFile::CommitResult::kFailed: reportFailed = true; break;
+      case PendingFile::CommitResult::kFailed:
+        reportFailed = true;
+        break;
     }
   }
   if (reportFailed) PrintError("cannot write the report " + reportPath.string() + ": " + error);
@@ -244,13 +255,12 @@ int RunRecover(const Args& args) {
                "Folders total %u, deleted %u, detected %u, overwritten %u; "
                "files total %u, deleted %u, detected %u, overwritten %u.\n",
                run.ok + run.incomplete, HumanSize(run.bytesWritten).c_str(), options.outputFolder.c_str(),
-               run.incomplete, run.skipped, run.failed,
-               run.statistics[recovery::kFoldersTotal], run.statistics[recovery::kFoldersDeleted],
-               run.statistics[recovery::kFoldersDetected], run.statistics[recovery::kFoldersOverwritten],
-               run.statistics[recovery::kFilesTotal], run.statistics[recovery::kFilesDeleted],
-               run.statistics[recovery::kFilesDetected], run.statistics[recovery::kFilesOverwritten]);
-  if (encrypted != 0)
-    std::fprintf(stderr, "%u encrypted files were written as .efs export streams.\n", encrypted);
+               run.incomplete, run.skipped, run.failed, run.statistics[recovery::kFoldersTotal],
+               run.statistics[recovery::kFoldersDeleted], run.statistics[recovery::kFoldersDetected],
+               run.statistics[recovery::kFoldersOverwritten], run.statistics[recovery::kFilesTotal],
+               run.statistics[recovery::kFilesDeleted], run.statistics[recovery::kFilesDetected],
+               run.statistics[recovery::kFilesOverwritten]);
+  if (encrypted != 0) std::fprintf(stderr, "%u encrypted files were written as .efs export streams.\n", encrypted);
   if (run.incomplete != 0)
     std::fprintf(stderr, "%u files are incomplete: parts that could not be read hold zeros.\n", run.incomplete);
   if (run.abortAll) std::fputs("The run was stopped; the file being written was removed.\n", stderr);

@@ -26,7 +26,8 @@ constexpr const char* kUsage =
 int RunScan(const Args& args) {
   ParsedArgs p;
   const int early = ParseCommandLine(
-      args, {kUsage, {"--reverse", "--json"}, {"-v"}, 1, 1, "scan takes one disk", {{"-v", "scan needs a volume (-v N)"}}},
+      args,
+      {kUsage, {"--reverse", "--json"}, {"-v"}, 1, 1, "scan takes one disk", {{"-v", "scan needs a volume (-v N)"}}},
       p);
   if (early >= 0) return early;
   Workspace ws;

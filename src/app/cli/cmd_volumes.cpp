@@ -48,8 +48,10 @@ std::string Pad(const std::string& text, size_t width) {
 
 std::string Flags(const PartitionRecord& r) {
   std::string flags;
-  if (r.bootRebuilt) flags += " [boot sector rebuilt]";
-  else if (r.bootFromBackup || r.bootRestored) flags += " [backup boot sector used]";
+  if (r.bootRebuilt)
+    flags += " [boot sector rebuilt]";
+  else if (r.bootFromBackup || r.bootRestored)
+    flags += " [backup boot sector used]";
   if (r.damaged) flags += " [damaged]";
   return flags;
 }
@@ -93,21 +95,21 @@ int RunVolumes(const Args& args) {
     return 0;
   }
   std::printf("%s\n", list.imageGroupHeading.c_str());
-  std::printf("%3s  %-22s %-12s %-16s %14s %10s %10s\n", "#", "Name", "File system", "Label", "Start",
-              "Size", "Free");
+  std::printf("%3s  %-22s %-12s %-16s %14s %10s %10s\n", "#", "Name", "File system", "Label", "Start", "Size", "Free");
   for (size_t i = 0; i < list.rows.size(); ++i) {
     const PartitionRecord& r = list.rows[i];
     if (r.wholeDisk) std::printf("Physical drives\n");
     std::printf("%3zu  %s %s %s %14s %10s %10s%s\n", i, Pad(RowName(r), 22).c_str(),
-                Pad(ToUtf8(GetText(r.fsName)), 12).c_str(), Pad(r.wholeDisk ? "" : ToUtf8(GetText(r.label)), 16).c_str(),
-                GroupThousands(r.startSector).c_str(), RowSizeText(r).c_str(),
-                RowFreeSpaceText(r, kNoFreeSpace).c_str(), Flags(r).c_str());
+                Pad(ToUtf8(GetText(r.fsName)), 12).c_str(),
+                Pad(r.wholeDisk ? "" : ToUtf8(GetText(r.label)), 16).c_str(), GroupThousands(r.startSector).c_str(),
+                RowSizeText(r).c_str(), RowFreeSpaceText(r, kNoFreeSpace).c_str(), Flags(r).c_str());
   }
   if (!lost.empty()) {
     std::printf("Volumes no partition table lists:\n");
     for (const auto& r : lost)
       std::printf("     %s %s %s %14s %10s\n", Pad(RowName(r), 22).c_str(), Pad(ToUtf8(GetText(r.fsName)), 12).c_str(),
-                  Pad(ToUtf8(GetText(r.label)), 16).c_str(), GroupThousands(r.startSector).c_str(), RowSizeText(r).c_str());
+                  Pad(ToUtf8(GetText(r.label)), 16).c_str(), GroupThousands(r.startSector).c_str(),
+                  RowSizeText(r).c_str());
   }
   if (!list.volumeList.eppBlocks.empty())
     std::printf("Damaged extended partition blocks: %zu\n", list.volumeList.eppBlocks.size());

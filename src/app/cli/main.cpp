@@ -38,7 +38,9 @@ void PrintUsage(FILE* out) {
 }  // namespace
 
 namespace torvane::cli {
-void PrintError(const std::string& message) { std::fprintf(stderr, "torvane: %s\n", message.c_str()); }
+void PrintError(const std::string& message) {
+  std::fprintf(stderr, "torvane: %s\n", message.c_str());
+}
 }  // namespace torvane::cli
 
 int main(int argc, char** argv) {

@@ -28,12 +28,11 @@ bool OpenVolumeRow(Workspace& ws, const std::string& disk, const std::string& ro
 }
 
 bool OpenAndWalkNtfs(Workspace& ws, const std::string& disk, const std::string& row,
-                     std::unique_ptr<ntfs::NtfsVolume>& volume, ntfs::MftWalkResult& walk,
-                     std::string& error) {
+                     std::unique_ptr<ntfs::NtfsVolume>& volume, ntfs::MftWalkResult& walk, std::string& error) {
   if (!OpenVolumeRow(ws, disk, row, error)) return false;
   ProgressBar bar("Reading MFT");
-  const bool ok = WalkNtfsVolume(ws.source, ws.geometry, ws.store, volume, walk,
-                                 [&](uint32_t permille) { bar.Update(permille, 1000); }, error);
+  const bool ok = WalkNtfsVolume(
+      ws.source, ws.geometry, ws.store, volume, walk, [&](uint32_t permille) { bar.Update(permille, 1000); }, error);
   bar.Finish();
   if (!ok && volume == nullptr) error = "volume " + row + " is " + error;
   return ok;
@@ -53,7 +52,9 @@ namespace {
 std::atomic<bool> stopScan{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "the flag is set from a signal handler");
 
-extern "C" void OnStopSignal(int) { stopScan = true; }
+extern "C" void OnStopSignal(int) {
+  stopScan = true;
+}
 
 // Catches SIGINT and SIGTERM for its lifetime (once each: the next one ends the program as
 // usual) and makes sure they are not blocked.
@@ -82,7 +83,8 @@ class StopSignals {
   StopSignals& operator=(const StopSignals&) = delete;
 
  private:
-  struct sigaction previousInt_ {}, previousTerm_ {};
+  struct sigaction previousInt_ {
+  }, previousTerm_{};
   sigset_t previousMask_{};
 };
 

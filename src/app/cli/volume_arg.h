@@ -22,8 +22,7 @@ bool OpenVolumeRow(Workspace& ws, const std::string& disk, const std::string& ro
 // MFT behind a progress bar into the workspace's store. `volume` receives the reader.
 // False with a one-line reason.
 bool OpenAndWalkNtfs(Workspace& ws, const std::string& disk, const std::string& row,
-                     std::unique_ptr<ntfs::NtfsVolume>& volume, ntfs::MftWalkResult& walk,
-                     std::string& error);
+                     std::unique_ptr<ntfs::NtfsVolume>& volume, ntfs::MftWalkResult& walk, std::string& error);
 // The same for the disk (first positional argument) and -v N of a parsed command line; prints
 // the error itself.
 bool OpenAndWalkNtfs(Workspace& ws, const ParsedArgs& p, std::unique_ptr<ntfs::NtfsVolume>& volume,

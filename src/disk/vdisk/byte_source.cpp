@@ -13,7 +13,9 @@ namespace {
 
 // Only regular files and block devices hold disk data. Anything else (a FIFO, a socket, a
 // character device such as /dev/zero, a folder) would block, never end, or be no disk at all.
-bool IsDiskFileType(mode_t mode) { return S_ISREG(mode) || S_ISBLK(mode); }
+bool IsDiskFileType(mode_t mode) {
+  return S_ISREG(mode) || S_ISBLK(mode);
+}
 
 std::string FileTypeError(const std::filesystem::path& path, mode_t mode) {
   const char* what = S_ISDIR(mode)    ? "a folder"
@@ -26,8 +28,7 @@ std::string FileTypeError(const std::filesystem::path& path, mode_t mode) {
 
 }  // namespace
 
-std::unique_ptr<FileSource> FileSource::Open(const std::filesystem::path& path, bool writable,
-                                             std::string& error) {
+std::unique_ptr<FileSource> FileSource::Open(const std::filesystem::path& path, bool writable, std::string& error) {
   // Look before opening: opening a FIFO for reading blocks until a writer appears.
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {
@@ -70,7 +71,9 @@ std::unique_ptr<FileSource> FileSource::Open(const std::filesystem::path& path, 
   return std::unique_ptr<FileSource>(new FileSource(fd, path, size, writable, identity));
 }
 
-FileSource::~FileSource() { ::close(fd_); }
+FileSource::~FileSource() {
+  ::close(fd_);
+}
 
 size_t FileSource::ReadSome(uint64_t offset, void* buffer, size_t size) {
   size_t done = 0;

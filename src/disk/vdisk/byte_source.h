@@ -36,16 +36,13 @@ class ByteSource {
   virtual FileIdentity Identity() const { return {}; }
 
   // True when all `size` bytes at `offset` were read.
-  bool ReadAt(uint64_t offset, void* buffer, size_t size) {
-    return ReadSome(offset, buffer, size) == size;
-  }
+  bool ReadAt(uint64_t offset, void* buffer, size_t size) { return ReadSome(offset, buffer, size) == size; }
 };
 
 // A file opened with O_RDONLY (or O_RDWR when writing was asked for).
 class FileSource final : public ByteSource {
  public:
-  static std::unique_ptr<FileSource> Open(const std::filesystem::path& path, bool writable,
-                                          std::string& error);
+  static std::unique_ptr<FileSource> Open(const std::filesystem::path& path, bool writable, std::string& error);
   ~FileSource() override;
 
   uint64_t Size() const override { return size_; }
@@ -56,8 +53,7 @@ class FileSource final : public ByteSource {
   FileIdentity Identity() const override { return identity_; }
 
  private:
-  FileSource(int fd, std::filesystem::path path, uint64_t size, bool writable,
-             FileIdentity identity)
+  FileSource(int fd, std::filesystem::path path, uint64_t size, bool writable, FileIdentity identity)
       : fd_(fd), path_(std::move(path)), size_(size), writable_(writable), identity_(identity) {}
   int fd_;
   std::filesystem::path path_;
@@ -69,8 +65,7 @@ class FileSource final : public ByteSource {
 // Bytes held in memory, for tests and fuzzing.
 class MemorySource final : public ByteSource {
  public:
-  explicit MemorySource(std::vector<uint8_t> bytes, bool writable = false,
-                        std::filesystem::path name = {})
+  explicit MemorySource(std::vector<uint8_t> bytes, bool writable = false, std::filesystem::path name = {})
       : bytes_(std::move(bytes)), writable_(writable), path_(std::move(name)) {}
   uint64_t Size() const override { return bytes_.size(); }
   size_t ReadSome(uint64_t offset, void* buffer, size_t size) override;

@@ -24,10 +24,10 @@ using grain_io::Kind;
 
 constexpr size_t kHeaderBytes = 2048;
 constexpr uint64_t kHeaderSectors = kHeaderBytes / kSectorSize;
-constexpr size_t kCapacityOffset = 12;       // u32, sectors
-constexpr size_t kGrainSectorsOffset = 16;   // u32, sectors per grain
-constexpr size_t kDirSectorOffset = 20;      // u32, sector of the grain directory
-constexpr size_t kDirEntriesOffset = 24;     // u32, entries in the grain directory
+constexpr size_t kCapacityOffset = 12;      // u32, sectors
+constexpr size_t kGrainSectorsOffset = 16;  // u32, sectors per grain
+constexpr size_t kDirSectorOffset = 20;     // u32, sector of the grain directory
+constexpr size_t kDirEntriesOffset = 24;    // u32, entries in the grain directory
 
 constexpr uint64_t kTableEntries = 4096;
 
@@ -46,11 +46,10 @@ class CowdExtent final : public grain_io::TableExtent<uint32_t> {
   std::string_view TypeName() const override { return "VMFSSPARSE"; }
 
  private:
-  bool TableOffset(uint64_t dirIndex, uint32_t entry, uint64_t& offset,
-                   std::string& reason) const override {
+  bool TableOffset(uint64_t dirIndex, uint32_t entry, uint64_t& offset, std::string& reason) const override {
     if (entry < kHeaderSectors) {
-      reason = "COWD grain table " + std::to_string(dirIndex) + " at sector " +
-               std::to_string(entry) + " overlaps the file header";
+      reason = "COWD grain table " + std::to_string(dirIndex) + " at sector " + std::to_string(entry) +
+               " overlaps the file header";
       return false;
     }
     offset = uint64_t{entry} * kSectorSize;
@@ -61,8 +60,7 @@ class CowdExtent final : public grain_io::TableExtent<uint32_t> {
     if (entry == 0) return {Kind::kUnallocated};
     if (entry < kHeaderSectors)
       return {Kind::kFailed, 0,
-              "COWD grain table entry for grain " + std::to_string(grainIndex) +
-                  " points into the file header"};
+              "COWD grain table entry for grain " + std::to_string(grainIndex) + " points into the file header"};
     return {Kind::kData, uint64_t{entry} * kSectorSize};
   }
 };
@@ -74,16 +72,15 @@ bool IsCowdFile(ByteSource& file) {
   return file.ReadAt(0, magic, sizeof magic) && std::memcmp(magic, "COWD", 4) == 0;
 }
 
-std::unique_ptr<Extent> OpenCowdExtent(std::unique_ptr<ByteSource> file,
-                                       uint64_t descriptorSectors, std::string& error) {
+std::unique_ptr<Extent> OpenCowdExtent(std::unique_ptr<ByteSource> file, uint64_t descriptorSectors,
+                                       std::string& error) {
   if (!file) {
     error = "COWD: no file to open";
     return nullptr;
   }
   const uint64_t fileSize = file->Size();
   if (fileSize < kHeaderBytes) {
-    error = "COWD header: the file is " + std::to_string(fileSize) +
-            " bytes, shorter than the 2048-byte header";
+    error = "COWD header: the file is " + std::to_string(fileSize) + " bytes, shorter than the 2048-byte header";
     return nullptr;
   }
   std::array<std::byte, kHeaderBytes> header;
@@ -102,13 +99,11 @@ std::unique_ptr<Extent> OpenCowdExtent(std::unique_ptr<ByteSource> file,
   const uint32_t dirEntries = LeU32(h, kDirEntriesOffset);
 
   if (!IsPowerOfTwo(grainSectors)) {
-    error = "COWD header: grain size " + std::to_string(grainSectors) +
-            " is not a power of two";
+    error = "COWD header: grain size " + std::to_string(grainSectors) + " is not a power of two";
     return nullptr;
   }
   if (grainSectors > kMaxGrainSectors) {
-    error = "COWD header: grain size of " + std::to_string(grainSectors) +
-            " sectors is implausibly large";
+    error = "COWD header: grain size of " + std::to_string(grainSectors) + " sectors is implausibly large";
     return nullptr;
   }
   if (capacity == 0) {
@@ -116,8 +111,7 @@ std::unique_ptr<Extent> OpenCowdExtent(std::unique_ptr<ByteSource> file,
     return nullptr;
   }
   if (descriptorSectors > kMaxDiskSectors) {
-    error = "COWD: extent size of " + std::to_string(descriptorSectors) +
-            " sectors exceeds the largest disk supported";
+    error = "COWD: extent size of " + std::to_string(descriptorSectors) + " sectors exceeds the largest disk supported";
     return nullptr;
   }
   if (dirEntries == 0) {
@@ -133,27 +127,25 @@ std::unique_ptr<Extent> OpenCowdExtent(std::unique_ptr<ByteSource> file,
   const uint64_t needed = (sectors + tableSpan - 1) / tableSpan;
   const uint64_t used = std::min<uint64_t>(dirEntries, needed);
   if (used > kMaxDirectoryEntries) {
-    error = "COWD header: a grain directory of " + std::to_string(used) +
-            " entries is larger than any real redo log needs";
+    error =
+        "COWD header: a grain directory of " + std::to_string(used) + " entries is larger than any real redo log needs";
     return nullptr;
   }
   if (dirSector < kHeaderSectors) {
-    error = "COWD header: grain directory at sector " + std::to_string(dirSector) +
-            " overlaps the header";
+    error = "COWD header: grain directory at sector " + std::to_string(dirSector) + " overlaps the header";
     return nullptr;
   }
   // The directory must lie inside the file, which also bounds the memory it takes.
   const uint64_t dirOffset = uint64_t{dirSector} * kSectorSize;
   const uint64_t dirBytes = used * sizeof(uint32_t);
   if (dirOffset > fileSize || fileSize - dirOffset < dirBytes) {
-    error = "COWD grain directory (" + std::to_string(used) + " entries at sector " +
-            std::to_string(dirSector) + ") lies past the end of the file";
+    error = "COWD grain directory (" + std::to_string(used) + " entries at sector " + std::to_string(dirSector) +
+            ") lies past the end of the file";
     return nullptr;
   }
   std::vector<uint32_t> directory;
   if (!grain_io::ReadDirectory(*file, dirOffset, used, directory)) {
-    error = "COWD grain directory at sector " + std::to_string(dirSector) +
-            " could not be read";
+    error = "COWD grain directory at sector " + std::to_string(dirSector) + " could not be read";
     return nullptr;
   }
   const CowdExtent::Layout layout{"COWD", sectors, grainSectors, kTableEntries};

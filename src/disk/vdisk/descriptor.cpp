@@ -161,8 +161,7 @@ bool LooksLikeDescriptor(std::string_view head) {
     auto u = static_cast<unsigned char>(c);
     if (u < 0x20 && c != '\n' && c != '\r' && c != '\t') return false;
   }
-  return head.find("createType") != std::string_view::npos &&
-         head.find("version") != std::string_view::npos;
+  return head.find("createType") != std::string_view::npos && head.find("version") != std::string_view::npos;
 }
 
 bool ParseDescriptor(std::string_view text, Descriptor& out, std::string& error) {

@@ -4,7 +4,9 @@
 
 namespace torvane::vdisk {
 
-bool Extent::Write(uint64_t, uint64_t, const std::byte*) { return false; }
+bool Extent::Write(uint64_t, uint64_t, const std::byte*) {
+  return false;
+}
 
 void ZeroExtent::Read(uint64_t, uint64_t count, std::byte* out, ReadReport&) {
   std::memset(out, 0, count * kSectorSize);

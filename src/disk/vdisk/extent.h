@@ -43,9 +43,7 @@ struct ReadReport {
     failed.clear();
     failureReason.clear();
   }
-  void AddUnallocated(uint64_t extentSector, uint64_t count) {
-    Add(unallocated, base + extentSector, count);
-  }
+  void AddUnallocated(uint64_t extentSector, uint64_t count) { Add(unallocated, base + extentSector, count); }
   void AddFailed(uint64_t extentSector, uint64_t count, std::string_view reason) {
     Add(failed, base + extentSector, count);
     if (failureReason.empty()) failureReason = reason;
@@ -114,8 +112,7 @@ class ZeroExtent final : public Extent {
 // An extent whose data cannot be read (descriptor access NOACCESS): every read fails.
 class NoAccessExtent final : public Extent {
  public:
-  NoAccessExtent(uint64_t sectors, std::string typeName)
-      : sectors_(sectors), typeName_(std::move(typeName)) {}
+  NoAccessExtent(uint64_t sectors, std::string typeName) : sectors_(sectors), typeName_(std::move(typeName)) {}
   uint64_t Sectors() const override { return sectors_; }
   void Read(uint64_t sector, uint64_t count, std::byte* out, ReadReport& report) override;
   std::string_view TypeName() const override { return typeName_; }

@@ -13,8 +13,7 @@ void FlatExtent::Read(uint64_t sector, uint64_t count, std::byte* out, ReadRepor
   if (zeroPastEnd_ && offset + got >= file_->Size()) return;
   const uint64_t firstMissing = sector + got / kSectorSize;
   report.AddFailed(firstMissing, sector + count - firstMissing,
-                   offset + got >= file_->Size() ? "the extent file " + file_->Path().string() +
-                                                       " ends early"
+                   offset + got >= file_->Size() ? "the extent file " + file_->Path().string() + " ends early"
                                                  : "read error in " + file_->Path().string());
 }
 

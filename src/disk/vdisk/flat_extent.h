@@ -14,8 +14,8 @@ class FlatExtent final : public Extent {
   // `offsetSectors` is where the extent's data starts in the file. With `zeroPastEnd`, bytes
   // past the end of the file read as zeros instead of failing: a raw image whose size is not
   // a whole number of sectors has its last sector padded.
-  FlatExtent(std::unique_ptr<ByteSource> file, uint64_t sectors, uint64_t offsetSectors,
-             std::string typeName, bool zeroPastEnd = false)
+  FlatExtent(std::unique_ptr<ByteSource> file, uint64_t sectors, uint64_t offsetSectors, std::string typeName,
+             bool zeroPastEnd = false)
       : file_(std::move(file)),
         sectors_(sectors),
         offsetBytes_(offsetSectors * kSectorSize),

@@ -26,8 +26,7 @@ enum class Kind { kData, kUnallocated, kZero, kFailed };
 // pieces at once: stored sectors that follow each other in the file become one ReadAt.
 class ReadSink {
  public:
-  ReadSink(std::string_view format, ByteSource& file, uint64_t firstSector, std::byte* out,
-           ReadReport& report)
+  ReadSink(std::string_view format, ByteSource& file, uint64_t firstSector, std::byte* out, ReadReport& report)
       : format_(format), file_(file), first_(firstSector), out_(out), report_(report) {}
 
   void Data(uint64_t sector, uint64_t count, uint64_t fileOffset) {
@@ -62,12 +61,12 @@ class ReadSink {
           const uint64_t good = got / kSectorSize;
           std::memset(dst + good * kSectorSize, 0, bytes - good * kSectorSize);
           const uint64_t at = offset_ + good * kSectorSize;
-          report_.AddFailed(start_ + good, count_ - good,
-                            at + (count_ - good) * kSectorSize > file_.Size()
-                                ? std::string(format_) + " grain data at byte " + std::to_string(at) +
-                                      " lies past the end of the file"
-                                : std::string(format_) + " grain data at byte " + std::to_string(at) +
-                                      " could not be read");
+          report_.AddFailed(
+              start_ + good, count_ - good,
+              at + (count_ - good) * kSectorSize > file_.Size()
+                  ? std::string(format_) + " grain data at byte " + std::to_string(at) +
+                        " lies past the end of the file"
+                  : std::string(format_) + " grain data at byte " + std::to_string(at) + " could not be read");
         }
         break;
       }
@@ -119,8 +118,7 @@ struct WritePlan {
   void Data(uint64_t sector, uint64_t count, uint64_t fileOffset) {
     if (!runs.empty()) {
       Run& last = runs.back();
-      if (last.sector + last.count == sector &&
-          last.fileOffset + last.count * kSectorSize == fileOffset) {
+      if (last.sector + last.count == sector && last.fileOffset + last.count * kSectorSize == fileOffset) {
         last.count += count;
         return;
       }
@@ -134,8 +132,8 @@ struct WritePlan {
 // `walk(sector, count, plan)` maps the range. Nothing is written unless the file is writable
 // and every sector is stored inside it.
 template <typename WalkFn>
-bool WritePlanned(ByteSource& file, uint64_t extentSectors, uint64_t sector, uint64_t count,
-                  const std::byte* in, WalkFn&& walk) {
+bool WritePlanned(ByteSource& file, uint64_t extentSectors, uint64_t sector, uint64_t count, const std::byte* in,
+                  WalkFn&& walk) {
   if (!file.Writable() || sector > extentSectors || count > extentSectors - sector) return false;
   WritePlan plan;
   walk(sector, count, plan);
@@ -144,13 +142,10 @@ bool WritePlanned(ByteSource& file, uint64_t extentSectors, uint64_t sector, uin
   // range; refuse before writing anything.
   const uint64_t fileSize = file.Size();
   for (const auto& run : plan.runs) {
-    if (run.fileOffset > fileSize || fileSize - run.fileOffset < run.count * kSectorSize)
-      return false;
+    if (run.fileOffset > fileSize || fileSize - run.fileOffset < run.count * kSectorSize) return false;
   }
   for (const auto& run : plan.runs) {
-    if (!file.WriteAt(run.fileOffset, in + (run.sector - sector) * kSectorSize,
-                      run.count * kSectorSize))
-      return false;
+    if (!file.WriteAt(run.fileOffset, in + (run.sector - sector) * kSectorSize, run.count * kSectorSize)) return false;
   }
   return true;
 }
@@ -199,8 +194,7 @@ class TableExtent : public Extent {
  protected:
   // Byte offset of the table that the non-zero directory entry `entry` (number `dirIndex`)
   // names; false, with `reason`, when the entry is damaged.
-  virtual bool TableOffset(uint64_t dirIndex, Entry entry, uint64_t& offset,
-                           std::string& reason) const = 0;
+  virtual bool TableOffset(uint64_t dirIndex, Entry entry, uint64_t& offset, std::string& reason) const = 0;
   // What table entry `entry` says about grain `grainIndex`.
   virtual GrainEntry MapGrain(uint64_t grainIndex, Entry entry) const = 0;
 
@@ -225,8 +219,7 @@ class TableExtent : public Extent {
       const uint64_t dirIndex = s / tableSpan;
       if (dirIndex >= directory_.size()) {
         sink.Fill(Kind::kFailed, s, end - s,
-                  std::string(layout_.format) + " grain directory ends before sector " +
-                      std::to_string(s));
+                  std::string(layout_.format) + " grain directory ends before sector " + std::to_string(s));
         return;
       }
       const uint64_t tableEnd = std::min(end, (dirIndex + 1) * tableSpan);
@@ -250,8 +243,8 @@ class TableExtent : public Extent {
         uint64_t offset = 0;
         if (g.kind == Kind::kData && !CheckedAdd(g.fileOffset, within, offset)) {
           g.kind = Kind::kFailed;
-          g.reason = std::string(layout_.format) + " grain table entry for grain " +
-                     std::to_string(grainIndex) + " points past any file";
+          g.reason = std::string(layout_.format) + " grain table entry for grain " + std::to_string(grainIndex) +
+                     " points past any file";
         }
         if (g.kind == Kind::kData)
           sink.Data(s, n, offset);
@@ -271,8 +264,8 @@ class TableExtent : public Extent {
     if (!TableOffset(dirIndex, directory_[dirIndex], offset, reason)) return nullptr;
     const uint64_t tableBytes = layout_.tableEntries * sizeof(Entry);
     const uint64_t fileSize = file_->Size();
-    const std::string where = std::string(layout_.format) + " grain table " +
-                              std::to_string(dirIndex) + " at byte " + std::to_string(offset);
+    const std::string where =
+        std::string(layout_.format) + " grain table " + std::to_string(dirIndex) + " at byte " + std::to_string(offset);
     if (offset > fileSize || fileSize - offset < tableBytes) {
       reason = where + " lies past the end of the file";
       return nullptr;
@@ -285,8 +278,7 @@ class TableExtent : public Extent {
     }
     slot.entries.resize(layout_.tableEntries);
     const ByteSpan bytes(raw_);
-    for (size_t i = 0; i < layout_.tableEntries; ++i)
-      slot.entries[i] = detail::LoadLe<Entry>(bytes, i * sizeof(Entry));
+    for (size_t i = 0; i < layout_.tableEntries; ++i) slot.entries[i] = detail::LoadLe<Entry>(bytes, i * sizeof(Entry));
     slot.dirIndex = dirIndex;
     return slot.entries.data();
   }

@@ -26,13 +26,13 @@ using grain_io::Kind;
 constexpr size_t kHeaderBytes = 512;
 constexpr size_t kMagicOffset = 0;
 constexpr size_t kVersionOffset = 8;
-constexpr size_t kCapacityOffset = 16;          // sectors
-constexpr size_t kGrainSectorsOffset = 24;      // sectors per grain
-constexpr size_t kTableSectorsOffset = 32;      // sectors per grain table
-constexpr size_t kDirOffsetOffset = 128;        // sector of the grain directory
-constexpr size_t kDirSectorsOffset = 136;       // its size in sectors
-constexpr size_t kTablesOffsetOffset = 144;     // sector where grain table 0 starts
-constexpr size_t kGrainsOffsetOffset = 192;     // sector where grain 0 starts
+constexpr size_t kCapacityOffset = 16;       // sectors
+constexpr size_t kGrainSectorsOffset = 24;   // sectors per grain
+constexpr size_t kTableSectorsOffset = 32;   // sectors per grain table
+constexpr size_t kDirOffsetOffset = 128;     // sector of the grain directory
+constexpr size_t kDirSectorsOffset = 136;    // its size in sectors
+constexpr size_t kTablesOffsetOffset = 144;  // sector where grain table 0 starts
+constexpr size_t kGrainsOffsetOffset = 192;  // sector where grain 0 starts
 
 constexpr uint64_t kMagic = 0xCAFEBABE;
 constexpr uint64_t kVersion = 0x200000001;
@@ -63,11 +63,10 @@ std::string Hex(uint64_t value) {
   return buffer;
 }
 
-
 class SeSparseExtent final : public grain_io::TableExtent<uint64_t> {
  public:
-  SeSparseExtent(std::unique_ptr<ByteSource> file, const Layout& layout,
-                 std::vector<uint64_t> directory, uint64_t tablesOffset, uint64_t grainsOffset)
+  SeSparseExtent(std::unique_ptr<ByteSource> file, const Layout& layout, std::vector<uint64_t> directory,
+                 uint64_t tablesOffset, uint64_t grainsOffset)
       : TableExtent(std::move(file), layout, std::move(directory)),
         grainBytes_(layout.grainSectors * kSectorSize),
         tableBytes_(layout.tableEntries * sizeof(uint64_t)),
@@ -76,11 +75,9 @@ class SeSparseExtent final : public grain_io::TableExtent<uint64_t> {
   std::string_view TypeName() const override { return "SESPARSE"; }
 
  private:
-  bool TableOffset(uint64_t dirIndex, uint64_t entry, uint64_t& offset,
-                   std::string& reason) const override {
+  bool TableOffset(uint64_t dirIndex, uint64_t entry, uint64_t& offset, std::string& reason) const override {
     if ((entry >> 32) != kDirEntryTag) {
-      reason = "seSparse grain directory entry " + std::to_string(dirIndex) + " is damaged (" +
-               Hex(entry) + ")";
+      reason = "seSparse grain directory entry " + std::to_string(dirIndex) + " is damaged (" + Hex(entry) + ")";
       return false;
     }
     // The table number is below 2^32 and a table is at most 128 KiB, so the product stays
@@ -110,8 +107,7 @@ class SeSparseExtent final : public grain_io::TableExtent<uint64_t> {
         break;
     }
     return {Kind::kFailed, 0,
-            "seSparse grain table entry for grain " + std::to_string(grainIndex) +
-                " is damaged (" + Hex(entry) + ")"};
+            "seSparse grain table entry for grain " + std::to_string(grainIndex) + " is damaged (" + Hex(entry) + ")"};
   }
 
   uint64_t grainBytes_;
@@ -124,8 +120,8 @@ class SeSparseExtent final : public grain_io::TableExtent<uint64_t> {
 // file offset this reader deals in (the sector limit, in bytes) or overlaps the header.
 bool RegionOffset(uint64_t sector, const char* what, uint64_t& bytes, std::string& error) {
   if (sector == 0 || sector > kMaxDiskSectors) {
-    error = std::string("seSparse header: the ") + what + " offset (sector " +
-            std::to_string(sector) + ") is out of range";
+    error =
+        std::string("seSparse header: the ") + what + " offset (sector " + std::to_string(sector) + ") is out of range";
     return false;
   }
   bytes = sector * kSectorSize;
@@ -139,16 +135,15 @@ bool IsSeSparseFile(ByteSource& file) {
   return file.ReadAt(0, magic.data(), magic.size()) && LeU64(magic, 0) == kMagic;
 }
 
-std::unique_ptr<Extent> OpenSeSparseExtent(std::unique_ptr<ByteSource> file,
-                                           uint64_t descriptorSectors, std::string& error) {
+std::unique_ptr<Extent> OpenSeSparseExtent(std::unique_ptr<ByteSource> file, uint64_t descriptorSectors,
+                                           std::string& error) {
   if (!file) {
     error = "seSparse: no file to open";
     return nullptr;
   }
   const uint64_t fileSize = file->Size();
   if (fileSize < kHeaderBytes) {
-    error = "seSparse header: the file is " + std::to_string(fileSize) +
-            " bytes, shorter than the 512-byte header";
+    error = "seSparse header: the file is " + std::to_string(fileSize) + " bytes, shorter than the 512-byte header";
     return nullptr;
   }
   std::array<std::byte, kHeaderBytes> header;
@@ -176,18 +171,16 @@ std::unique_ptr<Extent> OpenSeSparseExtent(std::unique_ptr<ByteSource> file,
     return nullptr;
   }
   if (tableSectors == 0 || tableSectors > kMaxTableSectors) {
-    error = "seSparse header: grain table size of " + std::to_string(tableSectors) +
-            " sectors is invalid";
+    error = "seSparse header: grain table size of " + std::to_string(tableSectors) + " sectors is invalid";
     return nullptr;
   }
   if (capacity == 0 || capacity > kMaxDiskSectors) {
-    error = "seSparse header: capacity of " + std::to_string(capacity) +
-            " sectors is invalid";
+    error = "seSparse header: capacity of " + std::to_string(capacity) + " sectors is invalid";
     return nullptr;
   }
   if (descriptorSectors > kMaxDiskSectors) {
-    error = "seSparse: extent size of " + std::to_string(descriptorSectors) +
-            " sectors exceeds the largest disk supported";
+    error =
+        "seSparse: extent size of " + std::to_string(descriptorSectors) + " sectors exceeds the largest disk supported";
     return nullptr;
   }
   if (dirSectors == 0) {
@@ -195,8 +188,8 @@ std::unique_ptr<Extent> OpenSeSparseExtent(std::unique_ptr<ByteSource> file,
     return nullptr;
   }
 
-  SeSparseExtent::Layout g{"seSparse", descriptorSectors != 0 ? descriptorSectors : capacity,
-                           grainSectors, tableSectors * kSectorSize / sizeof(uint64_t)};
+  SeSparseExtent::Layout g{"seSparse", descriptorSectors != 0 ? descriptorSectors : capacity, grainSectors,
+                           tableSectors * kSectorSize / sizeof(uint64_t)};
   uint64_t dirOffset = 0, tablesOffset = 0, grainsOffset = 0;
   if (!RegionOffset(dirSector, "grain directory", dirOffset, error) ||
       !RegionOffset(LeU64(h, kTablesOffsetOffset), "grain tables", tablesOffset, error) ||
@@ -220,18 +213,16 @@ std::unique_ptr<Extent> OpenSeSparseExtent(std::unique_ptr<ByteSource> file,
   // The directory must lie inside the file, which also bounds the memory it takes.
   const uint64_t dirBytes = used * sizeof(uint64_t);
   if (dirOffset > fileSize || fileSize - dirOffset < dirBytes) {
-    error = "seSparse grain directory (" + std::to_string(used) + " entries at sector " +
-            std::to_string(dirSector) + ") lies past the end of the file";
+    error = "seSparse grain directory (" + std::to_string(used) + " entries at sector " + std::to_string(dirSector) +
+            ") lies past the end of the file";
     return nullptr;
   }
   std::vector<uint64_t> directory;
   if (!grain_io::ReadDirectory(*file, dirOffset, used, directory)) {
-    error = "seSparse grain directory at sector " + std::to_string(dirSector) +
-            " could not be read";
+    error = "seSparse grain directory at sector " + std::to_string(dirSector) + " could not be read";
     return nullptr;
   }
-  return std::make_unique<SeSparseExtent>(std::move(file), g, std::move(directory),
-                                          tablesOffset, grainsOffset);
+  return std::make_unique<SeSparseExtent>(std::move(file), g, std::move(directory), tablesOffset, grainsOffset);
 }
 
 }  // namespace torvane::vdisk

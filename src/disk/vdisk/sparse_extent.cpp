@@ -31,8 +31,7 @@ constexpr uint32_t kMarkerFooter = 3;
 
 }  // namespace
 
-ParseResult ParseSparseHeader(ByteSource& file, uint64_t headerOffset, SparseHeader& h,
-                              std::string& error) {
+ParseResult ParseSparseHeader(ByteSource& file, uint64_t headerOffset, SparseHeader& h, std::string& error) {
   uint8_t raw[kHeaderBytes];
   size_t got = file.ReadSome(headerOffset, raw, sizeof raw);
   ByteSpan b = AsBytes(raw, got);
@@ -53,8 +52,7 @@ ParseResult ParseSparseHeader(ByteSource& file, uint64_t headerOffset, SparseHea
   h.gdOffset = LeU64(b, 56);
   h.overHead = LeU64(b, 64);
   h.compressAlgorithm = LeU16(b, 77);
-  if (h.version < 1 || h.version > 3)
-    return corrupt("version " + std::to_string(h.version) + " is not supported");
+  if (h.version < 1 || h.version > 3) return corrupt("version " + std::to_string(h.version) + " is not supported");
   if ((h.flags & SparseHeader::kValidNewlineTest) &&
       (raw[73] != '\n' || raw[74] != ' ' || raw[75] != '\r' || raw[76] != '\n'))
     return corrupt("the file was damaged by a text-mode transfer (line ends changed)");
@@ -94,8 +92,7 @@ bool ReadEmbeddedDescriptor(ByteSource& file, std::string& text, std::string& er
   return true;
 }
 
-std::unique_ptr<SparseExtent> SparseExtent::Open(std::unique_ptr<ByteSource> file,
-                                                 uint64_t descriptorSectors,
+std::unique_ptr<SparseExtent> SparseExtent::Open(std::unique_ptr<ByteSource> file, uint64_t descriptorSectors,
                                                  std::string& error) {
   std::unique_ptr<SparseExtent> x(new SparseExtent());
   SparseHeader& h = x->header_;
@@ -123,8 +120,7 @@ std::unique_ptr<SparseExtent> SparseExtent::Open(std::unique_ptr<ByteSource> fil
       return nullptr;
     }
     SparseHeader footer;
-    if (ParseSparseHeader(*file, fileSize - 2 * kHeaderBytes, footer, error) !=
-        ParseResult::kOk) {
+    if (ParseSparseHeader(*file, fileSize - 2 * kHeaderBytes, footer, error) != ParseResult::kOk) {
       if (error.empty()) error = "the footer of " + file->Path().string() + " is damaged";
       return nullptr;
     }
@@ -148,8 +144,7 @@ std::unique_ptr<SparseExtent> SparseExtent::Open(std::unique_ptr<ByteSource> fil
   std::vector<uint32_t> primary, redundant;
   uint64_t primaryDamaged = 0, redundantDamaged = 0;
   const bool primaryOk = x->LoadDirectory(h.gdOffset, primary, primaryDamaged);
-  const bool haveRedundant =
-      (h.flags & SparseHeader::kRedundantGrainTable) && h.rgdOffset != 0 && !h.Compressed();
+  const bool haveRedundant = (h.flags & SparseHeader::kRedundantGrainTable) && h.rgdOffset != 0 && !h.Compressed();
   if (primaryOk && primaryDamaged == 0) {
     x->directory_ = std::move(primary);
   } else if (haveRedundant && x->LoadDirectory(h.rgdOffset, redundant, redundantDamaged) &&
@@ -169,12 +164,11 @@ std::unique_ptr<SparseExtent> SparseExtent::Open(std::unique_ptr<ByteSource> fil
 }
 
 uint64_t SparseExtent::TableMemory() const {
-  return directory_.size() * sizeof(uint32_t) +
-         uint64_t{kTableCacheSlots} * header_.numGTEsPerGT * sizeof(uint32_t) + 2 * grainBytes_;
+  return directory_.size() * sizeof(uint32_t) + uint64_t{kTableCacheSlots} * header_.numGTEsPerGT * sizeof(uint32_t) +
+         2 * grainBytes_;
 }
 
-bool SparseExtent::LoadDirectory(uint64_t gdSector, std::vector<uint32_t>& directory,
-                                 uint64_t& damaged) {
+bool SparseExtent::LoadDirectory(uint64_t gdSector, std::vector<uint32_t>& directory, uint64_t& damaged) {
   const uint64_t fileSize = file_->Size();
   const uint64_t sectorsPerTable = header_.grainSize * header_.numGTEsPerGT;
   const uint64_t entries = (header_.capacity + sectorsPerTable - 1) / sectorsPerTable;
@@ -191,24 +185,21 @@ bool SparseExtent::LoadDirectory(uint64_t gdSector, std::vector<uint32_t>& direc
   for (uint64_t i = 0; i < entries; ++i) {
     directory[i] = LeU32(AsBytes(raw.data(), raw.size()), i * 4);
     const uint64_t tableOffset = uint64_t{directory[i]} * kSectorSize;
-    if (directory[i] != 0 && (tableOffset > fileSize || fileSize - tableOffset < tableBytes))
-      ++damaged;
+    if (directory[i] != 0 && (tableOffset > fileSize || fileSize - tableOffset < tableBytes)) ++damaged;
   }
   return true;
 }
 
 SparseExtent::Grain SparseExtent::LookupGrain(uint64_t grainIndex, std::string& reason) {
   const uint64_t dirIndex = grainIndex / header_.numGTEsPerGT;
-  if (dirIndex >= directory_.size() || directory_[dirIndex] == 0)
-    return {GrainState::kUnallocated, 0};
+  if (dirIndex >= directory_.size() || directory_[dirIndex] == 0) return {GrainState::kUnallocated, 0};
   TableSlot& slot = tableCache_[dirIndex % tableCache_.size()];
   if (slot.directoryIndex != dirIndex) {
     const uint64_t tableBytes = uint64_t{header_.numGTEsPerGT} * 4;
     std::vector<std::byte>& raw = scratch_;
     raw.resize(tableBytes);
     if (!file_->ReadAt(uint64_t{directory_[dirIndex]} * kSectorSize, raw.data(), raw.size())) {
-      reason = "grain table " + std::to_string(dirIndex) + " lies outside " +
-               file_->Path().string();
+      reason = "grain table " + std::to_string(dirIndex) + " lies outside " + file_->Path().string();
       return {GrainState::kError, 0};
     }
     slot.entries.resize(header_.numGTEsPerGT);
@@ -217,18 +208,15 @@ SparseExtent::Grain SparseExtent::LookupGrain(uint64_t grainIndex, std::string& 
   }
   const uint32_t entry = slot.entries[grainIndex % header_.numGTEsPerGT];
   if (entry == 0) return {GrainState::kUnallocated, 0};
-  if (entry == 1 && (header_.flags & SparseHeader::kZeroedGrainEntries))
-    return {GrainState::kZero, 0};
+  if (entry == 1 && (header_.flags & SparseHeader::kZeroedGrainEntries)) return {GrainState::kZero, 0};
   if (uint64_t{entry} * kSectorSize >= file_->Size()) {
-    reason = "grain " + std::to_string(grainIndex) + " points past the end of " +
-             file_->Path().string();
+    reason = "grain " + std::to_string(grainIndex) + " points past the end of " + file_->Path().string();
     return {GrainState::kError, 0};
   }
   return {GrainState::kAllocated, entry};
 }
 
-bool SparseExtent::ReadCompressedGrain(uint64_t grainIndex, uint64_t fileSector,
-                                       std::string& reason) {
+bool SparseExtent::ReadCompressedGrain(uint64_t grainIndex, uint64_t fileSector, std::string& reason) {
   if (cachedGrain_ == grainIndex) return true;
   cachedGrain_ = ~uint64_t{0};
   const uint64_t fileSize = file_->Size();
@@ -268,10 +256,8 @@ bool SparseExtent::ReadCompressedGrain(uint64_t grainIndex, uint64_t fileSector,
   int rc = uncompress2(reinterpret_cast<Bytef*>(grainCache_.data()), &outLen,
                        reinterpret_cast<const Bytef*>(scratch_.data()), &inLen);
   // The last grain of a disk whose size is not a whole number of grains may be short.
-  const uint64_t needed =
-      std::min(grainBytes_, (header_.capacity - std::min(header_.capacity,
-                                                         grainIndex * header_.grainSize)) *
-                                kSectorSize);
+  const uint64_t needed = std::min(
+      grainBytes_, (header_.capacity - std::min(header_.capacity, grainIndex * header_.grainSize)) * kSectorSize);
   if (rc != Z_OK || outLen < needed) {
     reason = "compressed grain " + std::to_string(grainIndex) + " does not decompress";
     return false;

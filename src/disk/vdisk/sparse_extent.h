@@ -18,8 +18,8 @@ constexpr uint32_t kSparseMagic = 0x564D444B;  // "KDMV"
 struct SparseHeader {
   uint32_t version = 0;
   uint32_t flags = 0;
-  uint64_t capacity = 0;     // sectors
-  uint64_t grainSize = 0;    // sectors
+  uint64_t capacity = 0;   // sectors
+  uint64_t grainSize = 0;  // sectors
   uint64_t descriptorOffset = 0;
   uint64_t descriptorSize = 0;
   uint32_t numGTEsPerGT = 0;
@@ -42,8 +42,7 @@ enum class ParseResult { kOk, kNotThisFormat, kCorrupt };
 
 // Parses and checks a header sector. kNotThisFormat when the magic is absent; kCorrupt, with
 // a reason, when a field is out of range.
-ParseResult ParseSparseHeader(ByteSource& file, uint64_t headerOffset, SparseHeader& header,
-                              std::string& error);
+ParseResult ParseSparseHeader(ByteSource& file, uint64_t headerOffset, SparseHeader& header, std::string& error);
 
 bool IsSparseFile(ByteSource& file);
 
@@ -53,8 +52,8 @@ bool ReadEmbeddedDescriptor(ByteSource& file, std::string& text, std::string& er
 class SparseExtent final : public Extent {
  public:
   // `descriptorSectors` is the size from the descriptor (0: the header's capacity).
-  static std::unique_ptr<SparseExtent> Open(std::unique_ptr<ByteSource> file,
-                                            uint64_t descriptorSectors, std::string& error);
+  static std::unique_ptr<SparseExtent> Open(std::unique_ptr<ByteSource> file, uint64_t descriptorSectors,
+                                            std::string& error);
 
   uint64_t Sectors() const override { return sectors_; }
   void Read(uint64_t sector, uint64_t count, std::byte* out, ReadReport& report) override;

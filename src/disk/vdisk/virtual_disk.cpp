@@ -38,8 +38,8 @@ bool InsideFolder(const fs::path& folder, const fs::path& file) {
 
 bool IsAbsoluteName(const std::string& name) {
   if (!name.empty() && (name[0] == '/' || name[0] == '\\')) return true;
-  return name.size() >= 3 && std::isalpha(static_cast<unsigned char>(name[0])) &&
-         name[1] == ':' && (name[2] == '\\' || name[2] == '/');
+  return name.size() >= 3 && std::isalpha(static_cast<unsigned char>(name[0])) && name[1] == ':' &&
+         (name[2] == '\\' || name[2] == '/');
 }
 
 std::string BaseName(const std::string& name) {
@@ -47,8 +47,7 @@ std::string BaseName(const std::string& name) {
   return slash == std::string::npos ? name : name.substr(slash + 1);
 }
 
-std::unique_ptr<Extent> OpenExtent(const ExtentLine& line, std::unique_ptr<ByteSource> file,
-                                   std::string& error) {
+std::unique_ptr<Extent> OpenExtent(const ExtentLine& line, std::unique_ptr<ByteSource> file, std::string& error) {
   switch (line.type) {
     case ExtentType::kSparse:
       return SparseExtent::Open(std::move(file), line.sectors, error);
@@ -93,9 +92,8 @@ VirtualDisk::~VirtualDisk() = default;
 template <typename Fn>
 bool VirtualDisk::ForEachPiece(uint64_t sector, uint64_t count, Fn&& fn) {
   if (count == 0) return true;
-  size_t index = static_cast<size_t>(
-      std::upper_bound(extentStarts_.begin(), extentStarts_.end(), sector) -
-      extentStarts_.begin() - 1);
+  size_t index = static_cast<size_t>(std::upper_bound(extentStarts_.begin(), extentStarts_.end(), sector) -
+                                     extentStarts_.begin() - 1);
   const uint64_t end = sector + count;
   for (uint64_t pos = sector; pos < end; ++index) {
     const uint64_t start = extentStarts_[index];
@@ -119,8 +117,7 @@ std::unique_ptr<VirtualDisk> VirtualDisk::FromRawBytes(std::unique_ptr<ByteSourc
   return disk;
 }
 
-std::unique_ptr<VirtualDisk> VirtualDisk::Open(const fs::path& path, const OpenOptions& options,
-                                               std::string& error) {
+std::unique_ptr<VirtualDisk> VirtualDisk::Open(const fs::path& path, const OpenOptions& options, std::string& error) {
   ChainState chain;
   // Every size the reader allocates by is capped, but the memory may still run out: that is
   // a disk that cannot be opened, not a crash.
@@ -134,8 +131,7 @@ std::unique_ptr<VirtualDisk> VirtualDisk::Open(const fs::path& path, const OpenO
   return nullptr;
 }
 
-std::unique_ptr<VirtualDisk> VirtualDisk::OpenChained(const fs::path& path,
-                                                      const OpenOptions& options,
+std::unique_ptr<VirtualDisk> VirtualDisk::OpenChained(const fs::path& path, const OpenOptions& options,
                                                       ChainState& chain, std::string& error) {
   std::unique_ptr<FileSource> file = FileSource::Open(path, false, error);
   if (!file) return nullptr;
@@ -173,8 +169,8 @@ std::unique_ptr<VirtualDisk> VirtualDisk::OpenChained(const fs::path& path,
     size_t got = file->ReadSome(0, head, sizeof head);
     if (LooksLikeDescriptor({head, got})) {
       if (file->Size() > kMaxDescriptorBytes) {
-        error = path.string() + " starts like a descriptor but is larger than 1 MiB (" +
-                std::to_string(file->Size()) + " bytes): a descriptor that large is damaged";
+        error = path.string() + " starts like a descriptor but is larger than 1 MiB (" + std::to_string(file->Size()) +
+                " bytes): a descriptor that large is damaged";
         return nullptr;
       }
       text.resize(file->Size());
@@ -189,8 +185,8 @@ std::unique_ptr<VirtualDisk> VirtualDisk::OpenChained(const fs::path& path,
         return nullptr;
       }
       if (options.writable && !(file = FileSource::Open(path, true, error))) return nullptr;
-      disk->extents_.push_back(std::make_shared<FlatExtent>(std::move(file), disk->capacity_, 0,
-                                                            "FLAT", /*zeroPastEnd=*/true));
+      disk->extents_.push_back(
+          std::make_shared<FlatExtent>(std::move(file), disk->capacity_, 0, "FLAT", /*zeroPastEnd=*/true));
       disk->extentStarts_.push_back(0);
       return disk;
     } else {
@@ -236,14 +232,12 @@ bool VirtualDisk::OpenExtents(ChainState& chain, std::string& error) {
     if (line.type == ExtentType::kZero) {
       extent = std::make_shared<ZeroExtent>(line.sectors);
     } else if (line.access == ExtentAccess::kNoAccess) {
-      extent = std::make_shared<NoAccessExtent>(line.sectors,
-                                                std::string(ExtentTypeName(line.type)));
+      extent = std::make_shared<NoAccessExtent>(line.sectors, std::string(ExtentTypeName(line.type)));
     } else {
       const fs::path file = selfExtent_ ? path_ : ResolveRelatedFile(folder, line.fileName);
       std::error_code ec;
       if (!fs::exists(file, ec)) {
-        error = "extent file \"" + line.fileName + "\" named by " + path_.string() +
-                " is missing";
+        error = "extent file \"" + line.fileName + "\" named by " + path_.string() + " is missing";
         return false;
       }
       std::unique_ptr<FileSource> source =
@@ -253,8 +247,8 @@ bool VirtualDisk::OpenExtents(ChainState& chain, std::string& error) {
         return false;
       }
       const FileIdentity id = source->Identity();
-      const ShareKey key{id.device, id.inode, static_cast<int>(line.type),
-                         static_cast<int>(line.access), line.sectors, line.offset};
+      const ShareKey key{id.device,    id.inode,   static_cast<int>(line.type), static_cast<int>(line.access),
+                         line.sectors, line.offset};
       if (auto it = opened.find(key); it != opened.end()) {
         extent = it->second;
       } else {
@@ -301,11 +295,9 @@ bool VirtualDisk::OpenParent(ChainState& chain, std::string& error) {
       warnings_.push_back(path_.string() + " has a parent CID but names no parent disk");
     return true;
   }
-  const fs::path parentPath =
-      ResolveRelatedFile(path_.parent_path(), descriptor_.parentFileNameHint);
+  const fs::path parentPath = ResolveRelatedFile(path_.parent_path(), descriptor_.parentFileNameHint);
   if (!Exists(parentPath)) {
-    error = "parent disk \"" + descriptor_.parentFileNameHint + "\" of " + path_.string() +
-            " is missing";
+    error = "parent disk \"" + descriptor_.parentFileNameHint + "\" of " + path_.string() + " is missing";
     return false;
   }
   OpenOptions parentOptions;
@@ -322,10 +314,9 @@ bool VirtualDisk::OpenParent(ChainState& chain, std::string& error) {
   if (parent_->descriptor_.cid != descriptor_.parentCid) {
     parentCidMatches_ = false;
     char msg[160];
-    std::snprintf(msg, sizeof msg, "expects parent CID %08x but the parent has %08x",
-                  descriptor_.parentCid, parent_->descriptor_.cid);
-    warnings_.push_back(path_.string() + " " + msg +
-                        " (the parent changed after the snapshot was taken)");
+    std::snprintf(msg, sizeof msg, "expects parent CID %08x but the parent has %08x", descriptor_.parentCid,
+                  parent_->descriptor_.cid);
+    warnings_.push_back(path_.string() + " " + msg + " (the parent changed after the snapshot was taken)");
   }
   for (const auto& w : parent_->warnings_) warnings_.push_back(w);
   return true;
@@ -358,8 +349,7 @@ void VirtualDisk::Read(uint64_t sector, uint64_t count, std::byte* out, ReadRepo
     const uint64_t inParent =
         hole.start >= parent_->capacity_ ? 0 : std::min(hole.count, parent_->capacity_ - hole.start);
     if (inParent != 0) {
-      parent_->Read(hole.start, inParent, out + (hole.start - sector) * kSectorSize,
-                    parentReport_);
+      parent_->Read(hole.start, inParent, out + (hole.start - sector) * kSectorSize, parentReport_);
       report.Absorb(parentReport_);
     }
     if (inParent < hole.count) report.AddUnallocated(hole.start + inParent, hole.count - inParent);

@@ -35,8 +35,8 @@ struct OpenOptions {
 class VirtualDisk {
  public:
   // Null, with a one-line reason in `error`, when the disk cannot be opened.
-  static std::unique_ptr<VirtualDisk> Open(const std::filesystem::path& path,
-                                           const OpenOptions& options, std::string& error);
+  static std::unique_ptr<VirtualDisk> Open(const std::filesystem::path& path, const OpenOptions& options,
+                                           std::string& error);
   // A raw disk image held by any byte source (memory for tests and fuzzing).
   static std::unique_ptr<VirtualDisk> FromRawBytes(std::unique_ptr<ByteSource> data);
   ~VirtualDisk();
@@ -79,9 +79,8 @@ class VirtualDisk {
   VirtualDisk() = default;
   bool OpenExtents(ChainState& chain, std::string& error);
   bool OpenParent(ChainState& chain, std::string& error);
-  static std::unique_ptr<VirtualDisk> OpenChained(const std::filesystem::path& path,
-                                                  const OpenOptions& options, ChainState& chain,
-                                                  std::string& error);
+  static std::unique_ptr<VirtualDisk> OpenChained(const std::filesystem::path& path, const OpenOptions& options,
+                                                  ChainState& chain, std::string& error);
   // Calls fn(extent index, first sector inside the extent, sector count, sectors before it in
   // the range) for each extent piece of [sector, sector + count), which lies inside the disk;
   // stops early when fn returns false. False when it stopped early.
@@ -112,7 +111,6 @@ class VirtualDisk {
 // against the descriptor's folder; absolute ones as given, and failing that by their file
 // name in the descriptor's folder (a disk copied from another machine, or a Windows path
 // such as C:\VMs\base.vmdk). Returns the first candidate that exists, else the first one.
-std::filesystem::path ResolveRelatedFile(const std::filesystem::path& descriptorFolder,
-                                         const std::string& name);
+std::filesystem::path ResolveRelatedFile(const std::filesystem::path& descriptorFolder, const std::string& name);
 
 }  // namespace torvane::vdisk

@@ -22,7 +22,9 @@ constexpr size_t kMaxLabelChars = 11;
 // FAT entry 0 (media 0xF8 in a 32-bit entry) and entry 1 (0xFFFFFFFF).
 constexpr std::array<uint8_t, 8> kFatStart = {0xF8, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 
-uint8_t Byte(std::span<const std::byte> s, size_t i) { return std::to_integer<uint8_t>(s[i]); }
+uint8_t Byte(std::span<const std::byte> s, size_t i) {
+  return std::to_integer<uint8_t>(s[i]);
+}
 
 bool Fail(std::string& why, const char* reason) {
   why = reason;
@@ -59,11 +61,9 @@ bool ParseExfatBootSector(std::span<const std::byte> sector, ExfatBootInfo& out,
   if (info.fatLength == 0) return Fail(why, "FAT length 0");
   const uint64_t fatsEnd = uint64_t{info.fatOffset} + uint64_t{info.fatLength} * info.fatCount;
   if (info.clusterHeapOffset < fatsEnd) return Fail(why, "cluster heap overlaps the FATs");
-  if (info.clusterCount == 0 || info.clusterCount > kMaxClusterCount)
-    return Fail(why, "cluster count out of range");
+  if (info.clusterCount == 0 || info.clusterCount > kMaxClusterCount) return Fail(why, "cluster count out of range");
   // Both factors are below 2^32, so the product and the sum fit in 64 bits.
-  const uint64_t heapEnd =
-      info.clusterHeapOffset + uint64_t{info.clusterCount} * info.sectorsPerCluster;
+  const uint64_t heapEnd = info.clusterHeapOffset + uint64_t{info.clusterCount} * info.sectorsPerCluster;
   if (heapEnd > info.volumeLength) return Fail(why, "cluster heap runs past the volume's end");
   // The FAT holds an entry for every cluster plus the two reserved ones.
   if (uint64_t{info.fatLength} * info.bytesPerSector < (uint64_t{info.clusterCount} + 2) * 4)
@@ -76,8 +76,8 @@ bool ParseExfatBootSector(std::span<const std::byte> sector, ExfatBootInfo& out,
   return true;
 }
 
-bool LocalizeExfat(std::span<const std::byte> bootSector, const SectorReader& read,
-                   uint64_t& distance, ExfatBootInfo& out) {
+bool LocalizeExfat(std::span<const std::byte> bootSector, const SectorReader& read, uint64_t& distance,
+                   ExfatBootInfo& out) {
   ExfatBootInfo info;
   std::string why;
   if (!ParseExfatBootSector(bootSector, info, why)) return false;
@@ -109,8 +109,7 @@ bool ParseRootDirectory(std::span<const std::byte> dirBytes, ExfatRootInfo& out)
     if (type == kEntryLabel && !haveLabel) {
       const size_t chars = Byte(e, 1);
       if (chars > kMaxLabelChars) continue;  // corrupt entry: not a label to show
-      for (size_t i = 0; i < chars; ++i)
-        out.label.push_back(static_cast<char16_t>(LeU16(e, 2 + 2 * i)));
+      for (size_t i = 0; i < chars; ++i) out.label.push_back(static_cast<char16_t>(LeU16(e, 2 + 2 * i)));
       haveLabel = true;
     } else if (type == kEntryBitmap) {
       const bool ofSecondFat = (Byte(e, 1) & kBitmapOfSecondFat) != 0;
@@ -129,8 +128,7 @@ bool ParseRootDirectory(std::span<const std::byte> dirBytes, ExfatRootInfo& out)
 }
 
 uint32_t ExfatBootChecksum(std::span<const std::byte> first11Sectors, uint32_t bytesPerSector) {
-  if (bytesPerSector < 512 || bytesPerSector > 4096 || !IsPowerOfTwo(bytesPerSector))
-    return 0;
+  if (bytesPerSector < 512 || bytesPerSector > 4096 || !IsPowerOfTwo(bytesPerSector)) return 0;
   const size_t length = size_t{bytesPerSector} * 11;
   if (first11Sectors.size() < length) return 0;
   uint32_t sum = 0;

@@ -25,8 +25,7 @@ struct ExfatBootInfo {
   uint32_t bytesPerSector = 0;
   uint32_t sectorsPerCluster = 0;
   uint64_t volumeLength = 0;
-  uint32_t fatOffset = 0, fatLength = 0, clusterHeapOffset = 0, clusterCount = 0, rootCluster = 0,
-           serial = 0;
+  uint32_t fatOffset = 0, fatLength = 0, clusterHeapOffset = 0, clusterCount = 0, rootCluster = 0, serial = 0;
   uint8_t fatCount = 0;
 };
 
@@ -40,8 +39,8 @@ bool ParseExfatBootSector(std::span<const std::byte> sector, ExfatBootInfo& out,
 // before it). `distance` answers how many reader sectors the volume's real start lies
 // before the sector the boot sector was read at: 0, or 12 volume sectors in reader sectors
 // (12 with 512-byte sectors). False when the boot sector does not parse or no FAT is found.
-bool LocalizeExfat(std::span<const std::byte> bootSector, const SectorReader& read,
-                   uint64_t& distance, ExfatBootInfo& out);
+bool LocalizeExfat(std::span<const std::byte> bootSector, const SectorReader& read, uint64_t& distance,
+                   ExfatBootInfo& out);
 
 struct ExfatRootInfo {
   std::u16string label;

@@ -12,7 +12,9 @@ constexpr uint8_t kAttrReservedBits = 0xC0;
 constexpr uint8_t kLfnLastFlag = 0x40;
 constexpr uint8_t kLfnMaxSequence = 20;  // 20 entries x 13 characters cover a 255-character name
 
-uint8_t Byte(std::span<const std::byte> s, size_t i) { return std::to_integer<uint8_t>(s[i]); }
+uint8_t Byte(std::span<const std::byte> s, size_t i) {
+  return std::to_integer<uint8_t>(s[i]);
+}
 
 // Punctuation allowed in short names besides letters and digits.
 bool IsShortNamePunctuation(uint8_t c) {
@@ -77,8 +79,7 @@ bool IsValidShortEntry(std::span<const std::byte> e) {
   } else {
     // The first byte may mark a deleted entry or stand in for 0xE5; never a space.
     if (first == 0x20) return false;
-    if (first != kEntryDeleted && first != kEntryKanjiE5 && !IsShortNameChar(first, volumeLabel))
-      return false;
+    if (first != kEntryDeleted && first != kEntryKanjiE5 && !IsShortNameChar(first, volumeLabel)) return false;
     for (size_t i = 1; i < 11; ++i)
       if (!IsShortNameChar(Byte(name, i), volumeLabel)) return false;
   }
@@ -125,9 +126,8 @@ bool IsSystemVolumeInformationLfn(std::span<const std::byte> entry) {
   // Sequence 2 with the last-entry flag; " Information" in UTF-16, checksum 0x72 of the
   // short name "SYSTEM~1".
   static constexpr std::array<uint8_t, kDirEntryBytes> kEntry = {
-      0x42, 0x20, 0x00, 0x49, 0x00, 0x6E, 0x00, 0x66, 0x00, 0x6F, 0x00,
-      0x0F, 0x00, 0x72, 0x72, 0x00, 0x6D, 0x00, 0x61, 0x00, 0x74, 0x00,
-      0x69, 0x00, 0x6F, 0x00, 0x00, 0x00, 0x6E, 0x00, 0x00, 0x00};
+      0x42, 0x20, 0x00, 0x49, 0x00, 0x6E, 0x00, 0x66, 0x00, 0x6F, 0x00, 0x0F, 0x00, 0x72, 0x72, 0x00,
+      0x6D, 0x00, 0x61, 0x00, 0x74, 0x00, 0x69, 0x00, 0x6F, 0x00, 0x00, 0x00, 0x6E, 0x00, 0x00, 0x00};
   if (entry.size() < kDirEntryBytes) return false;
   const uint8_t first = Byte(entry, 0);
   if (first != kEntry[0] && first != kEntryDeleted) return false;

@@ -25,7 +25,9 @@ constexpr int kMaxCandidates = 4;
 
 using Sector = std::array<std::byte, kReaderSectorBytes>;
 
-uint8_t Byte(std::span<const std::byte> s, size_t i) { return std::to_integer<uint8_t>(s[i]); }
+uint8_t Byte(std::span<const std::byte> s, size_t i) {
+  return std::to_integer<uint8_t>(s[i]);
+}
 
 // What the boot sector claims, each field kept only when credible, converted to reader
 // sectors. A zero field is one not believed.
@@ -59,15 +61,13 @@ BootClaims ReadBootClaims(int fatBits, std::span<const std::byte> boot) {
   uint64_t fatSize = 0;
   if (fatBits == 16) {
     fatSize = fatSize16;
-    if (rootEntries > 0)
-      c.rootSectors = static_cast<uint32_t>((uint64_t{rootEntries} * 32 + bps - 1) / bps * factor);
+    if (rootEntries > 0) c.rootSectors = static_cast<uint32_t>((uint64_t{rootEntries} * 32 + bps - 1) / bps * factor);
   } else if (fatSize16 == 0 && rootEntries == 0) {
     // FAT32 keeps its root directory in clusters and its FAT length in the 32-bit field.
     fatSize = LeU32(boot, 36);
   }
   fatSize *= factor;
-  const uint64_t maxFatSize =
-      fatBits == 16 ? kMaxFat16Sectors : std::numeric_limits<uint32_t>::max();
+  const uint64_t maxFatSize = fatBits == 16 ? kMaxFat16Sectors : std::numeric_limits<uint32_t>::max();
   if (fatSize > 0 && fatSize <= maxFatSize) c.fatSectors = static_cast<uint32_t>(fatSize);
   return c;
 }
@@ -89,15 +89,14 @@ bool IsFatCopy(int fatBits, const Sector& first, std::span<const std::byte> othe
 // Visits the sectors [begin, end) read in chunks until `visit` answers true; answers that
 // sector. Chunks that cannot be read are passed over.
 template <typename Visit>
-std::optional<uint64_t> Scan(const SectorReader& read, uint64_t begin, uint64_t end,
-                             std::vector<std::byte>& buffer, Visit&& visit) {
+std::optional<uint64_t> Scan(const SectorReader& read, uint64_t begin, uint64_t end, std::vector<std::byte>& buffer,
+                             Visit&& visit) {
   buffer.resize(size_t{kChunkSectors} * kReaderSectorBytes);
   for (uint64_t chunk = begin; chunk < end; chunk += kChunkSectors) {
     const auto count = static_cast<uint32_t>(std::min<uint64_t>(kChunkSectors, end - chunk));
     if (!read(chunk, count, buffer.data())) continue;
     for (uint32_t i = 0; i < count; ++i) {
-      const std::span<const std::byte> sector(buffer.data() + size_t{i} * kReaderSectorBytes,
-                                              kReaderSectorBytes);
+      const std::span<const std::byte> sector(buffer.data() + size_t{i} * kReaderSectorBytes, kReaderSectorBytes);
       if (visit(chunk + i, sector)) return chunk + i;
     }
   }
@@ -105,9 +104,8 @@ std::optional<uint64_t> Scan(const SectorReader& read, uint64_t begin, uint64_t 
 }
 
 // Fills in the layout from a FAT found at `fatStart` and checks it fits in the volume.
-bool Finish(int fatBits, uint64_t fatStart, uint32_t fatSectors, uint32_t fatCount,
-            uint32_t rootSectors, uint32_t sectorsPerCluster, uint64_t volumeSectors,
-            FatLayout& out) {
+bool Finish(int fatBits, uint64_t fatStart, uint32_t fatSectors, uint32_t fatCount, uint32_t rootSectors,
+            uint32_t sectorsPerCluster, uint64_t volumeSectors, FatLayout& out) {
   const uint64_t fatEnd = fatStart + uint64_t{fatSectors} * fatCount;
   const uint64_t dataStart = fatEnd + (fatBits == 16 ? rootSectors : 0);
   if (dataStart >= volumeSectors) return false;
@@ -117,20 +115,17 @@ bool Finish(int fatBits, uint64_t fatStart, uint32_t fatSectors, uint32_t fatCou
 
 // The boot sector taken at its word: every field credible and a FAT (each copy) beginning
 // where it says.
-bool TrustBootSector(int fatBits, const BootClaims& c, const SectorReader& read,
-                     uint64_t volumeSectors, FatLayout& out) {
-  if (c.fatStart == 0 || c.fatSectors == 0 || c.fatCount == 0 || c.sectorsPerCluster == 0)
-    return false;
+bool TrustBootSector(int fatBits, const BootClaims& c, const SectorReader& read, uint64_t volumeSectors,
+                     FatLayout& out) {
+  if (c.fatStart == 0 || c.fatSectors == 0 || c.fatCount == 0 || c.sectorsPerCluster == 0) return false;
   if (fatBits == 16 && c.rootSectors == 0) return false;
   if (c.fatStart >= volumeSectors) return false;
   Sector sector;
   for (uint32_t i = 0; i < c.fatCount; ++i) {
     const uint64_t at = c.fatStart + uint64_t{i} * c.fatSectors;
-    if (at >= volumeSectors || !ReadOne(read, at, sector) || !IsFatStart(fatBits, sector))
-      return false;
+    if (at >= volumeSectors || !ReadOne(read, at, sector) || !IsFatStart(fatBits, sector)) return false;
   }
-  return Finish(fatBits, c.fatStart, c.fatSectors, c.fatCount, c.rootSectors, c.sectorsPerCluster,
-                volumeSectors, out);
+  return Finish(fatBits, c.fatStart, c.fatSectors, c.fatCount, c.rootSectors, c.sectorsPerCluster, volumeSectors, out);
 }
 
 }  // namespace
@@ -152,8 +147,8 @@ bool IsFatStart(int fatBits, std::span<const std::byte> sector) {
   return false;
 }
 
-bool LocalizeFat(int fatBits, std::span<const std::byte> bootSector, const SectorReader& read,
-                 uint64_t volumeSectors, FatLayout& out) {
+bool LocalizeFat(int fatBits, std::span<const std::byte> bootSector, const SectorReader& read, uint64_t volumeSectors,
+                 FatLayout& out) {
   if (fatBits != 16 && fatBits != 32) return false;
   const BootClaims claims = ReadBootClaims(fatBits, bootSector);
   if (TrustBootSector(fatBits, claims, read, volumeSectors, out)) return true;
@@ -184,23 +179,20 @@ bool LocalizeFat(int fatBits, std::span<const std::byte> bootSector, const Secto
     Sector other;
     if (claims.fatSectors != 0 && at + claims.fatSectors < volumeSectors &&
         ReadOne(read, at + claims.fatSectors, other) && IsFatCopy(fatBits, first, other)) {
-      found = Finish(fatBits, at, claims.fatSectors, 2, rootSectors, claims.sectorsPerCluster,
-                     volumeSectors, out);
+      found = Finish(fatBits, at, claims.fatSectors, 2, rootSectors, claims.sectorsPerCluster, volumeSectors, out);
       if (found) return true;
     }
 
     const uint64_t copyEnd = std::min(volumeSectors, at + 1 + maxFatSectors);
-    const auto copy =
-        Scan(read, at + 1, copyEnd, copyBuffer,
-             [&](uint64_t, std::span<const std::byte> s) { return IsFatCopy(fatBits, first, s); });
+    const auto copy = Scan(read, at + 1, copyEnd, copyBuffer,
+                           [&](uint64_t, std::span<const std::byte> s) { return IsFatCopy(fatBits, first, s); });
     if (copy) {
-      found = Finish(fatBits, at, static_cast<uint32_t>(*copy - at), 2, rootSectors,
-                     claims.sectorsPerCluster, volumeSectors, out);
+      found = Finish(fatBits, at, static_cast<uint32_t>(*copy - at), 2, rootSectors, claims.sectorsPerCluster,
+                     volumeSectors, out);
     } else if (candidates == 0 && claims.fatCount == 1 && claims.fatSectors != 0) {
       // A volume formatted with a single FAT has no copy to measure; its boot sector's
       // length is taken for the first FAT found.
-      found = Finish(fatBits, at, claims.fatSectors, 1, rootSectors, claims.sectorsPerCluster,
-                     volumeSectors, out);
+      found = Finish(fatBits, at, claims.fatSectors, 1, rootSectors, claims.sectorsPerCluster, volumeSectors, out);
     }
     return found || ++candidates >= kMaxCandidates;
   });

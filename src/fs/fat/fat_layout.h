@@ -35,7 +35,7 @@ bool IsFatStart(int fatBits, std::span<const std::byte> sector);
 // start, `volumeSectors` is the volume's length. Trusts the boot sector when its fields are
 // sane and a FAT begins where it says; otherwise scans the volume's start for a FAT and its
 // second copy. False when no credible layout is found.
-bool LocalizeFat(int fatBits, std::span<const std::byte> bootSector, const SectorReader& read,
-                 uint64_t volumeSectors, FatLayout& out);
+bool LocalizeFat(int fatBits, std::span<const std::byte> bootSector, const SectorReader& read, uint64_t volumeSectors,
+                 FatLayout& out);
 
 }  // namespace torvane::fat

@@ -79,7 +79,8 @@ bool EfsExportWriter::Begin(std::span<const std::byte> efsMetadata, uint64_t fil
   const size_t segmentAt = meta.size();
   meta.resize(segmentAt + kSegmentHeaderBytes + efsMetadata.size());
   StoreSegmentHeader(MutableByteSpan(meta).subspan(segmentAt), kSegmentHeaderBytes + efsMetadata.size());
-  std::copy(efsMetadata.begin(), efsMetadata.end(), meta.begin() + static_cast<std::ptrdiff_t>(segmentAt + kSegmentHeaderBytes));
+  std::copy(efsMetadata.begin(), efsMetadata.end(),
+            meta.begin() + static_cast<std::ptrdiff_t>(segmentAt + kSegmentHeaderBytes));
   if (!Emit(meta)) return false;
 
   std::array<std::byte, kDataStreamName.size() * 2> dataName{};
@@ -97,16 +98,16 @@ bool EfsExportWriter::StartBlock() {
   std::array<std::byte, kEfsBlockHeaderBytes> h{};
   StoreSegmentHeader(h, kEfsBlockHeaderBytes + block);
   const size_t e = kSegmentHeaderBytes;
-  StoreLeU64(h, e + 0x00, written_);                        // starting file offset
-  StoreLeU32(h, e + 0x08, kEncryptionHeaderBytes);          // this header's length
-  StoreLeU32(h, e + 0x0C, static_cast<uint32_t>(inFile));   // bytes within the stream size
-  StoreLeU32(h, e + 0x10, static_cast<uint32_t>(inFile));   // bytes within the valid data
-  h[e + 0x16] = std::byte{unitShift};                       // data unit shift
-  h[e + 0x17] = std::byte{unitShift};                       // chunk shift
+  StoreLeU64(h, e + 0x00, written_);                       // starting file offset
+  StoreLeU32(h, e + 0x08, kEncryptionHeaderBytes);         // this header's length
+  StoreLeU32(h, e + 0x0C, static_cast<uint32_t>(inFile));  // bytes within the stream size
+  StoreLeU32(h, e + 0x10, static_cast<uint32_t>(inFile));  // bytes within the valid data
+  h[e + 0x16] = std::byte{unitShift};                      // data unit shift
+  h[e + 0x17] = std::byte{unitShift};                      // chunk shift
   h[e + 0x18] = std::byte{clusterShift_};
   h[e + 0x19] = std::byte{0x01};
-  StoreLeU16(h, e + 0x1A, 1);                               // one data block
-  StoreLeU32(h, e + 0x1C, static_cast<uint32_t>(block));    // its size
+  StoreLeU16(h, e + 0x1A, 1);                             // one data block
+  StoreLeU32(h, e + 0x1C, static_cast<uint32_t>(block));  // its size
   // Extended header: "EXTD", its length 16, flags 0 (not a sparse file), reserved.
   for (size_t i = 0; i < 4; ++i) h[e + 0x20 + i] = static_cast<std::byte>("EXTD"[i]);
   StoreLeU32(h, e + 0x24, 16);

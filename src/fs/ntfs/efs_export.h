@@ -60,8 +60,8 @@ class EfsExportWriter {
   bool failed_ = false;
   uint64_t fileSize_ = 0;
   uint64_t dataLength_ = 0;
-  uint64_t written_ = 0;       // data bytes written so far
-  uint64_t blockLeft_ = 0;     // data bytes the current segment still expects
+  uint64_t written_ = 0;    // data bytes written so far
+  uint64_t blockLeft_ = 0;  // data bytes the current segment still expects
   uint8_t clusterShift_ = 12;
 };
 

@@ -62,15 +62,14 @@ Step ReadAttributeAt(ByteSpan record, uint32_t& cursor, uint32_t end, AttributeV
 
   const uint32_t headerBytes = v.nonResident ? kNonResidentHeaderBytes : kResidentHeaderBytes;
   if (length < headerBytes) return Step::kSkipped;
-  if (v.nameLength != 0 &&
-      (v.nameOffset < headerBytes || v.nameOffset + 2u * v.nameLength > length))
+  if (v.nameLength != 0 && (v.nameOffset < headerBytes || v.nameOffset + 2u * v.nameLength > length))
     return Step::kSkipped;
 
   if (!v.nonResident) {
     v.valueLength = LeU32(a, 0x10);
     v.valueOffset = LeU16(a, 0x14);
-    if (v.valueLength != 0 && (v.valueOffset < kResidentHeaderBytes || v.valueOffset > length ||
-                               v.valueLength > length - v.valueOffset))
+    if (v.valueLength != 0 &&
+        (v.valueOffset < kResidentHeaderBytes || v.valueOffset > length || v.valueLength > length - v.valueOffset))
       return Step::kSkipped;
     return Step::kAttribute;
   }
@@ -123,13 +122,11 @@ bool ApplyFixups(std::span<std::byte> record, uint32_t bytesPerSector) {
   const uint16_t sequence = LeU16(r, usaOffset);
   for (size_t i = 1; i <= sectors; ++i)
     if (LeU16(r, i * bytesPerSector - 2) != sequence) return false;
-  for (size_t i = 1; i <= sectors; ++i)
-    StoreLeU16(record, i * bytesPerSector - 2, LeU16(r, usaOffset + 2 * i));
+  for (size_t i = 1; i <= sectors; ++i) StoreLeU16(record, i * bytesPerSector - 2, LeU16(r, usaOffset + 2 * i));
   return true;
 }
 
-RecordRead ReadRecordAt(DiskSource& source, uint64_t sector, uint32_t recordBytes,
-                        std::vector<std::byte>& out) {
+RecordRead ReadRecordAt(DiskSource& source, uint64_t sector, uint32_t recordBytes, std::vector<std::byte>& out) {
   if (recordBytes < 256 || recordBytes > 65536 || !IsPowerOfTwo(recordBytes)) return RecordRead::kUnreadable;
   out.resize(std::max<uint32_t>(recordBytes, 512));
   if (source.ReadSectors(out.data(), static_cast<uint32_t>(out.size() / 512), sector) != 1)
@@ -174,8 +171,7 @@ bool ParseMftRecordHeader(std::span<const std::byte> record, MftRecordHeader& h)
   }
   if (h.usedSize > h.allocatedSize || h.allocatedSize > record.size()) return false;
   if (h.firstAttributeOffset % 8 != 0 || h.firstAttributeOffset < kMinFirstAttribute) return false;
-  return h.firstAttributeOffset <= h.usedSize &&
-         h.usedSize - h.firstAttributeOffset >= kEndMarkerBytes;
+  return h.firstAttributeOffset <= h.usedSize && h.usedSize - h.firstAttributeOffset >= kEndMarkerBytes;
 }
 
 AttributeIterator::AttributeIterator(std::span<const std::byte> record) : record_(record) {
@@ -225,8 +221,7 @@ bool NextAttribute(std::span<const std::byte> record, uint32_t& cursor, Attribut
   }
 }
 
-std::optional<AttributeView> FindAttribute(std::span<const std::byte> record, uint32_t type,
-                                           bool unnamedOnly) {
+std::optional<AttributeView> FindAttribute(std::span<const std::byte> record, uint32_t type, bool unnamedOnly) {
   AttributeIterator it(record);
   AttributeView v;
   while (it.Next(v))
@@ -242,17 +237,14 @@ std::u16string AttributeName(std::span<const std::byte> record, const AttributeV
   return DecodeUtf16(record.subspan(view.offset + view.nameOffset, bytes));
 }
 
-std::span<const std::byte> ResidentValue(std::span<const std::byte> record,
-                                         const AttributeView& view) {
-  if (view.nonResident || view.offset > record.size() ||
-      view.length > record.size() - view.offset || view.valueOffset > view.length ||
-      view.valueLength > view.length - view.valueOffset)
+std::span<const std::byte> ResidentValue(std::span<const std::byte> record, const AttributeView& view) {
+  if (view.nonResident || view.offset > record.size() || view.length > record.size() - view.offset ||
+      view.valueOffset > view.length || view.valueLength > view.length - view.valueOffset)
     return {};
   return record.subspan(view.offset + view.valueOffset, view.valueLength);
 }
 
-bool ReadFileName(std::span<const std::byte> record, std::u16string& name,
-                  uint64_t* parentReference) {
+bool ReadFileName(std::span<const std::byte> record, std::u16string& name, uint64_t* parentReference) {
   AttributeIterator it(record);
   AttributeView v;
   int bestRank = -1;
@@ -295,8 +287,7 @@ bool ReadDataSize(std::span<const std::byte> record, uint64_t& size) {
 
 bool ReadVolumeName(std::span<const std::byte> record, std::u16string& label) {
   const std::optional<AttributeView> v = FindAttribute(record, kAttrVolumeName, true);
-  if (!v || v->nonResident || v->valueLength > kMaxVolumeNameBytes || v->valueLength % 2 != 0)
-    return false;
+  if (!v || v->nonResident || v->valueLength > kMaxVolumeNameBytes || v->valueLength % 2 != 0) return false;
   const ByteSpan value = ResidentValue(record, *v);
   if (value.size() != v->valueLength) return false;
   label = DecodeUtf16(value);

@@ -40,7 +40,9 @@ constexpr uint8_t kNamespaceWin32AndDos = 3;
 
 // A file reference: the low 48 bits number the MFT record, the high 16 bits hold the
 // sequence number the record must carry for the reference to be current.
-inline uint64_t ReferenceRecord(uint64_t reference) { return reference & 0xFFFFFFFFFFFFull; }
+inline uint64_t ReferenceRecord(uint64_t reference) {
+  return reference & 0xFFFFFFFFFFFFull;
+}
 inline uint16_t ReferenceSequence(uint64_t reference) {
   return static_cast<uint16_t>(reference >> 48);
 }
@@ -62,8 +64,7 @@ enum class RecordRead {
 // Reads the record of `recordBytes` bytes that starts at volume sector `sector` (sectors of
 // 512 bytes) and applies its fixups. `out` holds the record on kOk (and the bytes read, as
 // they are, on kDamaged). The one routine every reader of a single record goes through.
-RecordRead ReadRecordAt(DiskSource& source, uint64_t sector, uint32_t recordBytes,
-                        std::vector<std::byte>& out);
+RecordRead ReadRecordAt(DiskSource& source, uint64_t sector, uint32_t recordBytes, std::vector<std::byte>& out);
 
 struct MftRecordHeader {
   static constexpr uint16_t kInUse = 0x0001;
@@ -168,21 +169,18 @@ class AttributeListIterator {
 };
 
 // The first attribute of `type` (with no name when `unnamedOnly`).
-std::optional<AttributeView> FindAttribute(std::span<const std::byte> record, uint32_t type,
-                                           bool unnamedOnly);
+std::optional<AttributeView> FindAttribute(std::span<const std::byte> record, uint32_t type, bool unnamedOnly);
 
 // The attribute's name; empty when unnamed or out of bounds.
 std::u16string AttributeName(std::span<const std::byte> record, const AttributeView& view);
 
 // A resident attribute's value; empty when non-resident or out of bounds.
-std::span<const std::byte> ResidentValue(std::span<const std::byte> record,
-                                         const AttributeView& view);
+std::span<const std::byte> ResidentValue(std::span<const std::byte> record, const AttributeView& view);
 
 // The best name among the record's $FILE_NAME attributes: Win32 or Win32&DOS first, then
 // POSIX, then DOS (8.3). `parentReference`, when given, receives that name's parent
 // directory reference. False when the record has no usable $FILE_NAME.
-bool ReadFileName(std::span<const std::byte> record, std::u16string& name,
-                  uint64_t* parentReference = nullptr);
+bool ReadFileName(std::span<const std::byte> record, std::u16string& name, uint64_t* parentReference = nullptr);
 
 // Size of the unnamed $DATA stream: a resident value's length, or the real size of the
 // non-resident attribute that starts at VCN 0. False when this record holds neither (no

@@ -22,7 +22,11 @@ constexpr uint16_t kAttributeFlagCompressed = 0x0001;
 class NtfsItemReader {
  public:
   NtfsItemReader(ReaderContext& ctx, const FileEntry& item, ContentWindow& out, ReadOutcome& outcome)
-      : ctx_(ctx), item_(item), out_(out), outcome_(outcome), clusterBytes_(uint64_t{ctx.geometry.sectorsPerCluster} * 512) {}
+      : ctx_(ctx),
+        item_(item),
+        out_(out),
+        outcome_(outcome),
+        clusterBytes_(uint64_t{ctx.geometry.sectorsPerCluster} * 512) {}
 
   bool Read() {
     if (ctx_.ntfs == nullptr || clusterBytes_ == 0) return Fail("the volume's MFT is not open");
@@ -53,7 +57,8 @@ class NtfsItemReader {
       out_.Zeros(size - n);
       return Finish(size);
     }
-    if (data.compressionUnit != 0 && (data.flags & kAttributeFlagCompressed) != 0) return ReadCompressed(runs, size, data.compressionUnit);
+    if (data.compressionUnit != 0 && (data.flags & kAttributeFlagCompressed) != 0)
+      return ReadCompressed(runs, size, data.compressionUnit);
     return ReadPlain(runs, size);
   }
 
@@ -80,7 +85,8 @@ class NtfsItemReader {
     }
     if (!list) return Fail("the file has no data stream");
     std::vector<std::byte> value, extension;
-    if (!ctx_.ntfs->ReadAttributeValue(record, *list, value, 1 << 20)) return Fail("the file's attribute list is damaged");
+    if (!ctx_.ntfs->ReadAttributeValue(record, *list, value, 1 << 20))
+      return Fail("the file's attribute list is damaged");
     MftRecordHeader header;
     ParseMftRecordHeader(record, header);
     const uint64_t self = header.hasRecordNumber ? header.recordNumber : uint64_t{item_.recordNumber};
@@ -90,8 +96,7 @@ class NtfsItemReader {
     AttributeListEntry e;
     while (entries.Next(e)) {
       const uint64_t number = ReferenceRecord(e.reference);
-      if (e.type != kAttrData || e.named() || std::find(loaded.begin(), loaded.end(), number) != loaded.end())
-        continue;
+      if (e.type != kAttrData || e.named() || std::find(loaded.begin(), loaded.end(), number) != loaded.end()) continue;
       loaded.push_back(number);
       std::span<const std::byte> holder = record;
       if (number != self) {
@@ -187,8 +192,8 @@ class NtfsItemReader {
           Finish(size);
           return false;
         }
-        std::fill(plain.begin() + static_cast<std::ptrdiff_t>(std::min<uint64_t>(r.produced, plain.size())), plain.end(),
-                  std::byte{0});
+        std::fill(plain.begin() + static_cast<std::ptrdiff_t>(std::min<uint64_t>(r.produced, plain.size())),
+                  plain.end(), std::byte{0});
         if (!out_.Feed({plain.data(), bytes})) return Finish(size);
       }
     }
@@ -201,7 +206,8 @@ class NtfsItemReader {
     outcome_.encrypted = true;
     std::vector<DataRun> runs;
     AttributeView data{};
-    if (!CollectData(record, runs, data) || !data.nonResident) return Fail("the encrypted file's data is not in clusters");
+    if (!CollectData(record, runs, data) || !data.nonResident)
+      return Fail("the encrypted file's data is not in clusters");
     std::vector<std::byte> metadata;
     AttributeIterator it(record);
     AttributeView a;

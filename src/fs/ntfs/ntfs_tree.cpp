@@ -124,8 +124,8 @@ bool NextNtfsItem(ItemStore& store, NtfsFolderCursor& cursor, FileEntry& item, c
     return true;
   }
   std::lock_guard<std::mutex> lock(store.entryListLock);
-  const bool everything = cursor.folderId == kAllEntriesFolderId || cursor.folderId == kRawFolderIdA ||
-                          cursor.folderId == kRawFolderIdB;
+  const bool everything =
+      cursor.folderId == kAllEntriesFolderId || cursor.folderId == kRawFolderIdA || cursor.folderId == kRawFolderIdB;
   while (cursor.list != nullptr && cursor.position < cursor.end) {
     const uint64_t at = cursor.position++;
     FileEntry e = EntryAt(*cursor.list, at);
@@ -139,6 +139,8 @@ bool NextNtfsItem(ItemStore& store, NtfsFolderCursor& cursor, FileEntry& item, c
   return false;
 }
 
-void CloseNtfsFolder(NtfsFolderCursor& cursor) { cursor = NtfsFolderCursor{}; }
+void CloseNtfsFolder(NtfsFolderCursor& cursor) {
+  cursor = NtfsFolderCursor{};
+}
 
 }  // namespace torvane::ntfs

@@ -65,7 +65,9 @@ constexpr uint64_t kRawFolderIdB = ~uint64_t{0} - 3;       // -4
 
 using DisplayFilter = std::function<bool(const FileEntry&)>;
 // The filter that admits everything (the display filter of the explorer comes later).
-inline bool AdmitAll(const FileEntry&) { return true; }
+inline bool AdmitAll(const FileEntry&) {
+  return true;
+}
 
 struct NtfsFolderCursor {
   uint64_t folderId = 0;
@@ -80,8 +82,7 @@ struct NtfsFolderCursor {
 NtfsFolderCursor OpenNtfsFolder(ItemStore& store, uint64_t folderId, FileEntry* folderEntry = nullptr);
 // The next child that passes the filter: a copy with `link` set to its byte offset in the
 // list and `virtualFlag` 1. False at the end.
-bool NextNtfsItem(ItemStore& store, NtfsFolderCursor& cursor, FileEntry& item,
-                  const DisplayFilter& filter = AdmitAll);
+bool NextNtfsItem(ItemStore& store, NtfsFolderCursor& cursor, FileEntry& item, const DisplayFilter& filter = AdmitAll);
 void CloseNtfsFolder(NtfsFolderCursor& cursor);
 
 }  // namespace torvane::ntfs

@@ -78,8 +78,7 @@ bool NtfsVolume::LoadMft(std::string& error) {
 bool NtfsVolume::DecodeRuns(std::span<const std::byte> record, const AttributeView& a,
                             std::vector<DataRun>& runs) const {
   if (!a.nonResident || a.runlistOffset >= a.length) return false;
-  return DecodeRunlist(record.subspan(a.offset + a.runlistOffset, a.length - a.runlistOffset),
-                       a.lowestVcn, runs);
+  return DecodeRunlist(record.subspan(a.offset + a.runlistOffset, a.length - a.runlistOffset), a.lowestVcn, runs);
 }
 
 bool NtfsVolume::AttributeRuns(std::span<const std::byte> record, const AttributeView& a,
@@ -142,8 +141,8 @@ uint32_t NtfsVolume::FreeClusterPercent(const std::vector<DataRun>& runs) const 
   return total == 0 ? 0 : static_cast<uint32_t>(free * 100 / total);
 }
 
-bool NtfsVolume::ReadAttributeClusters(const std::vector<DataRun>& runs, uint64_t startVcn,
-                                       std::byte* buffer, uint64_t count) {
+bool NtfsVolume::ReadAttributeClusters(const std::vector<DataRun>& runs, uint64_t startVcn, std::byte* buffer,
+                                       uint64_t count) {
   const uint64_t clusterBytes = ClusterBytes();
   uint64_t vcn = startVcn;
   while (count > 0) {
@@ -229,8 +228,7 @@ void NtfsVolume::KeepExtensionRecord(std::span<const std::byte> record) {
   kept_.insert(kept_.end(), record.begin(), record.end());
 }
 
-bool NtfsVolume::LoadExtensionRecord(uint64_t reference, uint64_t base, bool baseDeleted,
-                                     std::vector<std::byte>& out) {
+bool NtfsVolume::LoadExtensionRecord(uint64_t reference, uint64_t base, bool baseDeleted, std::vector<std::byte>& out) {
   const uint64_t number = ReferenceRecord(reference);
   const uint16_t sequence = ReferenceSequence(base);
   auto matches = [&](std::span<const std::byte> rec) {
@@ -257,8 +255,8 @@ bool NtfsVolume::LoadExtensionRecord(uint64_t reference, uint64_t base, bool bas
 
 void NtfsVolume::NoteFolderRecord(uint64_t number, uint16_t sequence, bool inUse) {
   // Numbers beyond the MFT's size come from damaged records: not kept.
-  const uint64_t limit = std::max<uint64_t>(g_.mftRecordCount, CountAllocatedClusters(mftRuns_) * ClusterBytes() /
-                                                                   std::max<uint32_t>(1, RecordBytes()));
+  const uint64_t limit = std::max<uint64_t>(
+      g_.mftRecordCount, CountAllocatedClusters(mftRuns_) * ClusterBytes() / std::max<uint32_t>(1, RecordBytes()));
   if (number >= limit || number >= (uint64_t{1} << 28)) return;
   if (folders_.size() <= number) folders_.resize(std::max<uint64_t>(number + 1, folders_.size() * 2), 0);
   folders_[number] = 0x10000u | (inUse ? 0x20000u : 0) | sequence;

@@ -45,7 +45,9 @@ inline uint64_t MakeReference(uint64_t record, uint16_t sequence) {
 // the folder the entry was made in (the parent reference's sequence number does not match),
 // so the entry belongs under "Lost files".
 constexpr uint8_t kParentStale = 0x01;
-inline bool ParentIsStale(const FileEntry& e) { return (e.reserved43 & kParentStale) != 0; }
+inline bool ParentIsStale(const FileEntry& e) {
+  return (e.reserved43 & kParentStale) != 0;
+}
 
 class NtfsVolume {
  public:
@@ -74,8 +76,7 @@ class NtfsVolume {
 
   // Reads `count` clusters of an attribute from `startVcn` on; sparse clusters and clusters
   // that cannot be read come out as zeros. False only when a read was refused.
-  bool ReadAttributeClusters(const std::vector<DataRun>& runs, uint64_t startVcn,
-                             std::byte* buffer, uint64_t count);
+  bool ReadAttributeClusters(const std::vector<DataRun>& runs, uint64_t startVcn, std::byte* buffer, uint64_t count);
   // The content of an attribute: a resident value, or the clusters of a non-resident one
   // cut to its real size. False when the value lies outside the record or the runlist is
   // damaged, or when it is larger than `cap` bytes (reported once to the user).
@@ -105,8 +106,8 @@ class NtfsVolume {
   // Turns one record (as read; fixups are applied here) into an entry and its name.
   // `recordCluster` is the volume cluster the record was read from; `recordNumber` the
   // number its position gives (used when the header carries none).
-  bool RecordToEntry(std::span<std::byte> record, FileEntry& entry, std::u16string& name,
-                     uint64_t recordCluster, uint64_t recordNumber, bool keepExtensionRecords);
+  bool RecordToEntry(std::span<std::byte> record, FileEntry& entry, std::u16string& name, uint64_t recordCluster,
+                     uint64_t recordNumber, bool keepExtensionRecords);
 
   // Every name of the record RecordToEntry accepted last, the one it took first: a file with
   // hard links has one $FILE_NAME per link, in the base record or in extension records.

@@ -11,9 +11,13 @@
 namespace torvane::ntfs {
 namespace {
 
-bool StartsWithFile(const std::byte* p) { return std::memcmp(p, "FILE", 4) == 0; }
+bool StartsWithFile(const std::byte* p) {
+  return std::memcmp(p, "FILE", 4) == 0;
+}
 
-char16_t FoldAscii(char16_t c) { return c >= u'a' && c <= u'z' ? c - (u'a' - u'A') : c; }
+char16_t FoldAscii(char16_t c) {
+  return c >= u'a' && c <= u'z' ? c - (u'a' - u'A') : c;
+}
 
 bool SameName(std::u16string_view a, std::u16string_view b) {
   if (a.size() != b.size()) return false;
@@ -23,8 +27,8 @@ bool SameName(std::u16string_view a, std::u16string_view b) {
 }
 
 bool IsDuplicate(const FileEntry& a, std::u16string_view aName, const FileEntry& b, std::u16string_view bName) {
-  return a.recordNumber == b.recordNumber && a.attributes == b.attributes &&
-         (a.IsFolder() || a.size == b.size) && SameName(aName, bName);
+  return a.recordNumber == b.recordNumber && a.attributes == b.attributes && (a.IsFolder() || a.size == b.size) &&
+         SameName(aName, bName);
 }
 
 // A record can start at any sector: records found where a volume with another alignment
@@ -33,8 +37,8 @@ constexpr size_t kSectorBytes = 512;
 
 // Converts the record at `at` into its entry and the entries of its further links, each
 // with its parent checked against the MFT's folders.
-size_t ConvertRecord(NtfsVolume& volume, std::span<const std::byte> data, size_t at, uint64_t sector,
-                     uint64_t cluster, std::vector<std::byte>& scratch, std::vector<FileEntry>& entries,
+size_t ConvertRecord(NtfsVolume& volume, std::span<const std::byte> data, size_t at, uint64_t sector, uint64_t cluster,
+                     std::vector<std::byte>& scratch, std::vector<FileEntry>& entries,
                      std::vector<std::u16string>& names) {
   entries.clear();
   names.clear();
@@ -74,8 +78,8 @@ bool ListedRecords::Lists(const DynList& list, const FileEntry& e, std::u16strin
   return false;
 }
 
-uint64_t ScanRunForRecords(NtfsVolume& volume, ItemStore& store, std::span<const std::byte> run,
-                           uint64_t firstSector, uint64_t firstCluster, const std::atomic<bool>* stop,
+uint64_t ScanRunForRecords(NtfsVolume& volume, ItemStore& store, std::span<const std::byte> run, uint64_t firstSector,
+                           uint64_t firstCluster, const std::atomic<bool>* stop,
                            const std::function<void()>& treeChanged, RecordSeam* seam) {
   const uint32_t recordBytes = volume.RecordBytes();
   const uint64_t clusterBytes = volume.ClusterBytes();

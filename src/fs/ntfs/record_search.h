@@ -29,8 +29,8 @@ struct RecordSeam {
 // merged as one batch. With `seam`, a record that begins at the end of the run before (when
 // that one ended where this one starts) and runs on into this one is tested too.
 // The caller must not hold the store's locks (appends take them). Returns the entries added.
-uint64_t ScanRunForRecords(NtfsVolume& volume, ItemStore& store, std::span<const std::byte> run,
-                           uint64_t firstSector, uint64_t firstCluster, const std::atomic<bool>* stop,
+uint64_t ScanRunForRecords(NtfsVolume& volume, ItemStore& store, std::span<const std::byte> run, uint64_t firstSector,
+                           uint64_t firstCluster, const std::atomic<bool>* stop,
                            const std::function<void()>& treeChanged = {}, RecordSeam* seam = nullptr);
 
 // Moves the rebuild list into the deleted-entries list, leaving out duplicates: entries
@@ -60,8 +60,8 @@ class ListedRecords {
 // the volume down: with `seam`, a record that begins at this chunk's end and runs on into
 // the chunk searched before is tested too. Returns the entries added.
 uint64_t ScanChunkForRecords(NtfsVolume& volume, ItemStore& store, std::span<const std::byte> chunk,
-                             uint64_t firstSector, const std::atomic<bool>* stop,
-                             ListedRecords* listed = nullptr, RecordSeam* seam = nullptr);
+                             uint64_t firstSector, const std::atomic<bool>* stop, ListedRecords* listed = nullptr,
+                             RecordSeam* seam = nullptr);
 
 // Counts the free clusters of the volume and marks the used ones (nibble value 1) in the
 // allocation map.

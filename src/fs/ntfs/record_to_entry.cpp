@@ -174,8 +174,8 @@ bool NtfsVolume::RecordToEntry(std::span<std::byte> record, FileEntry& entry, st
       entry.dataStart = FirstRunLcn(runs_);
       if (lcnOutside(entry.dataStart)) return false;
       entry.state = !HasBitmap() || recordInFreeSpace ? kStateFoundInFreeSpace
-                    : inUse                          ? kStateExisting
-                                                     : static_cast<uint8_t>(FreeClusterPercent(runs_));
+                    : inUse                           ? kStateExisting
+                                                      : static_cast<uint8_t>(FreeClusterPercent(runs_));
       skipAttributeList = data->id == 4;
     }
   }
@@ -216,8 +216,8 @@ bool NtfsVolume::RecordToEntry(std::span<std::byte> record, FileEntry& entry, st
                 entry.dataStart = FirstRunLcn(runs_);
                 // The state follows the same rule as data in the base record.
                 entry.state = !HasBitmap() || recordInFreeSpace ? kStateFoundInFreeSpace
-                              : inUse                          ? kStateExisting
-                                                               : static_cast<uint8_t>(FreeClusterPercent(runs_));
+                              : inUse                           ? kStateExisting
+                                                                : static_cast<uint8_t>(FreeClusterPercent(runs_));
               }
             }
             break;
@@ -243,8 +243,7 @@ bool NtfsVolume::RecordToEntry(std::span<std::byte> record, FileEntry& entry, st
     entry.state = kStateExisting;
   }
   // An empty file is listed where the MFT holds it; found in free space it is only noise.
-  if (entry.folderFlag == 0 &&
-      ((entry.size == 0 && recordInFreeSpace) || entry.size > kMaxFileBytes)) {
+  if (entry.folderFlag == 0 && ((entry.size == 0 && recordInFreeSpace) || entry.size > kMaxFileBytes)) {
     names_.clear();
     return false;
   }

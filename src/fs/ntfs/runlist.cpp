@@ -7,8 +7,8 @@
 
 namespace torvane::ntfs {
 
-bool DecodeRunlist(std::span<const std::byte> data, uint64_t startVcn, std::vector<DataRun>& runs,
-                   size_t maxRuns, size_t* encodedBytes) {
+bool DecodeRunlist(std::span<const std::byte> data, uint64_t startVcn, std::vector<DataRun>& runs, size_t maxRuns,
+                   size_t* encodedBytes) {
   runs.clear();
   if (encodedBytes != nullptr) *encodedBytes = 0;
   uint64_t vcn = startVcn;
@@ -21,13 +21,12 @@ bool DecodeRunlist(std::span<const std::byte> data, uint64_t startVcn, std::vect
       return true;
     }
     const size_t lengthBytes = header & 0x0F, offsetBytes = header >> 4;
-    if (lengthBytes == 0 || lengthBytes > 8 || offsetBytes > 8 ||
-        data.size() - at - 1 < lengthBytes + offsetBytes || runs.size() >= maxRuns)
+    if (lengthBytes == 0 || lengthBytes > 8 || offsetBytes > 8 || data.size() - at - 1 < lengthBytes + offsetBytes ||
+        runs.size() >= maxRuns)
       return false;
     ++at;
     uint64_t length = 0;
-    for (size_t i = 0; i < lengthBytes; ++i)
-      length |= uint64_t{std::to_integer<uint8_t>(data[at + i])} << (8 * i);
+    for (size_t i = 0; i < lengthBytes; ++i) length |= uint64_t{std::to_integer<uint8_t>(data[at + i])} << (8 * i);
     at += lengthBytes;
     if (length == 0 || length > (uint64_t{1} << 48)) return false;
     DataRun run;
@@ -37,8 +36,7 @@ bool DecodeRunlist(std::span<const std::byte> data, uint64_t startVcn, std::vect
       run.sparse = true;
     } else {
       uint64_t raw = 0;
-      for (size_t i = 0; i < offsetBytes; ++i)
-        raw |= uint64_t{std::to_integer<uint8_t>(data[at + i])} << (8 * i);
+      for (size_t i = 0; i < offsetBytes; ++i) raw |= uint64_t{std::to_integer<uint8_t>(data[at + i])} << (8 * i);
       at += offsetBytes;
       // Sign-extend the delta from its stored width.
       if (offsetBytes < 8 && (raw >> (8 * offsetBytes - 1)) & 1) raw |= ~uint64_t{0} << (8 * offsetBytes);
@@ -131,8 +129,7 @@ std::vector<DataRun> DistinctClusterPieces(const std::vector<DataRun>& runs) {
 
 VcnMapping MapVcn(const std::vector<DataRun>& runs, uint64_t vcn) {
   // Runs are in VCN order: find the last run starting at or before the VCN.
-  auto it = std::upper_bound(runs.begin(), runs.end(), vcn,
-                             [](uint64_t v, const DataRun& r) { return v < r.vcn; });
+  auto it = std::upper_bound(runs.begin(), runs.end(), vcn, [](uint64_t v, const DataRun& r) { return v < r.vcn; });
   if (it == runs.begin()) return {};
   const DataRun& run = *--it;
   if (vcn - run.vcn >= run.length) return {};

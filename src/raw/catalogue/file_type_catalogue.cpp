@@ -47,13 +47,14 @@ constexpr FileSignature Hex(std::string_view text) {
   return sig;
 }
 
-constexpr FileSignature None() { return FileSignature{}; }
+constexpr FileSignature None() {
+  return FileSignature{};
+}
 
 // One row, its values in the order of the table's columns; the probes come last so that a
 // row names its functions once they exist.
-constexpr FileTypeEntry E(uint16_t number, std::string_view extension, std::string_view tag,
-                          uint32_t extensionLength, bool listed, FileSignature signature,
-                          bool confirm, SizeRule size, uint32_t maximumSize,
+constexpr FileTypeEntry E(uint16_t number, std::string_view extension, std::string_view tag, uint32_t extensionLength,
+                          bool listed, FileSignature signature, bool confirm, SizeRule size, uint32_t maximumSize,
                           std::string_view description, ConfirmProbe confirmProbe = nullptr,
                           SizeProbe sizeProbe = nullptr) {
   FileTypeEntry e;
@@ -81,124 +82,97 @@ constexpr std::array<FileTypeEntry, kFileTypeCount> kCatalogue = {{
       Hex("00 00 00 00 20 00 00 00 ff ff 00 00 ff ff 00 00 "
           "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"),
       kNoConfirm, kNoProbe, 10 * kMiB, ""),
-    E(3, ".lib", "LIB", 3, kListed, Hex("21 3c 61 72 63 68 3e 0a 2f 20 20 20 20 20 20 20"),
-      kNoConfirm, kNoProbe, 10 * kMiB, ""),
-    E(4, ".pdb", "PDB", 3, kUnlisted,
-      Hex("4d 69 63 72 6f 73 6f 66 74 20 43 2f 43 2b 2b 20 4d 53 46 20"),
-      kNoConfirm, kNoProbe, 10 * kMiB, ""),
+    E(3, ".lib", "LIB", 3, kListed, Hex("21 3c 61 72 63 68 3e 0a 2f 20 20 20 20 20 20 20"), kNoConfirm, kNoProbe,
+      10 * kMiB, ""),
+    E(4, ".pdb", "PDB", 3, kUnlisted, Hex("4d 69 63 72 6f 73 6f 66 74 20 43 2f 43 2b 2b 20 4d 53 46 20"), kNoConfirm,
+      kNoProbe, 10 * kMiB, ""),
     E(5, ".pdb", "PDB", 3, kListed,
       Hex("4d 69 63 72 6f 73 6f 66 74 20 43 2f 43 2b 2b 20 "
           "70 72 6f 67 72 61 6d 20 64 61 74 61 62 61 73 65"),
       kNoConfirm, kNoProbe, 10 * kMiB, ""),
     E(6, ".ldf", "LDF", 3, kListed, Hex("01 0f 00 00 08"), kConfirm, kNoProbe, 10 * kMiB, ""),
     E(7, ".mdf", "MDF", 3, kListed, Hex("01 0f 00 00 08"), kConfirm, kNoProbe, 200 * kMiB, ""),
-    E(8, ".kdbx", "KDBX", 4, kListed, Hex("03 d9 a2 9a 67 fb 4b b5"),
-      kConfirm, kNoProbe, 10 * kMiB, ""),
-    E(9, ".kdb", "KDB", 3, kListed, Hex("03 d9 a2 9a 65 fb 4b b5"),
-      kConfirm, kNoProbe, 10 * kMiB, ""),
-    E(10, ".lnk", "LNK", 3, kListed,
-      Hex("4c 00 00 00 01 14 02 00 00 00 00 00 c0 00 00 00 00 00 00 46"),
-      kNoConfirm, kNoProbe, 4096, ""),
+    E(8, ".kdbx", "KDBX", 4, kListed, Hex("03 d9 a2 9a 67 fb 4b b5"), kConfirm, kNoProbe, 10 * kMiB, ""),
+    E(9, ".kdb", "KDB", 3, kListed, Hex("03 d9 a2 9a 65 fb 4b b5"), kConfirm, kNoProbe, 10 * kMiB, ""),
+    E(10, ".lnk", "LNK", 3, kListed, Hex("4c 00 00 00 01 14 02 00 00 00 00 00 c0 00 00 00 00 00 00 46"), kNoConfirm,
+      kNoProbe, 4096, ""),
     E(11, ".dwg", "DWG", 3, kListed, Hex("41 43 31 30"), kNoConfirm, kNoProbe, 25 * kMiB, ""),
     E(12, ".sav", "SAV", 3, kListed, Hex("24 46 4c 32"), kNoConfirm, kNoProbe, 1 * kMiB, ""),
     E(13, ".ape", "APE", 3, kListed, Hex("4d 41 43 20 3f"), kNoConfirm, kNoProbe, 100 * kMiB, ""),
     E(14, ".flac", "FLAC", 4, kListed, Hex("66 4c 61 43"), kNoConfirm, kNoProbe, 100 * kMiB, ""),
     E(15, ".x3f", "X3F", 3, kListed, Hex("46 4f 56 62"), kNoConfirm, kNoProbe, 100 * kMiB, ""),
     E(16, ".mrw", "MRW", 3, kListed, Hex("00 4d 52 4d"), kNoConfirm, kNoProbe, 100 * kMiB, ""),
-    E(17, ".kst", "KST", 3, kListed, Hex("4e 4f 52 4d 41 2d 4b 53 54"),
-      kNoConfirm, kNoProbe, 15 * kMiB, ""),
-    E(18, ".fbk", "FBK", 3, kListed, Hex("00 02 04 09 00 00 00 04 04 01 00 00 00 05 04 01"),
-      kNoConfirm, kNoProbe, 50 * kMiB, ""),
+    E(17, ".kst", "KST", 3, kListed, Hex("4e 4f 52 4d 41 2d 4b 53 54"), kNoConfirm, kNoProbe, 15 * kMiB, ""),
+    E(18, ".fbk", "FBK", 3, kListed, Hex("00 02 04 09 00 00 00 04 04 01 00 00 00 05 04 01"), kNoConfirm, kNoProbe,
+      50 * kMiB, ""),
     E(19, ".obse", "OBSE", 4, kListed, Hex("4f 42 53 45"), kNoConfirm, kNoProbe, 15 * kMiB, ""),
-    E(20, ".ess", "ESS", 3, kListed, Hex("54 45 53 34 53 41 56 45 47 41 4d 45"),
-      kNoConfirm, kNoProbe, 2 * kMiB, ""),
-    E(21, ".pfi", "PFI", 3, kListed, Hex("50 68 6f 74 6f 46 69 6c 74 72 65"),
-      kNoConfirm, kNoProbe, 50 * kMiB, ""),
+    E(20, ".ess", "ESS", 3, kListed, Hex("54 45 53 34 53 41 56 45 47 41 4d 45"), kNoConfirm, kNoProbe, 2 * kMiB, ""),
+    E(21, ".pfi", "PFI", 3, kListed, Hex("50 68 6f 74 6f 46 69 6c 74 72 65"), kNoConfirm, kNoProbe, 50 * kMiB, ""),
     E(22, ".skp", "SKP", 3, kListed,
       Hex("ff fe ff 0e 53 00 6b 00 65 00 74 00 63 00 68 00 "
           "55 00 70 00 20 00 4d 00 6f 00 64 00 65 00 6c 00"),
       kNoConfirm, kNoProbe, 100 * kMiB, ""),
-    E(23, ".ai", "AI", 2, kListed, Hex("25 21 50 53 2d 41 64 6f 62 65 2d"),
-      kNoConfirm, kNoProbe, 50 * kMiB, ""),
-    E(24, ".eps", "EPS", 3, kListed, Hex("c5 d0 d3 c6 20 00 00 00"),
-      kNoConfirm, kNoProbe, 25 * kMiB, ""),
-    E(25, ".acp", "ACP", 3, kListed, Hex("41 72 43 6f 6e 20 2d 20 50 72 6f 6a 65 6b 74 00"),
-      kConfirm, kSizeProbe, 0, ""),
+    E(23, ".ai", "AI", 2, kListed, Hex("25 21 50 53 2d 41 64 6f 62 65 2d"), kNoConfirm, kNoProbe, 50 * kMiB, ""),
+    E(24, ".eps", "EPS", 3, kListed, Hex("c5 d0 d3 c6 20 00 00 00"), kNoConfirm, kNoProbe, 25 * kMiB, ""),
+    E(25, ".acp", "ACP", 3, kListed, Hex("41 72 43 6f 6e 20 2d 20 50 72 6f 6a 65 6b 74 00"), kConfirm, kSizeProbe, 0,
+      ""),
     E(26, ".lwo", "LWO", 3, kListed, Hex("46 4f 52 4d"), kConfirm, kSizeProbe, 0, ""),
     E(27, ".hlp", "HLP", 3, kListed, Hex("3f 5f 03 00"), kConfirm, kSizeProbe, 0, ""),
     E(28, ".dcu", "DCU", 3, kUnlisted, Hex("d8 a6 68 47"), kConfirm, kSizeProbe, 0, ""),
     E(29, ".dcu", "DCU", 3, kListed, Hex("df 00 00 0f"), kConfirm, kSizeProbe, 0, ""),
     E(30, ".pfx", "PFX", 3, kListed, Hex("30 82"), kConfirm, kSizeProbe, 0, ""),
-    E(31, ".indd", "INDD", 4, kListed, Hex("06 06 ed f5 d8 1d 46 e5 bd 31 ef e7 fe 74 b7 1d"),
-      kConfirm, kSizeProbe, 0, ""),
+    E(31, ".indd", "INDD", 4, kListed, Hex("06 06 ed f5 d8 1d 46 e5 bd 31 ef e7 fe 74 b7 1d"), kConfirm, kSizeProbe, 0,
+      ""),
     E(32, ".cdr", "CDR", 3, kListed, Hex("52 49 46 46"), kConfirm, kSizeProbe, 0, ""),
     E(33, ".pst", "PST", 3, kListed, Hex("21 42 44 4e"), kConfirm, kSizeProbe, 0, ""),
-    E(34, ".dbx", "DBX", 3, kListed, Hex("cf ad 12 fe"),
-      kConfirm, kSizeProbe, 0, "Outlook Express Messages"),
-    E(35, ".chm", "CHM", 3, kListed, Hex("49 54 53 46"),
-      kConfirm, kSizeProbe, 0, "Compiled HTML Help"),
-    E(36, ".dds", "DDS", 3, kListed, Hex("44 44 53 20 7c"),
-      kConfirm, kSizeProbe, 0, "DDS Image / Texture (Direct Draw Surface)"),
-    E(37, ".7z", "7z", 2, kListed, Hex("37 7a bc af 27 1c"),
-      kConfirm, kSizeProbe, 0, "7Z Archive (7-ZIP)"),
-    E(38, ".mkv", "MKV", 3, kListed, Hex("1a 45 df a3"),
-      kConfirm, kSizeProbe, 0, "MKV Video File (Matroska)"),
-    E(39, ".iso", "ISO", 3, kListed, Hex("01 43 44 30 30 31 01 00"),
-      kConfirm, kSizeProbe, 0, "ISO Image File"),
-    E(40, ".mts", "MTS", 3, kListed, Hex("47 40 11 10 00 42 f0 25 00 01 c1 00 00 ff 01 ff"),
-      kNoConfirm, kSizeProbe, 500 * kMiB, ""),
-    E(41, ".mpg", "MPG", 3, kUnlisted, Hex("00 00 01 b9"),
-      kConfirm, kSizeProbe, 128 * kMiB, "MPEG Video"),
-    E(42, ".svgz", "SVGZ", 4, kListed, Hex("1f 8b 08 00 00 00 00 00"),
-      kNoConfirm, kNoProbe, 5 * kMiB, "Compressed SVG File"),
-    E(43, ".psd", "PSD", 3, kListed, Hex("38 42 50 53"),
-      kNoConfirm, kNoProbe, 50 * kMiB, "Adobe Photoshop Image"),
-    E(44, ".swf", "SWF", 3, kUnlisted, Hex("43 57 53"),
-      kConfirm, kSizeProbe, 0, "ShockWave Flash (Compressed)"),
+    E(34, ".dbx", "DBX", 3, kListed, Hex("cf ad 12 fe"), kConfirm, kSizeProbe, 0, "Outlook Express Messages"),
+    E(35, ".chm", "CHM", 3, kListed, Hex("49 54 53 46"), kConfirm, kSizeProbe, 0, "Compiled HTML Help"),
+    E(36, ".dds", "DDS", 3, kListed, Hex("44 44 53 20 7c"), kConfirm, kSizeProbe, 0,
+      "DDS Image / Texture (Direct Draw Surface)"),
+    E(37, ".7z", "7z", 2, kListed, Hex("37 7a bc af 27 1c"), kConfirm, kSizeProbe, 0, "7Z Archive (7-ZIP)"),
+    E(38, ".mkv", "MKV", 3, kListed, Hex("1a 45 df a3"), kConfirm, kSizeProbe, 0, "MKV Video File (Matroska)"),
+    E(39, ".iso", "ISO", 3, kListed, Hex("01 43 44 30 30 31 01 00"), kConfirm, kSizeProbe, 0, "ISO Image File"),
+    E(40, ".mts", "MTS", 3, kListed, Hex("47 40 11 10 00 42 f0 25 00 01 c1 00 00 ff 01 ff"), kNoConfirm, kSizeProbe,
+      500 * kMiB, ""),
+    E(41, ".mpg", "MPG", 3, kUnlisted, Hex("00 00 01 b9"), kConfirm, kSizeProbe, 128 * kMiB, "MPEG Video"),
+    E(42, ".svgz", "SVGZ", 4, kListed, Hex("1f 8b 08 00 00 00 00 00"), kNoConfirm, kNoProbe, 5 * kMiB,
+      "Compressed SVG File"),
+    E(43, ".psd", "PSD", 3, kListed, Hex("38 42 50 53"), kNoConfirm, kNoProbe, 50 * kMiB, "Adobe Photoshop Image"),
+    E(44, ".swf", "SWF", 3, kUnlisted, Hex("43 57 53"), kConfirm, kSizeProbe, 0, "ShockWave Flash (Compressed)"),
     E(45, ".swf", "SWF", 3, kListed, Hex("46 57 53"), kConfirm, kSizeProbe, 0, "ShockWave Flash"),
-    E(46, ".dat", "DAT", 3, kListed, Hex("52 49 46 46"),
-      kConfirm, kSizeProbe, 0, "RIFF/CDXA Video"),
+    E(46, ".dat", "DAT", 3, kListed, Hex("52 49 46 46"), kConfirm, kSizeProbe, 0, "RIFF/CDXA Video"),
     E(47, ".avi", "AVI", 3, kListed, Hex("52 49 46 46"), kConfirm, kSizeProbe, 0, "RIFF AVI Video"),
-    E(48, ".wav", "WAV", 3, kListed, Hex("52 49 46 46"),
-      kConfirm, kSizeProbe, 0, "RIFF Wave Form Audio"),
+    E(48, ".wav", "WAV", 3, kListed, Hex("52 49 46 46"), kConfirm, kSizeProbe, 0, "RIFF Wave Form Audio"),
     E(49, ".jp2", "JP2", 3, kListed, Hex("ff 4f ff"), kConfirm, kSizeProbe, 0, "JPEG 2000"),
-    E(50, ".cfb", "CFB", 3, kListed, Hex("d0 cf 11 e0 a1 b1 1a e1"),
-      kConfirm, kSizeProbe, 0, "Compound File Binary"),
+    E(50, ".cfb", "CFB", 3, kListed, Hex("d0 cf 11 e0 a1 b1 1a e1"), kConfirm, kSizeProbe, 0, "Compound File Binary"),
     E(51, ".dll", "DLL", 3, kListed, Hex("4d 5a"), kConfirm, kSizeProbe, 0, "Dynamic-Link Library"),
     E(52, ".exe", "EXE", 3, kListed, Hex("4d 5a"), kConfirm, kSizeProbe, 0, "Executable File"),
     E(53, ".icl", "ICL", 3, kListed, Hex("4d 5a"), kConfirm, kSizeProbe, 0, "Icon Library"),
-    E(54, ".cab", "CAB", 3, kListed, Hex("4d 53 43 46"),
-      kConfirm, kSizeProbe, 0, "CAB Archive (Microsoft Cabinet)"),
+    E(54, ".cab", "CAB", 3, kListed, Hex("4d 53 43 46"), kConfirm, kSizeProbe, 0, "CAB Archive (Microsoft Cabinet)"),
     E(55, ".rar", "RAR", 3, kListed, Hex("52 61 72 21"), kConfirm, kSizeProbe, 0, "RAR Archive"),
     E(56, ".zip", "ZIP", 3, kListed, Hex("50 4b"), kConfirm, kSizeProbe, 0, "ZIP Archive"),
-    E(57, ".pdf", "PDF", 3, kListed, Hex("25 50 44 46"),
-      kConfirm, kSizeProbe, 0, "PDF Document (Adobe Portable Document Form"),
-    E(58, ".pcx", "PCX", 3, kListed, Hex("0a 05 01 08"),
-      kConfirm, kSizeProbe, 0, "PCX Image (ZSoft Paintbrush)"),
+    E(57, ".pdf", "PDF", 3, kListed, Hex("25 50 44 46"), kConfirm, kSizeProbe, 0,
+      "PDF Document (Adobe Portable Document Form"),
+    E(58, ".pcx", "PCX", 3, kListed, Hex("0a 05 01 08"), kConfirm, kSizeProbe, 0, "PCX Image (ZSoft Paintbrush)"),
     E(59, ".mp3", "MP3", 3, kUnlisted, Hex("ff"), kConfirm, kSizeProbe, 0, ""),
     E(60, ".mp3", "MP3", 3, kUnlisted, Hex("49 44 33 02"), kConfirm, kSizeProbe, 0, ""),
-    E(61, ".mp3", "MP3", 3, kListed, Hex("49 44 33 03"),
-      kConfirm, kSizeProbe, 0, "MPEG Layer III Audio"),
-    E(62, ".png", "PNG", 3, kListed, Hex("89 50 4e 47"),
-      kConfirm, kSizeProbe, 0, "PNG Image (Portable Network Graphics)"),
+    E(61, ".mp3", "MP3", 3, kListed, Hex("49 44 33 03"), kConfirm, kSizeProbe, 0, "MPEG Layer III Audio"),
+    E(62, ".png", "PNG", 3, kListed, Hex("89 50 4e 47"), kConfirm, kSizeProbe, 0,
+      "PNG Image (Portable Network Graphics)"),
     E(63, ".gif", "GIF", 3, kListed, Hex("47 49 46 38"), kConfirm, kSizeProbe, 0, "GIF Image"),
-    E(64, ".tga", "TGA", 3, kListed, Hex("01 00 02"),
-      kConfirm, kSizeProbe, 0, "TGA Image (TrueVision Targa)"),
-    E(65, ".jpg", "JPG", 3, kListed, Hex("ff d8 ff"),
-      kConfirm, kSizeProbe, 25 * kMiB, "JPEG Image"),
+    E(64, ".tga", "TGA", 3, kListed, Hex("01 00 02"), kConfirm, kSizeProbe, 0, "TGA Image (TrueVision Targa)"),
+    E(65, ".jpg", "JPG", 3, kListed, Hex("ff d8 ff"), kConfirm, kSizeProbe, 25 * kMiB, "JPEG Image"),
     E(66, ".bmp", "BMP", 3, kListed, Hex("42 4d"), kConfirm, kSizeProbe, 0, "Windows Bitmap Image"),
-    E(67, ".PITy2012NG", "PITy2012NG", 10, kListed,
-      Hex("ff ff ff 46 33 49 5f 56 5f 31 2e 30 2e 30"),
-      kNoConfirm, kSizeProbe, 0, ""),
-    E(68, ".PITy2013NG", "PITy2013NG", 10, kListed,
-      Hex("ff ff ff 46 33 49 5f 56 5f 31 2e 30 2e 30"),
-      kNoConfirm, kSizeProbe, 0, ""),
-    E(69, ".PITy2013NG", "PITy2013NG", 10, kListed, Hex("5b 70 6f 64 61 74 6e 69 63 79 5d 0d 0a"),
-      kNoConfirm, kSizeProbe, 0, ""),
-    E(70, ".PITy2013NG", "PITy2013NG", 10, kListed, Hex("5b 70 6f 64 61 74 6e 69 63 79 5d 0d 0a"),
-      kNoConfirm, kSizeProbe, 0, ""),
-    E(71, ".PITy2013NG", "PITy2013NG", 10, kListed, Hex("5b 70 6f 64 61 74 6e 69 63 79 5d 0d 0a"),
-      kNoConfirm, kSizeProbe, 0, ""),
+    E(67, ".PITy2012NG", "PITy2012NG", 10, kListed, Hex("ff ff ff 46 33 49 5f 56 5f 31 2e 30 2e 30"), kNoConfirm,
+      kSizeProbe, 0, ""),
+    E(68, ".PITy2013NG", "PITy2013NG", 10, kListed, Hex("ff ff ff 46 33 49 5f 56 5f 31 2e 30 2e 30"), kNoConfirm,
+      kSizeProbe, 0, ""),
+    E(69, ".PITy2013NG", "PITy2013NG", 10, kListed, Hex("5b 70 6f 64 61 74 6e 69 63 79 5d 0d 0a"), kNoConfirm,
+      kSizeProbe, 0, ""),
+    E(70, ".PITy2013NG", "PITy2013NG", 10, kListed, Hex("5b 70 6f 64 61 74 6e 69 63 79 5d 0d 0a"), kNoConfirm,
+      kSizeProbe, 0, ""),
+    E(71, ".PITy2013NG", "PITy2013NG", 10, kListed, Hex("5b 70 6f 64 61 74 6e 69 63 79 5d 0d 0a"), kNoConfirm,
+      kSizeProbe, 0, ""),
     E(72, ".pspimage", "PSPIMAGE", 3, kListed,
       Hex("50 61 69 6e 74 20 53 68 6f 70 20 50 72 6f 20 49 "
           "6d 61 67 65 20 46 69 6c 65 0a 1a 00 00 00 00 00"),
@@ -255,8 +229,8 @@ constexpr std::array<FileTypeEntry, kFileTypeCount> kCatalogue = {{
     E(122, ".reg", "REG", 3, kListed, None(), kNoConfirm, kSubType, 0, ""),
     E(123, ".U.txt", "TXTu", 3, kListed, None(), kNoConfirm, kSubType, 0, ""),
     E(124, ".A.txt", "TXTa", 3, kListed, None(), kNoConfirm, kSubType, 0, ""),
-    E(125, ".raf", "RAF", 3, kListed, Hex("46 55 4a 49 46 49 4c 4d 43 43 44 2d 52 41 57"),
-      kConfirm, kSizeProbe, 50 * kMiB, "Fuji RAW Image"),
+    E(125, ".raf", "RAF", 3, kListed, Hex("46 55 4a 49 46 49 4c 4d 43 43 44 2d 52 41 57"), kConfirm, kSizeProbe,
+      50 * kMiB, "Fuji RAW Image"),
     E(126, ".rw2", "RW2", 3, kListed, None(), kNoConfirm, kSubType, 0, "Panasonic RAW Image"),
     E(127, ".raw", "RAW", 3, kListed, None(), kNoConfirm, kSubType, 0, "Panasonic RAW Image"),
     E(128, ".sr2", "SR2", 3, kListed, None(), kNoConfirm, kSubType, 0, "Sony Raw Image"),
@@ -264,11 +238,9 @@ constexpr std::array<FileTypeEntry, kFileTypeCount> kCatalogue = {{
     E(130, ".kdr", "KDR", 3, kListed, None(), kNoConfirm, kSubType, 0, "Kodak RAW Image"),
     E(131, ".dcr", "DCR", 3, kListed, None(), kNoConfirm, kSubType, 0, "Kodak RAW Image"),
     E(132, ".kdc", "KDC", 3, kListed, None(), kNoConfirm, kSubType, 0, "Kodak RAW Image"),
-    E(133, ".k25", "K25", 3, kListed, None(),
-      kNoConfirm, kSubType, 0, "Kodak DC25 Camera RAW Image"),
+    E(133, ".k25", "K25", 3, kListed, None(), kNoConfirm, kSubType, 0, "Kodak DC25 Camera RAW Image"),
     E(134, ".nrw", "NRW", 3, kListed, None(), kNoConfirm, kSubType, 0, "Nikon RAW Image"),
-    E(135, ".mos", "MOS", 3, kListed, None(),
-      kNoConfirm, kSubType, 0, "Leaf Aptus/Mamiya RAW Image"),
+    E(135, ".mos", "MOS", 3, kListed, None(), kNoConfirm, kSubType, 0, "Leaf Aptus/Mamiya RAW Image"),
     E(136, ".srw", "SRW", 3, kListed, None(), kNoConfirm, kSubType, 0, "Samsung RAW Image"),
     E(137, ".pef", "PEF", 3, kListed, None(), kNoConfirm, kSubType, 0, "Pentax Raw Image"),
     E(138, ".mef", "MEF", 3, kListed, None(), kNoConfirm, kSubType, 0, "Mamiya RAW Image"),
@@ -280,18 +252,14 @@ constexpr std::array<FileTypeEntry, kFileTypeCount> kCatalogue = {{
     E(144, ".crw", "CRW", 3, kListed, None(), kNoConfirm, kSubType, 0, "Cannon RAW Image"),
     E(145, ".orf", "ORF", 3, kListed, None(), kNoConfirm, kSubType, 0, "Olympus RAW Image"),
     E(146, ".nef", "NEF", 3, kListed, None(), kNoConfirm, kSubType, 0, "Nikon Electronic File"),
-    E(147, ".tif", "TIF", 3, kUnlisted, Hex("4d 4d 00 2a"),
-      kConfirm, kSizeProbe, 50 * kMiB, "TIFF Image (Tagged Image File Format)"),
-    E(148, ".tif", "TIF", 3, kUnlisted, Hex("49 49 2a 00"),
-      kConfirm, kSizeProbe, 50 * kMiB, "TIFF Image (Tagged Image File Format)"),
-    E(149, ".ts", "TS", 2, kListed, Hex("47"),
-      kConfirm, kSizeProbe, 128 * kMiB, "MPEG Transport Stream"),
-    E(150, ".mxf", "MXF", 3, kListed, Hex("06 0e 2b 34"),
-      kConfirm, kSizeProbe, 128 * kMiB, "Material Exchange Format"),
-    E(151, ".mpg", "MPG", 3, kListed, Hex("00 00 01 ba"),
-      kConfirm, kSizeProbe, 128 * kMiB, "MPEG Video"),
-    E(152, ".mpg", "MPG", 3, kUnlisted, Hex("00 00 01 b3"),
-      kNoConfirm, kNoProbe, 128 * kMiB, "MPEG Video"),
+    E(147, ".tif", "TIF", 3, kUnlisted, Hex("4d 4d 00 2a"), kConfirm, kSizeProbe, 50 * kMiB,
+      "TIFF Image (Tagged Image File Format)"),
+    E(148, ".tif", "TIF", 3, kUnlisted, Hex("49 49 2a 00"), kConfirm, kSizeProbe, 50 * kMiB,
+      "TIFF Image (Tagged Image File Format)"),
+    E(149, ".ts", "TS", 2, kListed, Hex("47"), kConfirm, kSizeProbe, 128 * kMiB, "MPEG Transport Stream"),
+    E(150, ".mxf", "MXF", 3, kListed, Hex("06 0e 2b 34"), kConfirm, kSizeProbe, 128 * kMiB, "Material Exchange Format"),
+    E(151, ".mpg", "MPG", 3, kListed, Hex("00 00 01 ba"), kConfirm, kSizeProbe, 128 * kMiB, "MPEG Video"),
+    E(152, ".mpg", "MPG", 3, kUnlisted, Hex("00 00 01 b3"), kNoConfirm, kNoProbe, 128 * kMiB, "MPEG Video"),
     E(153, ".ics", "ICS", 3, kListed, None(), kNoConfirm, kSubType, 0, ""),
     E(154, ".exb", "EXB", 3, kListed, None(), kNoConfirm, kSubType, 0, ""),
     E(155, ".sldprt.sldasm", "SLDASM", 6, kUnlisted, None(), kNoConfirm, kNoProbe, 128 * kMiB, ""),
@@ -310,8 +278,8 @@ constexpr std::array<FileTypeEntry, kFileTypeCount> kCatalogue = {{
     E(168, ".cd", "CD", 3, kListed, None(), kNoConfirm, kSubType, 128 * kMiB, ""),
     E(169, ".x", "X", 3, kListed, None(), kNoConfirm, kSubType, 128 * kMiB, ""),
     E(170, ".kmz", "KMZ", 3, kListed, None(), kNoConfirm, kSubType, 128 * kMiB, ""),
-    E(171, ".m2ts", "M2TS", 3, kListed, Hex("47 40 11 10 00 42 f0 25 00 01 c1 00 00 ff 01 ff"),
-      kNoConfirm, kNoProbe, 500 * kMiB, ""),
+    E(171, ".m2ts", "M2TS", 3, kListed, Hex("47 40 11 10 00 42 f0 25 00 01 c1 00 00 ff 01 ff"), kNoConfirm, kNoProbe,
+      500 * kMiB, ""),
     E(172, ".wrl", "WRL", 3, kListed, None(), kNoConfirm, kSubType, 0, ""),
     E(173, ".stl", "STL", 3, kListed, None(), kNoConfirm, kNoProbe, 500 * kMiB, ""),
     E(174, ".sh3d", "SH3D", 3, kListed, None(), kNoConfirm, kSubType, 0, ""),
@@ -324,33 +292,23 @@ constexpr std::array<FileTypeEntry, kFileTypeCount> kCatalogue = {{
     E(181, ".igs", "IGS", 3, kListed, None(), kNoConfirm, kSubType, 0, ""),
     E(182, ".xar", "XAR", 3, kListed, None(), kNoConfirm, kNoProbe, 128 * kMiB, ""),
     E(183, ".tex", "TEX", 3, kListed, None(), kNoConfirm, kSubType, 0, ""),
-    E(184, ".tif", "TIF", 3, kListed, None(),
-      kNoConfirm, kSubType, 0, "TIFF Image (Tagged Image File Format)"),
+    E(184, ".tif", "TIF", 3, kListed, None(), kNoConfirm, kSubType, 0, "TIFF Image (Tagged Image File Format)"),
     E(185, ".crm", "CRM", 3, kListed, Hex("00 01 02 03 04 05 06 07"), kConfirm, kSizeProbe, 0, ""),
-    E(186, ".pe5", "PE5", 3, kListed, None(),
-      kNoConfirm, kNoProbe, 128 * kMiB, "SonelPE5 Protocol"),
+    E(186, ".pe5", "PE5", 3, kListed, None(), kNoConfirm, kNoProbe, 128 * kMiB, "SonelPE5 Protocol"),
     E(187, ".adf", "ADF", 3, kListed, None(), kNoConfirm, kSubType, 0, "ARIS Document File"),
-    E(188, ".musx", "MUSX", 4, kListed, None(),
-      kNoConfirm, kSubType, 0, "Finale / MakeMusic Music Notation File"),
-    E(189, ".webp", "WEBP", 4, kListed, Hex("52 49 46 46"),
-      kConfirm, kSizeProbe, 0, "Google WEBP Image File"),
-    E(190, ".save", "SAVE", 4, kListed, None(),
-      kNoConfirm, kNoProbe, 5 * kMiB, "Far Cry Save Game File"),
+    E(188, ".musx", "MUSX", 4, kListed, None(), kNoConfirm, kSubType, 0, "Finale / MakeMusic Music Notation File"),
+    E(189, ".webp", "WEBP", 4, kListed, Hex("52 49 46 46"), kConfirm, kSizeProbe, 0, "Google WEBP Image File"),
+    E(190, ".save", "SAVE", 4, kListed, None(), kNoConfirm, kNoProbe, 5 * kMiB, "Far Cry Save Game File"),
     E(191, ".tscproj", "TSCPROJ", 3, kListed, None(), kNoConfirm, kSubType, 0, ""),
-    E(192, ".aiff", "AIFF", 4, kListed, Hex("46 4f 52 4d"),
-      kConfirm, kSizeProbe, 0, "Audio Interchange File Format"),
-    E(193, ".au", "AU", 4, kListed, Hex("2e 73 6e 64"),
-      kConfirm, kSizeProbe, 0, "Sun Microsystems Sound File"),
-    E(194, ".aup3", "AUP3", 4, kListed, None(),
-      kNoConfirm, kNoProbe, 5 * kMiB, "AudaCity 3 Project File"),
+    E(192, ".aiff", "AIFF", 4, kListed, Hex("46 4f 52 4d"), kConfirm, kSizeProbe, 0, "Audio Interchange File Format"),
+    E(193, ".au", "AU", 4, kListed, Hex("2e 73 6e 64"), kConfirm, kSizeProbe, 0, "Sun Microsystems Sound File"),
+    E(194, ".aup3", "AUP3", 4, kListed, None(), kNoConfirm, kNoProbe, 5 * kMiB, "AudaCity 3 Project File"),
     E(195, ".plist", "PLIST", 5, kListed, None(), kNoConfirm, kSubType, 0, ""),
     E(196, ".plist", "PLIST", 5, kUnlisted, None(), kNoConfirm, kNoProbe, 1 * kMiB, ""),
-    E(197, ".glb", "GLB", 4, kListed, None(),
-      kNoConfirm, kNoProbe, 10 * kMiB, "Graphics Language Transmission Format"),
+    E(197, ".glb", "GLB", 4, kListed, None(), kNoConfirm, kNoProbe, 10 * kMiB, "Graphics Language Transmission Format"),
     E(198, ".jzk", "JZK", 4, kListed, None(), kNoConfirm, kNoProbe, 10 * kMiB, "Druczek 365 File"),
     E(199, ".vcf", "VCF", 3, kListed, None(), kNoConfirm, kSubType, 0, ""),
-    E(200, ".bdc", "BDC", 4, kListed, None(),
-      kNoConfirm, kNoProbe, 10 * kMiB, "Bridge Designer 2016"),
+    E(200, ".bdc", "BDC", 4, kListed, None(), kNoConfirm, kNoProbe, 10 * kMiB, "Bridge Designer 2016"),
     E(201, ".gpr", "GPR", 3, kListed, None(), kNoConfirm, kSubType, 0, "GoPro RAW"),
     E(202, ".avif", "AVIF", 3, kListed, None(), kConfirm, kSizeProbe, 0, "AV1 Image File Format"),
     E(203, ".heic", "HEIC", 3, kListed, None(), kConfirm, kSizeProbe, 0, "HEVC-Encoded Images"),
@@ -364,14 +322,11 @@ constexpr bool TableIsWellFormed() {
     if (e.signature.length > kSignatureMaxBytes) return false;
     for (size_t i = e.signature.length; i < kSignatureMaxBytes; ++i)
       if (e.signature.bytes[i] != 0) return false;
-    if (e.extension.size() < 2 || e.extension.front() != '.' ||
-        e.extension.size() >= kExtensionChars)
-      return false;
+    if (e.extension.size() < 2 || e.extension.front() != '.' || e.extension.size() >= kExtensionChars) return false;
     if (e.tag.empty() || e.tag.size() >= kTagChars) return false;
     if (e.description.size() > kDescriptionChars) return false;
     // An entry chosen by another entry's probe has nothing of its own to detect with.
-    if (e.sizeRule == SizeRule::kSubType && (e.signature.length != 0 || e.hasConfirmProbe))
-      return false;
+    if (e.sizeRule == SizeRule::kSubType && (e.signature.length != 0 || e.hasConfirmProbe)) return false;
     if (e.confirmProbe != nullptr && !e.hasConfirmProbe) return false;
     if (e.sizeProbe != nullptr && e.sizeRule != SizeRule::kProbe) return false;
   }
@@ -394,19 +349,19 @@ constexpr SignatureIndex BuildSignatureIndex() {
   std::array<uint16_t, 256> count{};
   for (const FileTypeEntry& e : kCatalogue)
     if (e.signature.length != 0) ++count[e.signature.bytes[0]];
-  for (size_t b = 0; b < 256; ++b)
-    index.start[b + 1] = static_cast<uint16_t>(index.start[b] + count[b]);
+  for (size_t b = 0; b < 256; ++b) index.start[b + 1] = static_cast<uint16_t>(index.start[b] + count[b]);
   std::array<uint16_t, 256> next{};
   for (size_t b = 0; b < 256; ++b) next[b] = index.start[b];
   for (const FileTypeEntry& e : kCatalogue)
-    if (e.signature.length != 0)
-      index.entries[next[e.signature.bytes[0]]++] = static_cast<uint8_t>(e.number);
+    if (e.signature.length != 0) index.entries[next[e.signature.bytes[0]]++] = static_cast<uint8_t>(e.number);
   return index;
 }
 
 constexpr SignatureIndex kSignatureIndex = BuildSignatureIndex();
 
-char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char AsciiLower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -435,7 +390,9 @@ void ProbeContext::ResetOutputs() {
   nameSuffix.clear();
 }
 
-std::span<const FileTypeEntry, kFileTypeCount> FileTypeCatalogue() { return kCatalogue; }
+std::span<const FileTypeEntry, kFileTypeCount> FileTypeCatalogue() {
+  return kCatalogue;
+}
 
 const FileTypeEntry* FileTypeByNumber(uint32_t number) {
   return number < kCatalogue.size() ? &kCatalogue[number] : nullptr;

@@ -26,9 +26,9 @@ class UiPort;
 struct FileTypeEntry;
 
 inline constexpr uint16_t kFileTypeCount = 205;
-inline constexpr uint16_t kFileTypeFirst = 0;    // ".first", sentinel, never detected
-inline constexpr uint16_t kFileTypeLast = 204;   // ".last", sentinel, never detected
-inline constexpr uint16_t kFileTypeLnk = 10;     // checked at the start of every RAW scan
+inline constexpr uint16_t kFileTypeFirst = 0;   // ".first", sentinel, never detected
+inline constexpr uint16_t kFileTypeLast = 204;  // ".last", sentinel, never detected
+inline constexpr uint16_t kFileTypeLnk = 10;    // checked at the start of every RAW scan
 
 inline constexpr size_t kSignatureMaxBytes = 32;
 inline constexpr size_t kDescriptionChars = 42;  // the type column's fixed field
@@ -39,8 +39,8 @@ inline constexpr size_t kProbeNameSuffixChars = 256;
 
 // Probe result codes (ProbeContext::resultCode).
 inline constexpr uint32_t kProbeResultDefault = 100;
-inline constexpr uint32_t kProbeResultSkipField = 252;       // skip skipBytes, not the size
-inline constexpr uint32_t kProbeResultNoSkip = 0xFFFFFFFF;   // do not skip the file's content
+inline constexpr uint32_t kProbeResultSkipField = 252;      // skip skipBytes, not the size
+inline constexpr uint32_t kProbeResultNoSkip = 0xFFFFFFFF;  // do not skip the file's content
 
 // Everything one probe call reads and writes. Made by the caller for each candidate; never
 // shared between threads.
@@ -96,7 +96,7 @@ struct FileTypeEntry {
   FileSignature signature;
   bool hasConfirmProbe = false;  // the table's "confirm" column
   SizeRule sizeRule = SizeRule::kMaximumOrNextHeader;
-  uint32_t maximumSize = 0;      // bytes carved when nothing measured the file; 0 = none
+  uint32_t maximumSize = 0;  // bytes carved when nothing measured the file; 0 = none
   // At most kDescriptionChars, shown as it stands: one of exactly 42 characters fills the
   // type column's field and has no terminator of its own. Empty = none.
   std::string_view description;
