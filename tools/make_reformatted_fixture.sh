@@ -695,11 +695,7 @@ fls -o "$PART_START" -f ntfs "$tmp/disk.raw" >/dev/null || die "sleuthkit cannot
 # VMDK and archive.
 # ---------------------------------------------------------------------------
 say "$variant.vmdk"
-qemu-img convert -f raw -O vmdk -o subformat=monolithicSparse "$tmp/disk.raw" "$dir/$variant.vmdk"
-qemu-img check -q "$dir/$variant.vmdk"
-qemu-img convert -f vmdk -O raw "$dir/$variant.vmdk" "$tmp/check.raw"
-cmp "$tmp/check.raw" "$tmp/disk.raw" || die "$variant.vmdk does not read back as the raw disk"
-rm -f "$tmp/check.raw"
+raw_to_vmdk "$tmp/disk.raw" "$dir/$variant.vmdk"
 
 say "packing"
 cd "$tmp"

@@ -435,11 +435,7 @@ fsstat -o "$lost_first" lost-table.raw >/dev/null || die "lost-table: file syste
 # ---------------------------------------------------------------------------
 for disk in "${disks[@]}"; do
     say "$disk.vmdk"
-    qemu-img convert -f raw -O vmdk -o subformat=monolithicSparse "$disk.raw" "$dir/$disk.vmdk"
-    qemu-img check -q "$dir/$disk.vmdk"
-    qemu-img convert -f vmdk -O raw "$dir/$disk.vmdk" "$work/check.raw"
-    cmp "$work/check.raw" "$disk.raw" || die "$disk.vmdk does not read back as $disk.raw"
-    rm -f "$work/check.raw"
+    raw_to_vmdk "$disk.raw" "$dir/$disk.vmdk"
 done
 
 # ---------------------------------------------------------------------------
