@@ -67,6 +67,16 @@ place_partition() {
   [[ "$(stat -c %s "$RAW")" == $((DISK_SECTORS * 512)) ]] || die "disk image grew"
 }
 
+# Writes the raw disk RAW as the monolithicSparse VMDK named VMDK (qemu-img), checks it and
+# that it reads back as RAW (through the scratch file RAW.check): raw_to_vmdk RAW VMDK.
+raw_to_vmdk() {
+  qemu-img convert -f raw -O vmdk -o subformat=monolithicSparse "$1" "$2"
+  qemu-img check -q "$2"
+  qemu-img convert -f vmdk -O raw "$2" "$1.check"
+  cmp "$1.check" "$1" || { rm -f "$1.check"; die "$(basename "$2") does not read back as $(basename "$1")"; }
+  rm -f "$1.check"
+}
+
 # Packs the named files (relative to the current folder) into the archive OUT as a sparse,
 # reproducible tar.xz, refuses one over MAX bytes (0: no limit), and checks that the build's
 # `cmake -E tar` unpacks it to the same bytes: pack_archive OUT MAX FILE...

@@ -103,44 +103,19 @@ mkdir -p "$MNT" "$stage" "$dir"
 #   fixture.py late STAGE MNT                 files written afterwards
 #   fixture.py measure STAGE IMAGE OFFSET KEY flags and records, from istat
 #   fixture.py check STAGE RAW OFFSET TSV     icat checks; writes files.tsv
+#   fixture.py serial IMAGE SECTORS SERIAL    fixed serial in both boot sectors
+# It imports the helpers it shares with make_reformatted_fixture.sh from
+# ntfs_fixture_lib.py in this folder.
 # ---------------------------------------------------------------------------
 cat > "$tmp/fixture.py" <<'PY'
-import errno, hashlib, json, os, random, re, shutil, subprocess, sys
+import errno, hashlib, json, os, random, shutil, subprocess, sys
 
-BLOCK = 4096
+from ntfs_fixture_lib import BLOCK, fls, fls_entries, istat, run, serial, text
+import ntfs_fixture_lib
 
 # --- content ------------------------------------------------------------------
-WORDS = ('the quarterly revenue growth team project customer meeting report budget plan '
-         'schedule review draft final summary market product release support service '
-         'holiday travel photo archive backup office north south region target value '
-         'increase decrease forecast analysis result system network storage disk volume '
-         'update version change request approval invoice payment supplier contract').split()
-
-def text(seed, size, title=''):
-    r = random.Random(seed)
-    out, n = [title + '\n' if title else ''], 0
-    n = len(out[0])
-    line = 0
-    while n < size:
-        line += 1
-        words = ' '.join(r.choice(WORDS) for _ in range(r.randint(5, 14)))
-        s = '%05d %s.\n' % (line, words.capitalize())
-        out.append(s)
-        n += len(s)
-    return ''.join(out).encode()[:size]
-
 def csv(seed, size):
-    r = random.Random(seed)
-    out, n, i = ['date,region,item,quantity,amount\n'], 0, 0
-    n = len(out[0])
-    while n < size:
-        i += 1
-        s = '2024-%02d-%02d,%s,%s,%d,%.2f\n' % (i % 12 + 1, i % 28 + 1,
-            r.choice(['North', 'South', 'East', 'West']), r.choice(WORDS),
-            r.randint(1, 500), r.uniform(10, 9999))
-        out.append(s)
-        n += len(s)
-    return ''.join(out).encode()[:size]
+    return ntfs_fixture_lib.csv(seed, size, 2024)
 
 def blocks(seed, nblocks, name, size=None):
     """4 KiB blocks, each naming itself, then a little text and padding
@@ -444,41 +419,6 @@ def late(stage, mnt):
             write_file(os.path.join(mnt, r['path']), content(stage, r))
 
 # --- sleuthkit ------------------------------------------------------------------
-FLS = re.compile(r'^(\S)/(\S) (\* )?(\d+)(?:-(\d+)-(\d+))?(\(realloc\))?:\t(.*)$')
-
-def fls_entries(lines):
-    out = []
-    for line in lines:
-        m = FLS.match(line.rstrip('\n'))
-        if not m:
-            sys.exit('unexpected fls line: %r' % line)
-        out.append(dict(name_type=m.group(1), meta_type=m.group(2), deleted=bool(m.group(3)),
-                        inode=int(m.group(4)), attr=m.group(5) and '%s-%s' % (m.group(5), m.group(6)),
-                        realloc=bool(m.group(7)), path=m.group(8)))
-    return out
-
-def run(*args):
-    return subprocess.run(args, check=True, capture_output=True).stdout
-
-TYPE = re.compile(r'^Type: (\$\w+) \((\d+)-(\d+)\)\s+Name: (.*?)\s+(Resident|Non-Resident)(.*?)\s+size: (\d+)')
-
-def istat(image, offset, inode):
-    out = run('istat', '-o', str(offset), '-f', 'ntfs', image, str(inode)).decode('utf-8', 'replace')
-    attrs, cur = [], None
-    links = int(re.search(r'^Links: (\d+)', out, re.M).group(1))
-    allocated = bool(re.search(r'^Allocated (File|Directory)', out, re.M))
-    section = out.split('\nAttributes: \n', 1)[1] if '\nAttributes: \n' in out else ''
-    for line in section.splitlines():
-        m = TYPE.match(line)
-        if m:
-            cur = dict(type=m.group(1), id='%s-%s' % (m.group(2), m.group(3)), name=m.group(4),
-                       resident=m.group(5) == 'Resident', extra=m.group(6),
-                       size=int(m.group(7)), clusters=[])
-            attrs.append(cur)
-        elif cur is not None and re.fullmatch(r'[\d ]+', line.strip() or 'x'):
-            cur['clusters'] += [int(c) for c in line.split()]
-    return dict(links=links, allocated=allocated, attrs=attrs)
-
 def runs(clusters):
     n, prev = 0, None
     for c in clusters:
@@ -517,8 +457,7 @@ def flags_of(info, stream=None):
 def measure(stage, image, offset, key):
     """Records, attribute ids and flags of the files that exist now."""
     rows = load(stage)
-    entries = fls_entries(run('fls', '-r', '-p', '-o', offset, '-f', 'ntfs', image)
-                          .decode('utf-8').splitlines())
+    entries = fls(image, offset)
     live = {e['path']: e for e in entries if not e['deleted']}
     bad = 0
     for r in rows:
@@ -644,10 +583,12 @@ if __name__ == '__main__':
         measure(*args)
     elif cmd == 'check':
         check(*args)
+    elif cmd == 'serial':
+        serial(*args)
     else:
         sys.exit('unknown command ' + cmd)
 PY
-fx() { python3 "$tmp/fixture.py" "$@"; }
+fx() { PYTHONPATH="$here" PYTHONDONTWRITEBYTECODE=1 python3 "$tmp/fixture.py" "$@"; }
 
 say "generating content"
 fx generate "$stage"
@@ -664,18 +605,7 @@ say "mkntfs"
 truncate -s $((PART_SECTORS * 512)) "$tmp/part.img"
 mkntfs -F -Q -q -L FIXTURE -s 512 -c 4096 -p "$PART_START" -H 255 -S 63 \
     "$tmp/part.img" "$PART_SECTORS" 2>/dev/null
-python3 - "$tmp/part.img" "$PART_SECTORS" "$SERIAL" <<'PY' || die "could not set the serial"
-import struct, sys
-path, sectors, serial = sys.argv[1], int(sys.argv[2]), int(sys.argv[3], 16)
-with open(path, 'r+b') as f:
-    boot = f.read(512)
-    f.seek((sectors - 1) * 512)
-    if boot[3:11] != b'NTFS    ' or f.read(512) != boot:
-        sys.exit('no NTFS boot sector with its backup in the last sector')
-    for pos in (0, (sectors - 1) * 512):
-        f.seek(pos + 0x48)
-        f.write(struct.pack('<Q', serial))
-PY
+fx serial "$tmp/part.img" "$PART_SECTORS" "$SERIAL" || die "could not set the serial"
 
 say "mount 1: files, links, streams, sparse and interleaved files"
 mount_ntfs

@@ -88,14 +88,10 @@ if [ "${1:-}" = --odd ]; then variant=reformatted-odd; shift; fi
 out="${1:-$repo/tests/data/$variant.tar.xz}"
 case "$out" in /*) ;; *) out="$PWD/$out" ;; esac
 
-say() { printf '== %s\n' "$*" >&2; }
-die() { printf 'error: %s\n' "$*" >&2; exit 1; }
-
-[ "$(id -u)" = 0 ] || die "must run as root (FUSE mount)"
-for tool in ntfs-3g mkntfs ntfsfix sfdisk qemu-img python3 fls istat icat mountpoint \
-            xz tar cmp dd umount; do
-    command -v "$tool" >/dev/null || die "missing tool: $tool"
-done
+source "$here/lib.sh"
+require_root
+require_tools ntfs-3g mkntfs ntfsfix sfdisk qemu-img python3 fls istat icat mountpoint \
+              xz tar cmp dd umount
 
 PART_START=2048
 OLD_SECTORS=81920            # 40 MiB old volume
@@ -114,39 +110,16 @@ OLD_SERIAL=0x4f4c44564f4c3031
 NEW_SERIAL=0x4e4557564f4c3032
 
 tmp="$(mktemp -d)"
-mnt="$tmp/mnt"
-ntfs_pid=""
+part="$tmp/part.img"
+MNT="$tmp/mnt" NTFS_IMAGE="$part" NTFS_LOG="$tmp/ntfs-3g.log" NTFS_OPTS=no_detach
 cleanup() {
-    if mountpoint -q "$mnt" 2>/dev/null; then umount "$mnt" || umount -l "$mnt" || true; fi
-    if [ -n "$ntfs_pid" ] && kill -0 "$ntfs_pid" 2>/dev/null; then
-        wait "$ntfs_pid" 2>/dev/null || true
-    fi
+    ntfs_cleanup
     rm -rf "$tmp"
 }
 trap cleanup EXIT
 stage="$tmp/stage"
 dir="$tmp/$variant"
-part="$tmp/part.img"
-mkdir -p "$mnt" "$stage" "$dir"
-
-# ntfs-3g in the foreground as a child of this shell, so that after umount we
-# can wait until it has written everything back to the image file.
-mount_ntfs() {
-    ntfs-3g -o no_detach "$part" "$mnt" >"$tmp/ntfs-3g.log" 2>&1 &
-    ntfs_pid=$!
-    for _ in $(seq 100); do
-        mountpoint -q "$mnt" && return 0
-        kill -0 "$ntfs_pid" 2>/dev/null || { cat "$tmp/ntfs-3g.log" >&2; die "ntfs-3g exited"; }
-        sleep 0.1
-    done
-    die "ntfs-3g did not mount"
-}
-unmount_ntfs() {
-    sync
-    umount "$mnt"
-    wait "$ntfs_pid" || { cat "$tmp/ntfs-3g.log" >&2; die "ntfs-3g failed"; }
-    ntfs_pid=""
-}
+mkdir -p "$MNT" "$stage" "$dir"
 
 # ---------------------------------------------------------------------------
 # Everything that looks at or changes bytes, in one Python program:
@@ -158,43 +131,18 @@ unmount_ntfs() {
 #   fixture.py verify STAGE MNT old            read every file back
 #   fixture.py measure STAGE IMAGE old|new     records and clusters (sleuthkit)
 #   fixture.py check STAGE IMAGE OLDBOOT DIR   scan, intact, old view, tsv files
+# It imports the helpers it shares with make_ntfs_fixture.sh from
+# ntfs_fixture_lib.py in this folder.
 # ---------------------------------------------------------------------------
 cat > "$tmp/fixture.py" <<'PY'
-import hashlib, json, os, random, re, struct, subprocess, sys
+import hashlib, json, os, random, struct, subprocess, sys
 
-BLOCK = 4096
+from ntfs_fixture_lib import BLOCK, WORDS, fls, istat, run, serial, text
+import ntfs_fixture_lib
 
 # --- content ------------------------------------------------------------------
-WORDS = ('the quarterly revenue growth team project customer meeting report budget plan '
-         'schedule review draft final summary market product release support service '
-         'holiday travel photo archive backup office north south region target value '
-         'increase decrease forecast analysis result system network storage disk volume '
-         'update version change request approval invoice payment supplier contract').split()
-
-def text(seed, size, title=''):
-    r = random.Random(seed)
-    out = [title + '\n' if title else '']
-    n, line = len(out[0]), 0
-    while n < size:
-        line += 1
-        s = '%05d %s.\n' % (line, ' '.join(r.choice(WORDS) for _ in range(r.randint(5, 14)))
-                             .capitalize())
-        out.append(s)
-        n += len(s)
-    return ''.join(out).encode()[:size]
-
 def csv(seed, size):
-    r = random.Random(seed)
-    out = ['date,region,item,quantity,amount\n']
-    n, i = len(out[0]), 0
-    while n < size:
-        i += 1
-        s = '2023-%02d-%02d,%s,%s,%d,%.2f\n' % (i % 12 + 1, i % 28 + 1,
-            r.choice(['North', 'South', 'East', 'West']), r.choice(WORDS),
-            r.randint(1, 500), r.uniform(10, 9999))
-        out.append(s)
-        n += len(s)
-    return ''.join(out).encode()[:size]
+    return ntfs_fixture_lib.csv(seed, size, 2023)
 
 def binary(seed, size, name):
     """Binary blocks: each 4 KiB block starts with the file name and its
@@ -386,17 +334,6 @@ def file_names(rec):
                         v[0x42:0x42 + 2 * n].decode('utf-16-le', 'replace')))
     return out
 
-def serial(image, sectors, value):
-    sectors, value = int(sectors), int(value, 16)
-    with open(image, 'r+b') as f:
-        b = f.read(512)
-        f.seek((sectors - 1) * 512)
-        if b[3:11] != b'NTFS    ' or f.read(512) != b:
-            sys.exit('no NTFS boot sector with its backup in the last sector')
-        for pos in (0, (sectors - 1) * 512):
-            f.seek(pos + 0x48)
-            f.write(struct.pack('<Q', value))
-
 def move_mft(image, new_lcn):
     """Moves the MFT of a freshly made (never mounted) volume to NEW_LCN."""
     new_lcn = int(new_lcn)
@@ -479,42 +416,15 @@ def verify(stage, mnt, key):
     print('%d files read back' % len(rows))
 
 # --- sleuthkit ------------------------------------------------------------------
-FLS = re.compile(r'^(\S)/(\S) (\* )?(\d+)(?:-(\d+)-(\d+))?(\(realloc\))?:\t(.*)$')
-
-def run(*args):
-    return subprocess.run(args, check=True, capture_output=True).stdout
-
-def fls(image, offset='0', *extra):
-    out = []
-    for line in run('fls', '-r', '-p', *extra, '-o', offset, '-f', 'ntfs', image) \
-            .decode('utf-8').splitlines():
-        m = FLS.match(line)
-        if not m:
-            sys.exit('unexpected fls line: %r' % line)
-        out.append(dict(type=m.group(2), deleted=bool(m.group(3)), inode=int(m.group(4)),
-                        path=m.group(8)))
-    return out
-
-TYPE = re.compile(r'^Type: (\$\w+) \((\d+)-(\d+)\)\s+Name: (.*?)\s+(Resident|Non-Resident)(.*?)\s+size: (\d+)')
-
 def istat_data(image, inode):
     """Unnamed $DATA of a record: (resident, clusters)."""
-    out = run('istat', '-f', 'ntfs', image, str(inode)).decode('utf-8', 'replace')
-    section = out.split('\nAttributes: \n', 1)[1]
-    cur, found = None, None
-    for line in section.splitlines():
-        m = TYPE.match(line)
-        if m:
-            cur = None
-            if m.group(1) == '$DATA' and m.group(4) == 'N/A':
-                if m.group(6).strip():
-                    sys.exit('record %d: unexpected $DATA flags %r' % (inode, m.group(6)))
-                cur = found = dict(resident=m.group(5) == 'Resident', clusters=[])
-        elif cur is not None and re.fullmatch(r'[\d ]+', line.strip() or 'x'):
-            cur['clusters'] += [int(c) for c in line.split()]
-    if found is None:
+    data = [a for a in istat(image, 0, inode)['attrs'] if a['type'] == '$DATA' and a['name'] == 'N/A']
+    if not data:
         sys.exit('record %d has no $DATA' % inode)
-    return found
+    for a in data:
+        if a['extra'].strip():
+            sys.exit('record %d: unexpected $DATA flags %r' % (inode, a['extra']))
+    return dict(resident=data[-1]['resident'], clusters=data[-1]['clusters'])
 
 def measure(stage, image, key):
     rows = load(stage, key)
@@ -522,14 +432,14 @@ def measure(stage, image, key):
     live = {e['path']: e for e in entries if not e['deleted']}
     for r in rows:
         e = live.get(r['path'])
-        if e is None or e['type'] != 'r':
+        if e is None or e['meta_type'] != 'r':
             sys.exit('fls does not list %s' % r['path'])
         d = istat_data(image, e['inode'])
         r.update(mft=e['inode'], resident=d['resident'], clusters=d['clusters'])
         if not d['resident'] and len(d['clusters']) != (r['size'] + BLOCK - 1) // BLOCK:
             sys.exit('%s: %d clusters for %d bytes' % (r['path'], len(d['clusters']), r['size']))
     folders = sorted((e['path'], e['inode']) for e in entries
-                     if not e['deleted'] and e['type'] == 'd' and not e['path'].startswith('$'))
+                     if not e['deleted'] and e['meta_type'] == 'd' and not e['path'].startswith('$'))
     user = {e['path'] for e in entries if not e['deleted'] and not e['path'].startswith('$')}
     extra = user - {r['path'] for r in rows} - {p for p, _ in folders}
     if extra:
@@ -723,7 +633,7 @@ if __name__ == '__main__':
      'verify': verify, 'measure': measure, 'check': check,
      'boot': lambda image: print(json.dumps(boot(image)))}[cmd](*args)
 PY
-fx() { python3 "$tmp/fixture.py" "$@"; }
+fx() { PYTHONPATH="$here" PYTHONDONTWRITEBYTECODE=1 python3 "$tmp/fixture.py" "$@"; }
 
 say "generating content"
 fx generate "$stage"
@@ -740,10 +650,10 @@ fx move-mft "$part" "$OLD_MFT_LCN"
 
 say "old volume: writing files"
 mount_ntfs
-fx write "$stage" "$mnt" old
+fx write "$stage" "$MNT" old
 unmount_ntfs
 mount_ntfs
-fx verify "$stage" "$mnt" old
+fx verify "$stage" "$MNT" old
 unmount_ntfs
 ntfsfix -n "$part" >"$tmp/ntfsfix.log" 2>&1 || { cat "$tmp/ntfsfix.log" >&2; die "ntfsfix: old volume"; }
 fx measure "$stage" "$part" old
@@ -758,15 +668,14 @@ fi
 # ---------------------------------------------------------------------------
 # The new volume over it.
 # ---------------------------------------------------------------------------
-say "new volume: mkntfs over the whole partition"
-truncate -s $((NEW_SECTORS * 512)) "$part"
-mkntfs -F -Q -q -L NEWVOL -s 512 -c 4096 -p "$PART_START" -H 255 -S 63 \
-    "$part" "$NEW_SECTORS" 2>/dev/null
+say "new volume: mkntfs over the whole partition; the disk's partition table describes it"
+RAW="$tmp/disk.raw" PART="$part" PART_SECTORS="$NEW_SECTORS"
+new_ntfs_disk NEWVOL 0x52464d54
 fx serial "$part" "$NEW_SECTORS" "$NEW_SERIAL"
 
 say "new volume: writing files"
 mount_ntfs
-fx write "$stage" "$mnt" new
+fx write "$stage" "$MNT" new
 unmount_ntfs
 ntfsfix -n "$part" >"$tmp/ntfsfix.log" 2>&1 || { cat "$tmp/ntfsfix.log" >&2; die "ntfsfix: new volume"; }
 fx measure "$stage" "$part" new
@@ -776,46 +685,21 @@ PART_START=$PART_START DISK_SECTORS=$DISK_SECTORS OLD_SHIFT=$OLD_SHIFT \
     fx check "$stage" "$part" "$tmp/old-boot.bin" "$dir"
 
 # ---------------------------------------------------------------------------
-# Disk: the partition table describes the new volume.
+# Disk: the new volume put into its partition.
 # ---------------------------------------------------------------------------
 say "disk"
-truncate -s $((DISK_SECTORS * 512)) "$tmp/disk.raw"
-printf 'label: dos\nlabel-id: 0x52464d54\nunit: sectors\n\nstart=%d, size=%d, type=7\n' \
-    "$PART_START" "$NEW_SECTORS" | sfdisk -q --no-reread --no-tell-kernel "$tmp/disk.raw"
-dd if="$part" of="$tmp/disk.raw" bs=1M oflag=seek_bytes seek=$((PART_START * 512)) \
-    conv=notrunc,sparse status=none
-[ "$(stat -c %s "$tmp/disk.raw")" = $((DISK_SECTORS * 512)) ] || die "disk image grew"
+place_partition
 fls -o "$PART_START" -f ntfs "$tmp/disk.raw" >/dev/null || die "sleuthkit cannot read the disk"
 
 # ---------------------------------------------------------------------------
 # VMDK and archive.
 # ---------------------------------------------------------------------------
 say "$variant.vmdk"
-qemu-img convert -f raw -O vmdk -o subformat=monolithicSparse "$tmp/disk.raw" "$dir/$variant.vmdk"
-qemu-img check -q "$dir/$variant.vmdk"
-qemu-img convert -f vmdk -O raw "$dir/$variant.vmdk" "$tmp/check.raw"
-cmp "$tmp/check.raw" "$tmp/disk.raw" || die "$variant.vmdk does not read back as the raw disk"
-rm -f "$tmp/check.raw"
+raw_to_vmdk "$tmp/disk.raw" "$dir/$variant.vmdk"
 
 say "packing"
 cd "$tmp"
 list=("$variant/layout.txt" "$variant/new-files.tsv" "$variant/old-files.tsv"
       "$variant/$variant.vmdk")
 [ "${#list[@]}" = "$(find "$variant" -type f | wc -l)" ] || die "unlisted files in $variant/"
-mkdir -p "$(dirname "$out")"
-tar --format=gnu --sparse --owner=0 --group=0 --numeric-owner --mtime=@0 \
-    --no-recursion -cf - "${list[@]}" | xz -9 -T1 > "$out.tmp"
-size="$(stat -c %s "$out.tmp")"
-[ "$size" -le "$MAX_ARCHIVE" ] || { rm -f "$out.tmp"; die "archive is $size bytes, over $MAX_ARCHIVE"; }
-mv "$out.tmp" "$out"
-
-if command -v cmake >/dev/null; then
-    say "checking extraction with cmake -E tar"
-    mkdir "$tmp/x"
-    (cd "$tmp/x" && cmake -E tar xJf "$out")
-    for g in "${list[@]}"; do
-        cmp "$g" "$tmp/x/$g" || die "extracted $g differs"
-    done
-fi
-
-say "wrote $out ($size bytes)"
+pack_archive "$out" "$MAX_ARCHIVE" "${list[@]}"

@@ -23,29 +23,27 @@ repo="$(cd "$here/.." && pwd)"
 out="${1:-$repo/tests/data/volumes.tar.xz}"
 case "$out" in /*) ;; *) out="$PWD/$out" ;; esac
 
-for tool in qemu-img sfdisk sgdisk mkfs.fat fsck.fat mcopy mmd mkntfs ntfs-3g \
-            mkfs.exfat exfatlabel fsck.exfat mount.exfat-fuse mkfs.ext2 e2fsck \
-            mkswap blkid losetup mountpoint mmls fsstat xz tar python3 cmp dd umount; do
-    command -v "$tool" >/dev/null || { echo "missing tool: $tool" >&2; exit 1; }
-done
-[ "$(id -u)" = 0 ] || { echo "must run as root (FUSE mounts)" >&2; exit 1; }
+source "$here/lib.sh"
+require_tools qemu-img sfdisk sgdisk mkfs.fat fsck.fat mcopy mmd mkntfs ntfs-3g \
+              mkfs.exfat exfatlabel fsck.exfat mount.exfat-fuse mkfs.ext2 e2fsck \
+              mkswap blkid losetup mountpoint mmls fsstat xz tar python3 cmp dd umount
+require_root
 
+# MNT serves the ntfs-3g mounts (through lib.sh, NTFS_IMAGE set per volume) and
+# the exFAT ones.
 tmp="$(mktemp -d)"
-mnt="$tmp/mnt"
+MNT="$tmp/mnt" NTFS_LOG="$tmp/ntfs-3g.log" NTFS_OPTS=no_detach
 loop=""
 cleanup() {
-    if mountpoint -q "$mnt" 2>/dev/null; then umount "$mnt"; fi
+    ntfs_cleanup
     if [ -n "$loop" ]; then losetup -d "$loop"; fi
     rm -rf "$tmp"
 }
 trap cleanup EXIT
 dir="$tmp/volumes"
 work="$tmp/work"
-mkdir -p "$dir" "$work" "$mnt"
+mkdir -p "$dir" "$work" "$MNT"
 cd "$work"
-
-say() { printf '== %s\n' "$*" >&2; }
-die() { printf 'error: %s\n' "$*" >&2; exit 1; }
 
 # Fixed identifiers, derived from the label so every run gives the same ones.
 serial_of() { printf '%s' "$1" | cksum | awk '{ printf "%08X", $1 }'; }
@@ -72,7 +70,7 @@ sys.stdout.buffer.write(b"".join(line % (label, i) for i in range(400)))
     printf '%s\n' "$d"
 }
 
-# FUSE daemons finish writing after umount returns; wait until nothing holds
+# exfat-fuse finishes writing after umount returns; wait until nothing holds
 # PATH open any more.
 wait_released() {
     local i
@@ -105,10 +103,10 @@ make_fs() {
             mkntfs -q -F -Q -T -s 512 -p "$start" -H 255 -S 63 -L "$label" \
                 "$img" "$sectors" 2>/dev/null
             src="$(content "$label")"
-            ntfs-3g "$img" "$mnt"
-            cp -rp "$src/HELLO.TXT" "$src/SUBDIR" "$mnt/"
-            umount "$mnt"
-            wait_released "$img"
+            NTFS_IMAGE="$img"
+            mount_ntfs
+            cp -rp "$src/HELLO.TXT" "$src/SUBDIR" "$MNT/"
+            unmount_ntfs
             ;;
         exfat)
             mkfs.exfat -L "$label" "$img" >/dev/null
@@ -116,9 +114,9 @@ make_fs() {
             src="$(content "$label")"
             # exfat-fuse mounts block devices only.
             loop="$(losetup -f --show "$img")"
-            mount.exfat-fuse "$loop" "$mnt" >/dev/null 2>&1
-            cp -r "$src/HELLO.TXT" "$src/SUBDIR" "$mnt/"
-            umount "$mnt"
+            mount.exfat-fuse "$loop" "$MNT" >/dev/null 2>&1
+            cp -r "$src/HELLO.TXT" "$src/SUBDIR" "$MNT/"
+            umount "$MNT"
             wait_released "$loop"
             losetup -d "$loop"
             loop=""
@@ -147,11 +145,6 @@ for p in json.load(sys.stdin)["partitiontable"].get("partitions", []):
     n = re.search(r"(\d+)$", p["node"]).group(1)
     print(n, p["start"], p["size"], p["type"])
 '
-}
-
-# put IMAGE DISK START: copies a file-system image into the disk.
-put() {
-    dd if="$1" of="$2" bs=1M oflag=seek_bytes seek=$(($3 * 512)) conv=notrunc status=none
 }
 
 # Volume rows: disk|partition number (0: whole disk)|kind|label|note
@@ -254,8 +247,9 @@ for row in "${rows[@]}"; do
     [ -n "${start:-}" ] || die "$disk.raw: no partition $num"
     say "$disk.raw #$num: $kind $label at $start, $sectors sectors"
     make_fs "$kind" "$label" "$start" "$sectors" "$work/part.img"
-    put "$work/part.img" "$disk.raw" "$start"
-    rm -f "$work/part.img"
+    RAW="$disk.raw" PART="$work/part.img" PART_START="$start"
+    DISK_SECTORS=$(($(stat -c %s "$RAW") / 512))
+    place_partition
 done
 
 say "superfloppy-fat12.raw"
@@ -441,11 +435,7 @@ fsstat -o "$lost_first" lost-table.raw >/dev/null || die "lost-table: file syste
 # ---------------------------------------------------------------------------
 for disk in "${disks[@]}"; do
     say "$disk.vmdk"
-    qemu-img convert -f raw -O vmdk -o subformat=monolithicSparse "$disk.raw" "$dir/$disk.vmdk"
-    qemu-img check -q "$dir/$disk.vmdk"
-    qemu-img convert -f vmdk -O raw "$dir/$disk.vmdk" "$work/check.raw"
-    cmp "$work/check.raw" "$disk.raw" || die "$disk.vmdk does not read back as $disk.raw"
-    rm -f "$work/check.raw"
+    raw_to_vmdk "$disk.raw" "$dir/$disk.vmdk"
 done
 
 # ---------------------------------------------------------------------------
@@ -459,19 +449,4 @@ for disk in "${disks[@]}"; do
 done
 [ "${#list[@]}" = "$(find volumes -type f | wc -l)" ] || die "unlisted files in volumes/"
 
-mkdir -p "$(dirname "$out")"
-tar --format=gnu --sparse --owner=0 --group=0 --numeric-owner --mtime=@0 \
-    --no-recursion -cf - "${list[@]}" | xz -9 -T1 > "$out.tmp"
-mv "$out.tmp" "$out"
-
-if command -v cmake >/dev/null; then
-    say "checking extraction with cmake -E tar"
-    mkdir "$tmp/x"
-    (cd "$tmp/x" && cmake -E tar xJf "$out")
-    for g in "${list[@]}"; do
-        cmp "$g" "$tmp/x/$g" || die "extracted $g differs"
-    done
-    [ "$(find "$tmp/x" -type f | wc -l)" = "${#list[@]}" ] || die "extraction has extra files"
-fi
-
-say "wrote $out ($(stat -c %s "$out") bytes)"
+pack_archive "$out" 0 "${list[@]}"
