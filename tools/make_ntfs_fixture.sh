@@ -596,15 +596,9 @@ fx generate "$stage"
 # ---------------------------------------------------------------------------
 # Disk, partition table, file system.
 # ---------------------------------------------------------------------------
-say "partitioning"
-truncate -s $((DISK_SECTORS * 512)) "$tmp/disk.raw"
-printf 'label: dos\nlabel-id: 0x4e544653\nunit: sectors\n\nstart=%d, size=%d, type=7\n' \
-    "$PART_START" "$PART_SECTORS" | sfdisk -q --no-reread --no-tell-kernel "$tmp/disk.raw"
-
-say "mkntfs"
-truncate -s $((PART_SECTORS * 512)) "$tmp/part.img"
-mkntfs -F -Q -q -L FIXTURE -s 512 -c 4096 -p "$PART_START" -H 255 -S 63 \
-    "$tmp/part.img" "$PART_SECTORS" 2>/dev/null
+say "partitioning and mkntfs"
+RAW="$tmp/disk.raw" PART="$tmp/part.img"
+new_ntfs_disk FIXTURE 0x4e544653
 fx serial "$tmp/part.img" "$PART_SECTORS" "$SERIAL" || die "could not set the serial"
 
 say "mount 1: files, links, streams, sparse and interleaved files"
@@ -628,9 +622,7 @@ fx late "$stage" "$MNT"
 unmount_ntfs
 fx measure "$stage" "$tmp/part.img" 0 final
 
-dd if="$tmp/part.img" of="$tmp/disk.raw" bs=1M oflag=seek_bytes seek=$((PART_START * 512)) \
-    conv=notrunc,sparse status=none
-[ "$(stat -c %s "$tmp/disk.raw")" = $((DISK_SECTORS * 512)) ] || die "disk image grew"
+place_partition
 
 # ---------------------------------------------------------------------------
 # sleuthkit listings and checks.
@@ -644,11 +636,7 @@ fx check "$stage" "$tmp/disk.raw" "$PART_START" "$dir/files.tsv" "$dir/fls.txt" 
 # VMDK and archive.
 # ---------------------------------------------------------------------------
 say "ntfs.vmdk"
-qemu-img convert -f raw -O vmdk -o subformat=monolithicSparse "$tmp/disk.raw" "$dir/ntfs.vmdk"
-qemu-img check -q "$dir/ntfs.vmdk"
-qemu-img convert -f vmdk -O raw "$dir/ntfs.vmdk" "$tmp/check.raw"
-cmp "$tmp/check.raw" "$tmp/disk.raw" || die "ntfs.vmdk does not read back as the raw disk"
-rm -f "$tmp/check.raw"
+raw_to_vmdk "$tmp/disk.raw" "$dir/ntfs.vmdk"
 
 say "packing"
 cd "$tmp"
