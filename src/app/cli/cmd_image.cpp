@@ -20,17 +20,15 @@ constexpr const char* kUsage =
 }  // namespace
 
 int RunImage(const Args& args) {
-  ParsedArgs p = ParseArgs(args, {"--force"}, {"-o", "--output"});
-  if (p.help) {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
+  ParsedArgs p;
+  if (const int early =
+          ParseCommandLine(args, {kUsage, {"--force"}, {"-o", "--output"}, 1, 1, "image takes one disk", {}}, p);
+      early >= 0)
+    return early;
   std::string output = p.Option("-o");
   if (output.empty()) output = p.Option("--output");
-  if (!p.error.empty() || p.positional.size() != 1 || output.empty()) {
-    PrintError(!p.error.empty() ? p.error
-               : output.empty() ? "image needs an output file (-o OUT)"
-                                : "image takes one disk");
+  if (output.empty()) {
+    PrintError("image needs an output file (-o OUT)");
     std::fputs(kUsage, stderr);
     return 2;
   }
