@@ -91,20 +91,20 @@ struct CommandLine {
 // The start of every command. Returns -1 when the command goes on with `out`; otherwise the
 // exit code to end with: 0 after printing the usage for --help, 2 after a usage error (its
 // message and the usage on stderr).
-inline int ParseCommandLine(const std::vector<std::string>& args, const CommandLine& spec, ParsedArgs& out) {
-  out = ParseArgs(args, spec.flags, spec.options);
+inline int ParseCommandLine(const std::vector<std::string>& args, const CommandLine& command, ParsedArgs& out) {
+  out = ParseArgs(args, command.flags, command.options);
   if (out.help) {
-    std::fputs(spec.usage, stdout);
+    std::fputs(command.usage, stdout);
     return 0;
   }
   std::string error = out.error;
-  if (error.empty() && (out.positional.size() < spec.minPositional || out.positional.size() > spec.maxPositional))
-    error = spec.positionalError;
-  for (const auto& [name, message] : spec.required)
+  if (error.empty() && (out.positional.size() < command.minPositional || out.positional.size() > command.maxPositional))
+    error = command.positionalError;
+  for (const auto& [name, message] : command.required)
     if (error.empty() && out.Option(name).empty()) error = message;
   if (error.empty()) return -1;
   PrintError(error);
-  std::fputs(spec.usage, stderr);
+  std::fputs(command.usage, stderr);
   return 2;
 }
 

@@ -107,15 +107,15 @@ bool WriteLine(int fd, const std::string& text) {
 }  // namespace
 
 int RunRecover(const Args& args) {
-  CommandLine spec;
-  spec.usage = kUsage;
-  spec.flags = {"--all", "--deleted", "--system", "--no-block-duplicates", "--yes", "--no", "--scan", "--reverse"};
-  spec.options = {"-v", "-o", "--join", "--report"};
-  spec.maxPositional = SIZE_MAX;
-  spec.positionalError = "recover needs a disk";
-  spec.required = {{"-v", "recover needs a volume (-v N)"}, {"-o", "recover needs an output folder (-o DIR)"}};
+  CommandLine command;
+  command.usage = kUsage;
+  command.flags = {"--all", "--deleted", "--system", "--no-block-duplicates", "--yes", "--no", "--scan", "--reverse"};
+  command.options = {"-v", "-o", "--join", "--report"};
+  command.maxPositional = SIZE_MAX;
+  command.positionalError = "recover needs a disk";
+  command.required = {{"-v", "recover needs a volume (-v N)"}, {"-o", "recover needs an output folder (-o DIR)"}};
   ParsedArgs p;
-  if (const int code = ParseCommandLine(args, spec, p); code >= 0) return code;
+  if (const int code = ParseCommandLine(args, command, p); code >= 0) return code;
   // The paths as ls prints them (names escaped), each split into its names.
   recovery::SelectionRequest request;
   std::string usage;
