@@ -1,13 +1,16 @@
-// Helpers shared by the tests: temporary folders, whole-file reads and writes, fixture paths.
+// Helpers shared by the tests: temporary folders, whole-file reads and writes, fixture paths
+// and their tab-separated lists, byte patterns.
 #pragma once
 
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -60,6 +63,35 @@ T Val(T value) {
 inline fs::path DataPath(const std::string& name) { return fs::path(TORVANE_TEST_DATA) / name; }
 // Files committed in the source tree.
 inline fs::path SourcePath(const std::string& name) { return fs::path(TORVANE_SOURCE_DIR) / name; }
+
+// The rows of a tab-separated fixture list (MANIFEST.tsv, files.tsv, ...), each split into its
+// fields; `skipHeader` drops the first line. Every row has at least as many fields as the
+// header, so a short row reads as empty fields. A missing file gives no rows.
+inline std::vector<std::vector<std::string>> ReadTsv(const fs::path& path, bool skipHeader = true) {
+  std::ifstream in(path);
+  std::vector<std::vector<std::string>> rows;
+  size_t columns = 0;
+  for (std::string line; std::getline(in, line);) {
+    std::vector<std::string> fields;
+    std::stringstream ss(line);
+    for (std::string field; std::getline(ss, field, '\t');) fields.push_back(field);
+    if (columns == 0) {
+      columns = fields.size();
+      if (skipHeader) continue;
+    }
+    if (fields.size() < columns) fields.resize(columns);
+    rows.push_back(std::move(fields));
+  }
+  return rows;
+}
+
+// `n` bytes of a pattern that repeats only every 251 bytes, starting `offset` bytes into it:
+// a byte delivered out of place or from another buffer is noticed.
+inline std::vector<std::byte> PatternBytes(size_t n, size_t offset = 0) {
+  std::vector<std::byte> bytes(n);
+  for (size_t i = 0; i < n; ++i) bytes[i] = static_cast<std::byte>(((i + offset) * 37 + 11) % 251);
+  return bytes;
+}
 
 // A raw disk of `sectors` sectors, each stamped with its own number so that a misplaced
 // sector is recognised.

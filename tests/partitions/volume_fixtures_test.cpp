@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <fstream>
 #include <map>
-#include <sstream>
 
 #include "app/drive_list.h"
 #include "test_util.h"
@@ -29,22 +27,11 @@ struct Expected {
 };
 
 std::vector<Expected> Manifest() {
-  std::ifstream in(test::DataPath("volumes/MANIFEST.tsv"));
-  std::string line;
-  std::getline(in, line);  // header
   std::vector<Expected> rows;
-  while (std::getline(in, line)) {
-    std::stringstream ss(line);
-    Expected e;
-    std::string start, sectors;
-    std::getline(ss, e.disk, '\t');
-    std::getline(ss, start, '\t');
-    std::getline(ss, sectors, '\t');
-    std::getline(ss, e.fs, '\t');
-    std::getline(ss, e.label, '\t');
-    std::getline(ss, e.note, '\t');
-    e.start = std::stoull(start);
-    e.sectors = std::stoull(sectors);
+  for (const auto& f : test::ReadTsv(test::DataPath("volumes/MANIFEST.tsv"))) {
+    Expected e{f[0], f[3], f[4], f[5]};
+    e.start = std::stoull(f[1]);
+    e.sectors = std::stoull(f[2]);
     rows.push_back(e);
   }
   return rows;

@@ -7,7 +7,6 @@
 #include <cstring>
 
 #include "app/workspace.h"
-#include "fs/open_volume.h"
 #include "test_util.h"
 #include "util/bytes.h"
 
@@ -18,12 +17,10 @@ struct FatVolume {
   Workspace ws;
   FileEntry hello;  // HELLO.TXT of the root directory
   FatVolume() {
-    OpenVolumeRequest r;
-    r.path = test::DataPath("volumes/gpt.vmdk");
-    r.startSector = 2048;
-    r.volumeSectors = 73728;
-    r.loadTables = true;
-    EXPECT_EQ(OpenVolume(ws.source, ws.geometry, r), 1u);
+    std::string error;
+    EXPECT_TRUE(OpenDriveListRow(ws.driveList, ws.source, ws.geometry, test::DataPath("volumes/gpt.vmdk"), 0, error))
+        << error;
+    EXPECT_EQ(ws.geometry.fsKind, FsKind::kFat32);
     std::vector<std::byte> root(ws.geometry.sectorsPerCluster * 512);
     ws.geometry.ReadClusters(root.data(), 1, ws.geometry.rootDirectoryCluster);
     for (size_t at = 0; at + 32 <= root.size(); at += 32) {
@@ -41,7 +38,7 @@ struct FatVolume {
   }
 };
 
-TEST(ContentReaderTest, FatFilesFollowTheirChainOrLieContiguous) {
+TEST(ContentReaderTest, FatFilesFollowTheirChainThenGoOnContiguouslyFromABreak) {
   FatVolume v;
   MemorySink byChain;
   ASSERT_TRUE(v.Read(v.hello, byChain).ok);
@@ -56,20 +53,22 @@ TEST(ContentReaderTest, FatFilesFollowTheirChainOrLieContiguous) {
   ASSERT_TRUE(v.Read(deleted, contiguous).ok);
   EXPECT_EQ(contiguous.Bytes(), byChain.Bytes());
 
-  // A chain that runs into an invalid cluster: the file is read again from its start as
-  // contiguous clusters, and only the second attempt is delivered.
+  // A chain that jumps ahead, then runs into an invalid cluster: what the chain gave is kept,
+  // and the rest is read from the clusters that follow the last good one (c, c+5, then c+6;
+  // not c, c+1, c+2 as a read started over as contiguous clusters would give).
   const uint32_t c = v.hello.link;
   const uint32_t clusterBytes = v.ws.geometry.sectorsPerCluster * 512;
   MutableByteSpan fat(reinterpret_cast<std::byte*>(v.ws.geometry.fatTable.data()), v.ws.geometry.fatTable.size());
-  StoreLeU32(fat, uint64_t{c} * 4, c + 1);
-  StoreLeU32(fat, uint64_t{c + 1} * 4, 0x0FFFFFF0);  // past the volume's clusters
+  StoreLeU32(fat, uint64_t{c} * 4, c + 5);
+  StoreLeU32(fat, uint64_t{c + 5} * 4, 0x0FFFFFF0);  // past the volume's clusters
   FileEntry broken = v.hello;
   broken.size = 3ull * clusterBytes;
-  MemorySink restarted;
-  ASSERT_TRUE(v.Read(broken, restarted).ok);
+  MemorySink continued;
+  ASSERT_TRUE(v.Read(broken, continued).ok);
   std::vector<std::byte> expected(3ull * clusterBytes);
-  v.ws.geometry.ReadClusters(expected.data(), 3, c);
-  EXPECT_EQ(restarted.Bytes(), expected);
+  v.ws.geometry.ReadClusters(expected.data(), 1, c);
+  v.ws.geometry.ReadClusters(expected.data() + clusterBytes, 2, c + 5);
+  EXPECT_EQ(continued.Bytes(), expected);
 }
 
 TEST(ContentReaderTest, RawExtentsRangesAndMemoryReads) {

@@ -8,14 +8,12 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 
-#include "app/workspace.h"
-#include "fs/ntfs/mft_walk.h"
 #include "fs/ntfs/ntfs_tree.h"
-#include "fs/open_volume.h"
+#include "fs/volume_fixture.h"
 #include "test_util.h"
 #include "util/sha256.h"
 #include "util/text.h"
@@ -30,22 +28,12 @@ std::string FileSha(const std::filesystem::path& p) {
   return h.HexDigest();
 }
 
-// The volume at sector 2048, its MFT walked, ready to recover from.
-struct Opened {
-  Workspace ws;
-  std::unique_ptr<ntfs::NtfsVolume> volume;
+// The NTFS volume of a disk, its MFT walked, ready to recover from.
+struct Opened : test::FixtureVolume {
   std::unique_ptr<ReaderContext> reader;
-  explicit Opened(const std::filesystem::path& disk) {
-    OpenVolumeRequest r;
-    r.path = disk;
-    r.startSector = 2048;
-    r.loadTables = true;
-    EXPECT_EQ(OpenVolume(ws.source, ws.geometry, r), 1u);
-    ws.store.Create();
-    volume = std::make_unique<ntfs::NtfsVolume>(ws.source, ws.geometry);
-    ntfs::MftWalkControl control;
-    EXPECT_TRUE(ntfs::RunMftWalk(*volume, ws.store, control).ok);
-    reader = std::make_unique<ReaderContext>(ReaderContext{ws.source, ws.geometry, volume.get()});
+  explicit Opened(const std::filesystem::path& disk) : FixtureVolume(disk) {
+    EXPECT_TRUE(ok()) << error;
+    reader = std::make_unique<ReaderContext>(Reader());
   }
   // Every entry as a recovery item, by its path.
   std::map<std::string, RecoveryItem> Items() {
@@ -54,14 +42,10 @@ struct Opened {
     for (uint64_t i = 0; i < EntryCount(ws.store.deletedEntries); ++i) {
       RecoveryItem item;
       item.entry = EntryAt(ws.store.deletedEntries, i);
-      auto parts = tree.PathComponents(i);
+      const auto parts = tree.PathComponents(i);
       item.name = std::u16string(parts.back());
-      std::string path;
-      for (size_t k = 0; k < parts.size(); ++k) {
-        path += (k ? "/" : "") + ToUtf8(parts[k]);
-        if (k + 1 < parts.size()) item.folders.emplace_back(parts[k]);
-      }
-      items[path] = item;
+      item.folders.assign(parts.begin(), parts.end() - 1);
+      items[test::EntryPath(tree, i)] = item;
     }
     return items;
   }
@@ -78,15 +62,10 @@ TEST(RecoveryTest, EveryIntactFileOfTheFixtureComesBackByteIdentical) {
   std::string error;
   ASSERT_TRUE(run.PrepareOutput(error)) << error;
 
-  std::ifstream tsv(test::DataPath("ntfs/files.tsv"));
-  std::string line;
-  std::getline(tsv, line);
   size_t checked = 0;
   std::set<std::string> flagsSeen;
-  while (std::getline(tsv, line)) {
-    std::stringstream ss(line);
-    std::string path, size, sha, deleted, flags, mft, intact;
-    for (std::string* f : {&path, &size, &sha, &deleted, &flags, &mft, &intact}) std::getline(ss, *f, '\t');
+  for (const auto& row : test::ReadTsv(test::DataPath("ntfs/files.tsv"))) {
+    const std::string &path = row[0], &sha = row[2], &deleted = row[3], &flags = row[4], &intact = row[6];
     if (path.find(':') != std::string::npos || flags.find("helper") != std::string::npos) continue;
     if (deleted == "yes" && intact != "yes") continue;  // its record or clusters were reused
     std::string listed = path;
@@ -310,7 +289,7 @@ TEST(RecoveryWriterTest, ASinkStartingOverKeepsTheJoinedItemsBeforeIt) {
   FileSink sink(fd, 100, run, nullptr, path);
   EXPECT_TRUE(sink.WriteChunk(bytes("xyz")));
   EXPECT_TRUE(sink.WriteZeros(4));
-  EXPECT_TRUE(sink.Restart());  // a FAT chain found broken: read again from the start
+  EXPECT_TRUE(sink.Restart());  // the item is delivered again from its start
   EXPECT_TRUE(sink.WriteChunk(bytes("12")));
   EXPECT_TRUE(sink.WriteZeros(2));
   EXPECT_TRUE(sink.Finish());

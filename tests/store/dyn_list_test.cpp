@@ -7,23 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "store/allocation_limit.h"
+#include "test_util.h"
 #include "util/ui_port.h"
 
 namespace torvane {
 namespace {
-
-// Makes every allocation above `bytes` fail for the life of the guard.
-class AllocationLimit {
- public:
-  explicit AllocationLimit(uint64_t bytes) { SetAllocationLimitForTesting(bytes); }
-  ~AllocationLimit() { SetAllocationLimitForTesting(kNoAllocationLimit); }
-};
-
-std::vector<std::byte> Filler(size_t n, uint8_t seed) {
-  std::vector<std::byte> v(n);
-  for (size_t i = 0; i < n; ++i) v[i] = static_cast<std::byte>(seed + i * 7);
-  return v;
-}
 
 bool HoldsBytes(const DynList& list, const std::vector<std::byte>& expected) {
   return list.used == expected.size() &&
@@ -34,7 +23,7 @@ TEST(DynListTest, GrowsOnlyWhenTheAppendWouldEatIntoTheSpareBytes) {
   for (uint64_t gap : {uint64_t{137}, uint64_t{138}}) {
     DynList list;
     InitDynList(list, 1024, 8);
-    const auto head = Filler(1024 - gap, 1);
+    const auto head = test::PatternBytes(1024 - gap, 1);
     ASSERT_TRUE(AddBinToDynList(list, head.data(), head.size()));
     FileEntry entry;
     ASSERT_TRUE(AddBinToDynList(list, &entry, sizeof entry));
@@ -51,7 +40,7 @@ TEST(DynListTest, AppendsOfAnySizeFitAndKeepSpareBytes) {
   InitDynList(list, 256, 3);
   std::vector<std::byte> mirror;
   for (int i = 0; i < 400; ++i) {
-    const auto piece = Filler(i % 50 == 0 ? 256 * 9 + rng() % 300 : rng() % 200, uint8_t(i));
+    const auto piece = test::PatternBytes(i % 50 == 0 ? 256 * 9 + rng() % 300 : rng() % 200, uint8_t(i));
     ASSERT_TRUE(AddBinToDynList(list, piece.data(), piece.size()));
     mirror.insert(mirror.end(), piece.begin(), piece.end());
     ASSERT_GT(list.capacity - list.used, kDynListSlack);
@@ -83,7 +72,7 @@ TEST(DynListTest, StringListEndsInAnEmptyString) {
 TEST(DynListTest, AppendBlockGrowsByTheBlockRoundedToTheStep) {
   DynList list;
   InitDynList(list, 100, 8);
-  const auto block = Filler(250, 3), more = Filler(150, 9);
+  const auto block = test::PatternBytes(250, 3), more = test::PatternBytes(150, 9);
   ASSERT_TRUE(AppendBlockToDynList(list, block.data(), block.size()));
   EXPECT_EQ(list.capacity, 100u + 250 + 50);
   ASSERT_TRUE(AppendBlockToDynList(list, more.data(), more.size()));
@@ -103,7 +92,7 @@ TEST(DynListTest, ReallocateBehaviour) {
   ASSERT_NE(block, nullptr);
   std::memset(block, 0x5A, 32);
   {
-    AllocationLimit limit(1024);
+    test::AllocationLimit limit(1024);
     EXPECT_EQ(Reallocate(block, 4096, true, &ui), nullptr);
     EXPECT_EQ(static_cast<unsigned char*>(block)[31], 0x5A);  // old block still valid
     EXPECT_EQ(Reallocate(nullptr, 4096, false, &ui), nullptr);
@@ -125,7 +114,7 @@ TEST(DynListTest, FailedGrowthKeepsTheDataAndReportsOnce) {
   FileEntry entry;
   uint64_t added = 0, nameBytes = 0;
   {
-    AllocationLimit limit(1024);
+    test::AllocationLimit limit(1024);
     for (int i = 0; i < 40; ++i) {
       entry.recordNumber = added;
       if (AddEntry(list, entry, u"name" + std::u16string(1, char16_t(u'A' + i % 26)))) {
@@ -157,7 +146,7 @@ TEST(DynListTest, HostileLengthsFailWithoutTouchingMemory) {
   DynList list, block;
   InitDynList(list, 1024, 8, &ui);
   InitDynList(block, 1024, 8, &ui);
-  const auto head = Filler(100, 2);
+  const auto head = test::PatternBytes(100, 2);
   ASSERT_TRUE(AddBinToDynList(list, head.data(), head.size()));
   // The source is never read: the growth is refused before the copy.
   EXPECT_FALSE(AddBinToDynList(list, head.data(), UINT64_MAX - 10));

@@ -7,16 +7,11 @@
 #include <thread>
 #include <vector>
 
+#include "store/allocation_limit.h"
 #include "util/ui_port.h"
 
 namespace torvane {
 namespace {
-
-class AllocationLimit {
- public:
-  explicit AllocationLimit(uint64_t bytes) { SetAllocationLimitForTesting(bytes); }
-  ~AllocationLimit() { SetAllocationLimitForTesting(kNoAllocationLimit); }
-};
 
 std::u16string NameOf(uint32_t writer, uint32_t i) {
   std::u16string name = u"w";
@@ -80,7 +75,7 @@ TEST(ItemStoreTest, AllocationFailuresReachTheUserOnceAndAreCounted) {
     ItemStore store(withUi ? &ui : nullptr);
     store.Create();
     FileEntry e;
-    AllocationLimit limit(300 * kKiB);  // room for list 10 (256 KiB), not for its growth
+    test::AllocationLimit limit(300 * kKiB);  // room for list 10 (256 KiB), not for its growth
     uint64_t added = 0;
     while (store.AppendEntryLocked(store.lostFiles, e, u"lost")) ++added;
     EXPECT_EQ(added, (256 * kKiB - 69) / 68);

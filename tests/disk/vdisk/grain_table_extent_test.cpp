@@ -11,6 +11,7 @@
 
 #include "disk/vdisk/cowd_extent.h"
 #include "disk/vdisk/sesparse_extent.h"
+#include "test_util.h"
 
 namespace torvane::vdisk {
 namespace {
@@ -346,8 +347,7 @@ TYPED_TEST(GrainTableExtentTest, WritesOnlyIntoStoredGrainsOfWritableFiles) {
   constexpr uint64_t G = TypeParam::kGrain;
   TypeParam b(TypeParam::kSpan);
   for (uint64_t g : {0, 1, 3}) b.Store(g);
-  std::vector<std::byte> data(2 * G * 512);
-  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::byte>(i * 7 + 1);
+  const std::vector<std::byte> data = test::PatternBytes(2 * G * 512);
 
   EXPECT_FALSE(this->Open(b)->Write(0, G, data.data()));  // opened read-only
   auto extent = this->Open(b, 0, true);

@@ -8,18 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "test_util.h"
 #include "util/bytes.h"
 
 namespace torvane::ntfs {
 namespace {
 
 using Bytes = std::vector<std::byte>;
-
-Bytes Filled(size_t n, uint8_t seed) {
-  Bytes b(n);
-  for (size_t i = 0; i < n; ++i) b[i] = static_cast<std::byte>((i * 31 + seed) % 253);
-  return b;
-}
 
 // Runs a whole export: `data` is handed over in pieces of `piece` bytes.
 struct Export {
@@ -98,9 +93,9 @@ size_t CheckDataSegment(const Bytes& s, size_t at, uint64_t fileOffset, size_t b
 }
 
 TEST(EfsExportTest, LaysOutHeadersMetadataAndBlocks) {
-  const Bytes metadata = Filled(300, 1);
+  const Bytes metadata = test::PatternBytes(300, 1);
   // 70,000 bytes: 137 sectors (70,144 bytes) of ciphertext in 18 clusters.
-  const Bytes clusters = Filled(18 * 4096, 2);
+  const Bytes clusters = test::PatternBytes(18 * 4096, 2);
   const Export x(metadata, 70000, clusters, 1000);
   ASSERT_TRUE(x.begun && x.added && x.finished);
   const Bytes& s = x.stream;
@@ -141,10 +136,10 @@ TEST(EfsExportTest, DataIsTheFileSizeRoundedToSectorsSplitAt65536) {
       {131072, {65536, 65536}},
       {200000, {65536, 65536, 65536, 3584}},
   };
-  const Bytes metadata = Filled(64, 3);
+  const Bytes metadata = test::PatternBytes(64, 3);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.size);
-    const Bytes data = Filled((c.size + 4095) / 4096 * 4096, 4);
+    const Bytes data = test::PatternBytes((c.size + 4095) / 4096 * 4096, 4);
     const Export x(metadata, c.size, data, 4096);
     ASSERT_TRUE(x.begun && x.added && x.finished);
     size_t at = CheckStreamHeader(x.stream, 20 + 30 + 16 + 64, "::$DATA", 14);
@@ -161,7 +156,7 @@ TEST(EfsExportTest, DataIsTheFileSizeRoundedToSectorsSplitAt65536) {
 }
 
 TEST(EfsExportTest, EmptyFilesShortDataAndClusterSizes) {
-  const Bytes metadata = Filled(100, 5);
+  const Bytes metadata = test::PatternBytes(100, 5);
   // An empty file: the data stream's header and no segment.
   Export empty(metadata, 0, {}, 1);
   ASSERT_TRUE(empty.begun && empty.finished);
@@ -169,7 +164,7 @@ TEST(EfsExportTest, EmptyFilesShortDataAndClusterSizes) {
 
   // Data missing at the end (a runlist shorter than the file) is written as zeros; the
   // cluster size goes to the cluster shift.
-  const Bytes part = Filled(1024, 6);
+  const Bytes part = test::PatternBytes(1024, 6);
   const Export x(metadata, 3000, part, 1024, 512);
   ASSERT_TRUE(x.begun && x.finished);
   Bytes padded = part;
@@ -181,22 +176,22 @@ TEST(EfsExportTest, EmptyFilesShortDataAndClusterSizes) {
 TEST(EfsExportTest, RefusesBadMetadataAndStopsWhenTheSinkFails) {
   size_t calls = 0;
   EfsExportWriter refused([&](std::span<const std::byte>) { ++calls; return true; });
-  EXPECT_FALSE(refused.Begin(Filled(8193, 0), 100));
+  EXPECT_FALSE(refused.Begin(test::PatternBytes(8193), 100));
   EXPECT_FALSE(refused.Begin({}, 100));
-  EXPECT_FALSE(refused.Begin(Filled(16, 0), 100, 1000));  // not a cluster size
+  EXPECT_FALSE(refused.Begin(test::PatternBytes(16), 100, 1000));  // not a cluster size
   EXPECT_EQ(calls, 0u);
-  EXPECT_FALSE(refused.AddData(Filled(512, 0)));
+  EXPECT_FALSE(refused.AddData(test::PatternBytes(512)));
   EXPECT_FALSE(refused.Finish());
   EXPECT_EQ(calls, 0u);
-  EXPECT_TRUE(refused.Begin(Filled(8192, 0), 100));
+  EXPECT_TRUE(refused.Begin(test::PatternBytes(8192), 100));
 
   // The sink refuses its fourth write (the first block header): nothing more is written.
   calls = 0;
   EfsExportWriter w([&](std::span<const std::byte>) { return ++calls < 4; });
-  ASSERT_TRUE(w.Begin(Filled(40, 0), 200000));
+  ASSERT_TRUE(w.Begin(test::PatternBytes(40), 200000));
   EXPECT_EQ(calls, 3u);
-  EXPECT_FALSE(w.AddData(Filled(4096, 0)));
-  EXPECT_FALSE(w.AddData(Filled(4096, 0)));
+  EXPECT_FALSE(w.AddData(test::PatternBytes(4096)));
+  EXPECT_FALSE(w.AddData(test::PatternBytes(4096)));
   EXPECT_FALSE(w.Finish());
   EXPECT_EQ(calls, 4u);
 }

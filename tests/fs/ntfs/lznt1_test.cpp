@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "test_util.h"
 #include "util/bytes.h"
 
 namespace torvane::ntfs {
@@ -61,8 +62,6 @@ class BodyBuilder {
   size_t flagAt_ = 0;
 };
 
-uint8_t Pattern(size_t i) { return static_cast<uint8_t>((i * 37 + 11) % 251); }
-
 // ---------------------------------------------------------------------------------------
 // Hand-built chunks.
 
@@ -91,8 +90,7 @@ TEST(Lznt1ChunkTest, DecodesTheWorkedExampleOfMsXca) {
 }
 
 TEST(Lznt1ChunkTest, StoredChunksAreCopiedAndCutToTheirInput) {
-  Bytes body(4096);
-  for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<std::byte>(Pattern(i));
+  const Bytes body = test::PatternBytes(4096);
   const Bytes full = Chunk(body, false);
   EXPECT_EQ(LeU16(full, 0), 0x3FFF);
   Bytes out(4096 + 16, std::byte{0xEE});
@@ -129,7 +127,7 @@ TEST(Lznt1ChunkTest, BackReferenceSplitFollowsTheOutputPosition) {
     SCOPED_TRACE(c.position);
     const size_t length = 5;
     BodyBuilder b;
-    for (size_t i = 0; i < c.position; ++i) b.Literal(Pattern(i));
+    for (std::byte literal : test::PatternBytes(c.position)) b.Literal(std::to_integer<uint8_t>(literal));
     // Offset = position (field value position - 1), length 5 (field value 2).
     b.Reference(static_cast<uint16_t>(((c.position - 1) << (16 - c.offsetBits)) | (length - 3)));
     const Bytes chunk = Chunk(b.body(), true);
@@ -209,9 +207,7 @@ TEST(Lznt1ChunkTest, ChunksYieldingMoreThan4096AreFlaggedAndCut) {
 // Units.
 
 TEST(Lznt1UnitTest, ChunksFollowOneAnotherUntilAZeroHeader) {
-  Bytes a(4096), b(300);
-  for (size_t i = 0; i < a.size(); ++i) a[i] = static_cast<std::byte>(Pattern(i));
-  for (size_t i = 0; i < b.size(); ++i) b[i] = static_cast<std::byte>(Pattern(i + 7));
+  const Bytes a = test::PatternBytes(4096), b = test::PatternBytes(300, 7);
   Bytes unit = Chunk(a, false);
   const Bytes second = Chunk(b, false);
   unit.insert(unit.end(), second.begin(), second.end());

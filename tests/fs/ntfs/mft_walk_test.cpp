@@ -9,48 +9,27 @@
 #include <regex>
 #include <set>
 
-#include "app/workspace.h"
-#include "fs/ntfs/ntfs_scan_family.h"
 #include "fs/ntfs/ntfs_tree.h"
-#include "fs/open_volume.h"
-#include "scan/scan_driver.h"
+#include "fs/volume_fixture.h"
 #include "test_util.h"
 #include "util/text.h"
 
 namespace torvane::ntfs {
 namespace {
 
-// Walks the MFT of the NTFS volume at sector 2048 of a disk (and, when asked, searches the
-// whole volume for records after it, as `scan --reverse` does).
-struct Walked {
-  Workspace ws;
-  MftWalkResult result;
+// The NTFS volume of a disk, its MFT walked (and, when asked, the whole volume searched for
+// records after it, as `scan --reverse` does), its entries by path.
+struct Walked : test::FixtureVolume {
   std::map<std::string, FileEntry> byPath;  // "/"-separated from the volume root
   std::map<std::string, int> listed;        // how often each path is listed
 
-  explicit Walked(const std::filesystem::path& disk, bool reverseScan = false) {
-    OpenVolumeRequest r;
-    r.path = disk;
-    r.startSector = 2048;
-    r.loadTables = true;
-    std::string error;
-    EXPECT_EQ(OpenVolume(ws.source, ws.geometry, r, &error), 1u) << error;
-    ws.store.Create();
-    NtfsVolume volume(ws.source, ws.geometry);
-    MftWalkControl control;
-    result = RunMftWalk(volume, ws.store, control);
-    if (reverseScan) {
-      NtfsScanFamily family(volume, ws.store);
-      ScanDriver driver(ws.source, ws.geometry, ws.store, family);
-      driver.reverse = true;
-      driver.ScanCommand();
-      driver.Wait();
-      EXPECT_TRUE(driver.finished);
-    }
+  explicit Walked(const std::filesystem::path& disk, bool reverseScan = false) : FixtureVolume(disk) {
+    EXPECT_TRUE(ok()) << error;
+    if (!ok()) return;
+    if (reverseScan) EXPECT_EQ(Scan(true), ScanOutcome::kFinished);
     const NtfsTree tree(ws.store.deletedEntries);
     for (uint64_t i = 0; i < EntryCount(ws.store.deletedEntries); ++i) {
-      std::string path;
-      for (auto part : tree.PathComponents(i)) path += (path.empty() ? "" : "/") + ToUtf8(part);
+      const std::string path = test::EntryPath(tree, i);
       byPath[path] = EntryAt(ws.store.deletedEntries, i);
       ++listed[path];
     }
@@ -63,7 +42,7 @@ class FlsComparison : public ::testing::TestWithParam<bool> {};
 
 TEST_P(FlsComparison, ListsEveryNameFlsListsOnceWithItsPathAndState) {
   Walked w(test::DataPath("ntfs/ntfs.vmdk"), GetParam());
-  ASSERT_TRUE(w.result.ok) << w.result.error;
+  ASSERT_TRUE(w.ok()) << w.error;
   std::ifstream fls(test::DataPath("ntfs/fls.txt"));
   const std::regex line(R"(^(\S+) (\* )?(\S+):\t(.*)$)");
   std::string text;
@@ -93,7 +72,7 @@ TEST_P(FlsComparison, ListsEveryNameFlsListsOnceWithItsPathAndState) {
   EXPECT_NE(deletedLog.attributes & kAttributeCompressed, 0u);
   EXPECT_EQ(int{w.byPath.at("Documents/notes/empty.txt").state}, kStateExisting);
   if (GetParam()) {
-    EXPECT_EQ(EntryCount(w.ws.store.deletedEntries), w.result.entries);
+    EXPECT_EQ(EntryCount(w.ws.store.deletedEntries), w.walk.entries);
   }
 }
 
@@ -102,18 +81,12 @@ INSTANTIATE_TEST_SUITE_P(MftWalkTest, FlsComparison, ::testing::Values(false, tr
 
 TEST(MftWalkTest, SampleDiskListsItsDeletedFilesWithTheirPaths) {
   Walked w(test::SourcePath("samples/demo.vmdk"));
-  ASSERT_TRUE(w.result.ok);
-  std::ifstream files(test::SourcePath("samples/demo-files.txt"));
-  std::string line;
-  std::getline(files, line);  // header
+  ASSERT_TRUE(w.ok()) << w.error;
   size_t deleted = 0;
-  while (std::getline(files, line)) {
-    std::stringstream ss(line);
-    std::string path, size, sha, isDeleted;
-    std::getline(ss, path, '\t');
-    std::getline(ss, size, '\t');
-    std::getline(ss, sha, '\t');
-    std::getline(ss, isDeleted, '\t');
+  for (const auto& row : test::ReadTsv(test::SourcePath("samples/demo-files.txt"))) {
+    const std::string& path = row[0];
+    const std::string& size = row[1];
+    const std::string& isDeleted = row[3];
     auto it = w.byPath.find(path);
     ASSERT_NE(it, w.byPath.end()) << path;
     EXPECT_EQ(uint64_t{it->second.size}, std::stoull(size)) << path;
@@ -124,25 +97,19 @@ TEST(MftWalkTest, SampleDiskListsItsDeletedFilesWithTheirPaths) {
   EXPECT_EQ(w.ws.store.deletedCount.load(), 16u);  // the 15 files and their folder
 }
 
-TEST(MftWalkTest, StopKeepsWhatWasFound) {
-  Walked all(test::SourcePath("samples/demo.vmdk"));
-  Workspace ws;
-  OpenVolumeRequest r;
-  r.path = test::SourcePath("samples/demo.vmdk");
-  r.startSector = 2048;
-  r.loadTables = true;
-  ASSERT_EQ(OpenVolume(ws.source, ws.geometry, r), 1u);
+// "Explore files now" before the first record: the walk ends without an error.
+TEST(MftWalkTest, StopBeforeTheFirstRecordIsNoError) {
+  test::FixtureVolume opened(test::SourcePath("samples/demo.vmdk"), false);
+  ASSERT_TRUE(opened.ok()) << opened.error;
+  Workspace& ws = opened.ws;
   ws.store.Create();
   NtfsVolume volume(ws.source, ws.geometry);
   MftWalkControl control;
-  uint64_t calls = 0;
-  control.progress = [&](uint32_t) { ++calls; };
-  control.stop = true;  // "Explore files now" before the first record
+  control.stop = true;
   MftWalkResult stopped = RunMftWalk(volume, ws.store, control);
   EXPECT_TRUE(stopped.ok);
   EXPECT_TRUE(stopped.stopped);
   EXPECT_EQ(EntryCount(ws.store.deletedEntries), 0u);
-  EXPECT_LT(EntryCount(ws.store.deletedEntries), EntryCount(all.ws.store.deletedEntries));
 }
 
 // Entries made by hand: folder 10 under the root, a file in it, one whose parent is missing,

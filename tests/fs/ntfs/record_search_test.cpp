@@ -2,9 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/workspace.h"
-#include "fs/ntfs/mft_walk.h"
-#include "fs/open_volume.h"
+#include "fs/volume_fixture.h"
 #include "test_util.h"
 
 namespace torvane::ntfs {
@@ -47,16 +45,10 @@ TEST(MergeRebuiltEntriesTest, DropsDuplicatesAmongThemselvesAndOfListedEntries) 
 }
 
 TEST(RecordSearchTest, RecordsFoundAgainInDataAreNotListedTwice) {
-  Workspace ws;
-  OpenVolumeRequest r;
-  r.path = test::SourcePath("samples/demo.vmdk");
-  r.startSector = 2048;
-  r.loadTables = true;
-  ASSERT_EQ(OpenVolume(ws.source, ws.geometry, r), 1u);
-  ws.store.Create();
-  NtfsVolume volume(ws.source, ws.geometry);
-  MftWalkControl control;
-  ASSERT_TRUE(RunMftWalk(volume, ws.store, control).ok);
+  test::FixtureVolume v(test::SourcePath("samples/demo.vmdk"));
+  ASSERT_TRUE(v.ok()) << v.error;
+  Workspace& ws = v.ws;
+  NtfsVolume& volume = *v.ntfs;
   const uint64_t walked = EntryCount(ws.store.deletedEntries);
 
   // The MFT's first run, searched as if it were free space, then merged.

@@ -2,16 +2,9 @@
 // whole volume) finds the old files, and their intact ones come back byte-identical.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
-#include "app/workspace.h"
-#include "fs/ntfs/mft_walk.h"
-#include "fs/ntfs/ntfs_scan_family.h"
 #include "fs/ntfs/ntfs_tree.h"
-#include "fs/open_volume.h"
+#include "fs/volume_fixture.h"
 #include "recovery/recovery_writer.h"
-#include "scan/scan_driver.h"
 #include "test_util.h"
 #include "util/text.h"
 
@@ -25,54 +18,26 @@ struct OldFile {
 };
 
 std::vector<OldFile> OldFiles(const std::string& fixture) {
-  std::ifstream in(test::DataPath(fixture + "/old-files.tsv"));
-  std::string line;
-  std::getline(in, line);
   std::vector<OldFile> files;
-  while (std::getline(in, line)) {
-    std::stringstream ss(line);
-    OldFile f;
-    std::string size, record, intact;
-    std::getline(ss, f.path, '\t');
-    std::getline(ss, size, '\t');
-    std::getline(ss, f.sha, '\t');
-    std::getline(ss, record, '\t');
-    std::getline(ss, intact, '\t');
-    f.size = std::stoull(size);
-    f.record = std::stoull(record);
-    f.intact = intact == "yes";
-    files.push_back(f);
-  }
+  for (const auto& row : test::ReadTsv(test::DataPath(fixture + "/old-files.tsv")))
+    files.push_back({row[0], row[2], std::stoull(row[1]), std::stoull(row[3]), row[4] == "yes"});
   return files;
 }
 
-// `partitionSectors`: the volume is opened as the volume list opens it, bounded by its
-// partition entry (0: by its boot sector). `recover`: the old clusters are where the new
-// volume's cluster numbers say (the old volume started at the same sector).
-void CheckOldFilesFound(const std::string& fixture, bool reverse, uint64_t partitionSectors, bool recover) {
-  Workspace ws;
-  OpenVolumeRequest r;
-  r.path = test::DataPath(fixture + "/" + fixture + ".vmdk");
-  r.startSector = 2048;
-  r.volumeSectors = partitionSectors;
-  r.loadTables = true;
-  ASSERT_EQ(OpenVolume(ws.source, ws.geometry, r), 1u);
-  ws.store.Create();
-  NtfsVolume volume(ws.source, ws.geometry);
-  MftWalkControl control;
-  ASSERT_TRUE(RunMftWalk(volume, ws.store, control).ok);
+// The volume is opened as the drive list opens it, bounded by its partition entry.
+// `recover`: the old clusters are where the new volume's cluster numbers say (the old volume
+// started at the same sector).
+void CheckOldFilesFound(const std::string& fixture, bool reverse, bool recover) {
+  test::FixtureVolume v(test::DataPath(fixture + "/" + fixture + ".vmdk"));
+  ASSERT_TRUE(v.ok()) << v.error;
+  Workspace& ws = v.ws;
   const uint64_t walked = EntryCount(ws.store.deletedEntries);
-  NtfsScanFamily family(volume, ws.store);
-  ScanDriver driver(ws.source, ws.geometry, ws.store, family);
-  driver.reverse = reverse;
-  driver.ScanCommand();
-  driver.Wait();
-  ASSERT_TRUE(driver.finished);
+  ASSERT_EQ(v.Scan(reverse), ScanOutcome::kFinished);
   const DynList& list = ws.store.deletedEntries;
   ASSERT_GT(EntryCount(list), walked);
 
   const NtfsTree tree(list);
-  recovery::ReaderContext reader{ws.source, ws.geometry, &volume};
+  ReaderContext reader = v.Reader();
   test::TempDir out;
   recovery::RecoveryOptions options;
   options.outputFolder = out.path();
@@ -97,9 +62,7 @@ void CheckOldFilesFound(const std::string& fixture, bool reverse, uint64_t parti
     ++found;
     const FileEntry e = EntryAt(list, static_cast<uint64_t>(at));
     EXPECT_EQ(uint64_t{e.size}, f.size);
-    std::string path;
-    for (auto c : tree.PathComponents(static_cast<uint64_t>(at))) path += (path.empty() ? "" : "/") + ToUtf8(c);
-    EXPECT_EQ(path, f.path);
+    EXPECT_EQ(test::EntryPath(tree, static_cast<uint64_t>(at)), f.path);
     if (!f.intact || !recover) continue;
     ++intactExpected;
     recovery::RecoveryItem item;
@@ -118,16 +81,16 @@ void CheckOldFilesFound(const std::string& fixture, bool reverse, uint64_t parti
 }
 
 TEST(ReformattedScanTest, FreeSpaceSearchFindsAndRecoversTheOldFiles) {
-  CheckOldFilesFound("reformatted", false, 0, true);
+  CheckOldFilesFound("reformatted", false, true);
 }
-TEST(ReformattedScanTest, WholeVolumeSearchFindsThemToo) { CheckOldFilesFound("reformatted", true, 0, true); }
+TEST(ReformattedScanTest, WholeVolumeSearchFindsThemToo) { CheckOldFilesFound("reformatted", true, true); }
 
 // An odd-sized partition whose old volume started one sector later: the old records lie at
 // odd sectors, off the new volume's cluster and record grid, and the whole-volume search
 // reads pieces that start at odd sectors. Both searches still find every old record.
 TEST(ReformattedScanTest, OddSizedPartitionOldRecordsOffTheGrid) {
-  CheckOldFilesFound("reformatted-odd", false, 45057, false);
-  CheckOldFilesFound("reformatted-odd", true, 45057, false);
+  CheckOldFilesFound("reformatted-odd", false, false);
+  CheckOldFilesFound("reformatted-odd", true, false);
 }
 
 }  // namespace
