@@ -22,16 +22,36 @@ void Replay(const std::string& corpus, int (*target)(const uint8_t*, size_t)) {
   EXPECT_GT(inputs, 0u) << "empty corpus " << dir;
 }
 
-TEST(FuzzReplayTest, DescriptorCorpus) { Replay("descriptor", fuzz::FuzzDescriptor); }
-TEST(FuzzReplayTest, SparseExtentCorpus) { Replay("sparse_extent", fuzz::FuzzSparseExtent); }
-TEST(FuzzReplayTest, CowdExtentCorpus) { Replay("cowd_extent", fuzz::FuzzCowdExtent); }
-TEST(FuzzReplayTest, SeSparseExtentCorpus) { Replay("sesparse_extent", fuzz::FuzzSeSparseExtent); }
-TEST(FuzzReplayTest, RecognizeVolumeCorpus) { Replay("recognize_volume", fuzz::FuzzRecognizeVolume); }
-TEST(FuzzReplayTest, PartitionTablesCorpus) { Replay("partition_tables", fuzz::FuzzPartitionTables); }
-TEST(FuzzReplayTest, RecordToEntryCorpus) { Replay("record_to_entry", fuzz::FuzzRecordToEntry); }
-TEST(FuzzReplayTest, RunlistCorpus) { Replay("runlist", fuzz::FuzzRunlist); }
-TEST(FuzzReplayTest, Lznt1Corpus) { Replay("lznt1", fuzz::FuzzLznt1); }
-TEST(FuzzReplayTest, OpenVolumeCorpus) { Replay("open_volume", fuzz::FuzzOpenVolume); }
+TEST(FuzzReplayTest, DescriptorCorpus) {
+  Replay("descriptor", fuzz::FuzzDescriptor);
+}
+TEST(FuzzReplayTest, SparseExtentCorpus) {
+  Replay("sparse_extent", fuzz::FuzzSparseExtent);
+}
+TEST(FuzzReplayTest, CowdExtentCorpus) {
+  Replay("cowd_extent", fuzz::FuzzCowdExtent);
+}
+TEST(FuzzReplayTest, SeSparseExtentCorpus) {
+  Replay("sesparse_extent", fuzz::FuzzSeSparseExtent);
+}
+TEST(FuzzReplayTest, RecognizeVolumeCorpus) {
+  Replay("recognize_volume", fuzz::FuzzRecognizeVolume);
+}
+TEST(FuzzReplayTest, PartitionTablesCorpus) {
+  Replay("partition_tables", fuzz::FuzzPartitionTables);
+}
+TEST(FuzzReplayTest, RecordToEntryCorpus) {
+  Replay("record_to_entry", fuzz::FuzzRecordToEntry);
+}
+TEST(FuzzReplayTest, RunlistCorpus) {
+  Replay("runlist", fuzz::FuzzRunlist);
+}
+TEST(FuzzReplayTest, Lznt1Corpus) {
+  Replay("lznt1", fuzz::FuzzLznt1);
+}
+TEST(FuzzReplayTest, OpenVolumeCorpus) {
+  Replay("open_volume", fuzz::FuzzOpenVolume);
+}
 
 }  // namespace
 }  // namespace torvane

@@ -60,9 +60,13 @@ T Val(T value) {
 }
 
 // Unpacked fixture disks (tests/data/*.tar.xz).
-inline fs::path DataPath(const std::string& name) { return fs::path(TORVANE_TEST_DATA) / name; }
+inline fs::path DataPath(const std::string& name) {
+  return fs::path(TORVANE_TEST_DATA) / name;
+}
 // Files committed in the source tree.
-inline fs::path SourcePath(const std::string& name) { return fs::path(TORVANE_SOURCE_DIR) / name; }
+inline fs::path SourcePath(const std::string& name) {
+  return fs::path(TORVANE_SOURCE_DIR) / name;
+}
 
 // The rows of a tab-separated fixture list (MANIFEST.tsv, files.tsv, ...), each split into its
 // fields; `skipHeader` drops the first line. Every row has at least as many fields as the
@@ -109,8 +113,8 @@ inline std::vector<uint8_t> StampedSectors(uint64_t sectors, uint64_t firstNumbe
 // Runs the torvane command with arguments; returns its exit code, stdout in `out`.
 inline int RunCli(const std::string& args, std::string* out = nullptr) {
   TempDir dir;
-  std::string cmd = std::string(TORVANE_CLI) + " " + args + " >" + (dir / "out").string() +
-                    " 2>" + (dir / "err").string();
+  std::string cmd =
+      std::string(TORVANE_CLI) + " " + args + " >" + (dir / "out").string() + " 2>" + (dir / "err").string();
   int status = std::system(cmd.c_str());
   if (out != nullptr) {
     auto o = ReadFile(dir / "out");

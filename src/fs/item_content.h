@@ -35,9 +35,6 @@ class ReaderSink {
   virtual bool WriteChunk(std::span<const std::byte> data) = 0;
   // Delivers `count` zero bytes.
   virtual bool WriteZeros(uint64_t count);
-  // Drops everything delivered so far (a FAT file read again from its start). False when
-  // the sink cannot start over.
-  virtual bool Restart() = 0;
 };
 
 struct ReaderContext {
@@ -93,12 +90,6 @@ class ContentWindow {
   bool Before(uint64_t bytes) const { return position_ + bytes <= first_; }
   void Skip(uint64_t bytes) { position_ += bytes; }
   uint64_t Position() const { return position_; }
-  // Starts the item over (the sink was restarted).
-  void Reset() {
-    position_ = 0;
-    delivered_ = 0;
-    stopped_ = false;
-  }
   bool Done() const { return position_ > last_; }
   bool stopped_ = false;
   uint64_t delivered_ = 0;

@@ -40,7 +40,7 @@ ReadOutcome ReadWindow(ReaderContext& ctx, const FileEntry& item, uint64_t first
   } else if (ctx.geometry.fsKind == FsKind::kNtfs) {
     ok = ntfs::ReadNtfsItem(ctx, item, out, outcome);
   } else {
-    ok = fat::ReadFatItem(ctx, item, out, sink, outcome);
+    ok = fat::ReadFatItem(ctx, item, out, outcome);
   }
   outcome.delivered = out.delivered_;
   outcome.stopped = outcome.stopped || out.stopped_ || Cancelled(ctx);

@@ -23,10 +23,6 @@ class MemorySink final : public ReaderSink {
  public:
   explicit MemorySink(uint64_t cap = kMaxMemoryRead) : cap_(cap) {}
   bool WriteChunk(std::span<const std::byte> data) override;
-  bool Restart() override {
-    bytes_.clear();
-    return true;
-  }
   std::vector<std::byte>& Bytes() { return bytes_; }
 
  private:
@@ -38,17 +34,11 @@ class MemorySink final : public ReaderSink {
 class MatcherSink final : public ReaderSink {
  public:
   using Matcher = std::function<bool(std::span<const std::byte>)>;
-  MatcherSink(Matcher matcher, std::function<void()> restart = {})
-      : matcher_(std::move(matcher)), restart_(std::move(restart)) {}
+  explicit MatcherSink(Matcher matcher) : matcher_(std::move(matcher)) {}
   bool WriteChunk(std::span<const std::byte> data) override { return matcher_(data); }
-  bool Restart() override {
-    if (restart_) restart_();
-    return true;
-  }
 
  private:
   Matcher matcher_;
-  std::function<void()> restart_;
 };
 
 }  // namespace torvane::recovery

@@ -113,19 +113,6 @@ bool FileSink::Finish() {
   return true;
 }
 
-bool FileSink::Restart() {
-  // Back to where this item began: in a JOIN file the items before it stay.
-  const off_t position = ::lseek(fd_, 0, SEEK_CUR);
-  if (position < 0 || static_cast<uint64_t>(position) < written_) return false;
-  const off_t start = position - static_cast<off_t>(written_);
-  if (::ftruncate(fd_, start) != 0 || ::lseek(fd_, start, SEEK_SET) != start) return false;
-  run_.bytesWritten -= written_;
-  written_ = 0;
-  holeAtEnd_ = false;
-  hash_ = Sha256();
-  return true;
-}
-
 std::u16string SanitizeName(std::u16string_view name) {
   std::u16string out(name.substr(0, 512));
   for (size_t i = 0; i < out.size(); ++i) {

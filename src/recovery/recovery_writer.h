@@ -124,7 +124,6 @@ class FileSink final : public ReaderSink {
       : fd_(fd), size_(size), run_(run), ui_(ui), shown_(shown), digest_(digest) {}
   bool WriteChunk(std::span<const std::byte> data) override;
   bool WriteZeros(uint64_t count) override;
-  bool Restart() override;
   // Extends the file over a hole at its end. False (with Error) when that fails.
   bool Finish();
   // Empty unless the sink was asked to hash.

@@ -11,14 +11,15 @@ using test::ReadFile;
 using test::RunCli;
 using test::TempDir;
 
-std::string Quote(const std::filesystem::path& p) { return "'" + p.string() + "'"; }
+std::string Quote(const std::filesystem::path& p) {
+  return "'" + p.string() + "'";
+}
 
 TEST(CliImageTest, WritesTheRawDiskAndProtectsExistingFiles) {
   TempDir dir;
   const auto out = dir / "copy.img";
   std::string text;
-  ASSERT_EQ(RunCli("image " + Quote(DataPath("vmdk/child.vmdk")) + " -o " + Quote(out), &text), 0)
-      << text;
+  ASSERT_EQ(RunCli("image " + Quote(DataPath("vmdk/child.vmdk")) + " -o " + Quote(out), &text), 0) << text;
   EXPECT_EQ(ReadFile(out), ReadFile(DataPath("vmdk/child.raw")));
   // The image reads back through Torvane itself as a raw disk.
   ASSERT_EQ(RunCli("info --json " + Quote(out), &text), 0);
@@ -38,8 +39,7 @@ TEST(CliImageTest, RefusesToWriteOverAnyFileOfTheSourceChain) {
   const auto before = ReadFile(dir / "sparse.vmdk");
   std::string text;
   // The parent, reached through a different spelling of its path.
-  EXPECT_EQ(RunCli("image " + Quote(dir / "child.vmdk") + " -o " + Quote(dir.path() / "." / "sparse.vmdk") +
-                       " --force",
+  EXPECT_EQ(RunCli("image " + Quote(dir / "child.vmdk") + " -o " + Quote(dir.path() / "." / "sparse.vmdk") + " --force",
                    &text),
             1);
   EXPECT_NE(text.find("is a file of the disk being read"), std::string::npos) << text;
@@ -51,7 +51,8 @@ TEST(CliImageTest, ForceNeverFollowsALinkItReplaces) {
   test::WriteFile(dir / "precious.txt", std::string("keep"));
   std::filesystem::create_symlink(dir / "precious.txt", dir / "out.img");
   std::string text;
-  EXPECT_EQ(RunCli("image " + Quote(DataPath("vmdk/child.vmdk")) + " -o " + Quote(dir / "out.img") + " --force", &text), 1);
+  EXPECT_EQ(RunCli("image " + Quote(DataPath("vmdk/child.vmdk")) + " -o " + Quote(dir / "out.img") + " --force", &text),
+            1);
   EXPECT_NE(text.find("symbolic link"), std::string::npos) << text;
   EXPECT_EQ(ReadFile(dir / "precious.txt").size(), 4u);
 }
@@ -73,8 +74,7 @@ TEST(CliInfoTest, DescribesFormatExtentsAndParentChain) {
   EXPECT_NE(text.find("\"create_type\":\"monolithicSparse\""), std::string::npos);
   EXPECT_NE(text.find("\"capacity_sectors\":81920"), std::string::npos);
   EXPECT_NE(text.find("\"cid_check\":\"ok\""), std::string::npos);
-  EXPECT_NE(text.find("sparse.vmdk\",\"offset\":0}],\"cid_check\":\"none\",\"parent\":null"),
-            std::string::npos)
+  EXPECT_NE(text.find("sparse.vmdk\",\"offset\":0}],\"cid_check\":\"none\",\"parent\":null"), std::string::npos)
       << text;
   ASSERT_EQ(RunCli("info " + Quote(DataPath("vmdk/split-flat.vmdk")), &text), 0);
   EXPECT_NE(text.find("twoGbMaxExtentFlat"), std::string::npos);
@@ -128,24 +128,25 @@ TEST(CliRecoverTest, RecoversDeletedFilesWithAReportAndRefusesBadRequests) {
             std::string::npos);
 
   // Again into the same folder: the files there block their copies.
-  ASSERT_EQ(test::RunCli("recover " + Quote(test::SourcePath("samples/demo.vmdk")) + " -v 0 -o " + Quote(out) +
-                             " hello.txt",
-                         &text),
-            0);
-  EXPECT_EQ(test::RunCli("recover " + Quote(test::SourcePath("samples/demo.vmdk")) + " -v 0 -o " + Quote(out) +
-                             " hello.txt",
-                         &text),
-            0);
+  ASSERT_EQ(
+      test::RunCli("recover " + Quote(test::SourcePath("samples/demo.vmdk")) + " -v 0 -o " + Quote(out) + " hello.txt",
+                   &text),
+      0);
+  EXPECT_EQ(
+      test::RunCli("recover " + Quote(test::SourcePath("samples/demo.vmdk")) + " -v 0 -o " + Quote(out) + " hello.txt",
+                   &text),
+      0);
   EXPECT_NE(text.find("1 skipped"), std::string::npos) << text;
 
-  EXPECT_EQ(test::RunCli("recover " + Quote(test::SourcePath("samples/demo.vmdk")) + " -v 0 -o " + Quote(out) +
-                             " No/Such/File",
-                         &text),
+  EXPECT_EQ(test::RunCli(
+                "recover " + Quote(test::SourcePath("samples/demo.vmdk")) + " -v 0 -o " + Quote(out) + " No/Such/File",
+                &text),
             1);
   EXPECT_NE(text.find("there is no file or folder No/Such/File"), std::string::npos);
-  EXPECT_EQ(test::RunCli("recover " + Quote(test::SourcePath("samples/demo.vmdk")) + " -v 0 -o " + Quote(out), &text), 2);
-  EXPECT_EQ(test::RunCli("recover " + Quote(test::SourcePath("samples/demo.vmdk")) + " -v 7 -o " + Quote(out) + " --all",
-                         &text),
+  EXPECT_EQ(test::RunCli("recover " + Quote(test::SourcePath("samples/demo.vmdk")) + " -v 0 -o " + Quote(out), &text),
+            2);
+  EXPECT_EQ(test::RunCli(
+                "recover " + Quote(test::SourcePath("samples/demo.vmdk")) + " -v 7 -o " + Quote(out) + " --all", &text),
             1);
   EXPECT_NE(text.find("there is no volume 7"), std::string::npos);
 }
@@ -236,9 +237,9 @@ TEST(CliScanTest, ScanFindsTheFilesOfAFormerVolumeAndRecoverBringsThemBack) {
             0)
       << text;
   const auto bytes = test::ReadFile(report);
-  EXPECT_NE(std::string(bytes.begin(), bytes.end())
-                .find("2c0d01b26718d76767612f630eee8517c2067fa46949a7fe5b98c45fd758bbae"),
-            std::string::npos);
+  EXPECT_NE(
+      std::string(bytes.begin(), bytes.end()).find("2c0d01b26718d76767612f630eee8517c2067fa46949a7fe5b98c45fd758bbae"),
+      std::string::npos);
 }
 
 }  // namespace

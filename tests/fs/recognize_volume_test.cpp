@@ -10,8 +10,12 @@ namespace {
 
 using test::DiskBuilder;
 
-std::string Fs(const PartitionRecord& r) { return ToUtf8(GetText(r.fsName)); }
-std::string Label(const PartitionRecord& r) { return ToUtf8(GetText(r.label)); }
+std::string Fs(const PartitionRecord& r) {
+  return ToUtf8(GetText(r.fsName));
+}
+std::string Label(const PartitionRecord& r) {
+  return ToUtf8(GetText(r.label));
+}
 
 struct Recognized {
   int32_t result;
@@ -163,9 +167,12 @@ TEST(RecognizeVolumeTest, HostileBootSectorsEndWithoutCrashing) {
     for (const char* kind : {"EXFAT", "FAT32", "FAT16", "NTFS"}) {
       std::memset(disk.Sector(64), fill, 512);
       std::string k(kind);
-      if (k == "FAT32") disk.Text(64, 82, k);
-      else if (k == "FAT16") disk.Text(64, 54, k);
-      else disk.Text(64, 3, k);
+      if (k == "FAT32")
+        disk.Text(64, 82, k);
+      else if (k == "FAT16")
+        disk.Text(64, 54, k);
+      else
+        disk.Text(64, 3, k);
       std::memset(disk.Sector(64 + 6), fill, 512);
       disk.Text(64 + 6, 82, "FAT32");
       uint8_t entry[16] = {};

@@ -17,9 +17,7 @@ class DiskBuilder {
   explicit DiskBuilder(uint64_t sectors) : bytes_(sectors * 512, 0) {}
 
   uint8_t* Sector(uint64_t s) { return bytes_.data() + s * 512; }
-  MutableByteSpan Span(uint64_t s, size_t n = 512) {
-    return {reinterpret_cast<std::byte*>(Sector(s)), n};
-  }
+  MutableByteSpan Span(uint64_t s, size_t n = 512) { return {reinterpret_cast<std::byte*>(Sector(s)), n}; }
   void Text(uint64_t s, size_t offset, const std::string& text) {
     std::memcpy(Sector(s) + offset, text.data(), text.size());
   }

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
-#include "partitions/disk_builder.h"
 #include "fs/recognize_volume.h"
+#include "partitions/disk_builder.h"
 #include "util/text.h"
 
 namespace torvane {
@@ -86,8 +86,7 @@ TEST(VolumeListTest, GptIsCheckedAndLooksAtNoMoreThan128Entries) {
     StoreLeU64(disk.Span(headerSector), 72, arraySector);
     StoreLeU32(disk.Span(headerSector), 80, count);
     StoreLeU32(disk.Span(headerSector), 84, 128);
-    StoreLeU32(disk.Span(headerSector), 88,
-               static_cast<uint32_t>(crc32(0, disk.Sector(arraySector), count * 128)));
+    StoreLeU32(disk.Span(headerSector), 88, static_cast<uint32_t>(crc32(0, disk.Sector(arraySector), count * 128)));
     StoreLeU32(disk.Span(headerSector), 16, static_cast<uint32_t>(crc32(0, h, 92)));
   };
   auto fromGpt = [&] {

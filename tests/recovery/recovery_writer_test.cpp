@@ -69,7 +69,8 @@ TEST(RecoveryTest, EveryIntactFileOfTheFixtureComesBackByteIdentical) {
     if (path.find(':') != std::string::npos || flags.find("helper") != std::string::npos) continue;
     if (deleted == "yes" && intact != "yes") continue;  // its record or clusters were reused
     std::string listed = path;
-    if (listed.rfind("Old Stuff/", 0) == 0) listed = "Lost files/" + listed.substr(10);  // its folder's record was reused
+    if (listed.rfind("Old Stuff/", 0) == 0)
+      listed = "Lost files/" + listed.substr(10);  // its folder's record was reused
     auto it = items.find(listed);
     ASSERT_NE(it, items.end()) << path;
     const ItemReport r = run.Recover(it->second);
@@ -258,7 +259,8 @@ TEST(RecoveryWriterTest, NamesNeverLeaveTheirFolder) {
   EXPECT_EQ(SanitizeName(u""), u"_");
   EXPECT_EQ(SanitizeName(u"a/b\\c:d*e?f\"g<h>i|j"), u"a b c d e f g h i j");
   EXPECT_EQ(SanitizeName(u"tab\there\n"), u"tab here ");
-  EXPECT_EQ(SanitizeName(std::u16string(u"x") + char16_t(0xD800) + u"y"), std::u16string(u"x") + char16_t(0xFFFD) + u"y");
+  EXPECT_EQ(SanitizeName(std::u16string(u"x") + char16_t(0xD800) + u"y"),
+            std::u16string(u"x") + char16_t(0xFFFD) + u"y");
   const std::u16string longName = std::u16string(300, u'n') + u".docx";
   const std::u16string cut = SanitizeName(longName);
   EXPECT_LE(ToUtf8(cut).size(), 255u);
@@ -271,31 +273,6 @@ TEST(RecoveryWriterTest, NamesNeverLeaveTheirFolder) {
   EXPECT_EQ(NumberedName(u"README", 7), u"README[007]");
   EXPECT_EQ(NumberedName(u".profile", 2), u".profile[002]");
   EXPECT_EQ(NumberedName(u"trailing.", 3), u"trailing.[003]");
-}
-
-TEST(RecoveryWriterTest, ASinkStartingOverKeepsTheJoinedItemsBeforeIt) {
-  DiskSource source;
-  VolumeGeometry geometry;
-  ReaderContext reader{source, geometry, nullptr};
-  RecoveryRun run(reader, RecoveryOptions{}, nullptr);
-  test::TempDir dir;
-  const auto path = dir / "joined";
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL, 0644);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(::write(fd, "abc", 3), 3);  // the items before
-  const auto bytes = [](const char* text) {
-    return std::span<const std::byte>(reinterpret_cast<const std::byte*>(text), std::strlen(text));
-  };
-  FileSink sink(fd, 100, run, nullptr, path);
-  EXPECT_TRUE(sink.WriteChunk(bytes("xyz")));
-  EXPECT_TRUE(sink.WriteZeros(4));
-  EXPECT_TRUE(sink.Restart());  // the item is delivered again from its start
-  EXPECT_TRUE(sink.WriteChunk(bytes("12")));
-  EXPECT_TRUE(sink.WriteZeros(2));
-  EXPECT_TRUE(sink.Finish());
-  ::close(fd);
-  const auto data = test::ReadFile(path);
-  EXPECT_EQ(std::string(data.begin(), data.end()), std::string("abc12\0\0", 7));
 }
 
 TEST(RecoveryWriterTest, FullDiskSkipsTheFileOrAbortsTheRun) {

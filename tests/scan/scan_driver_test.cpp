@@ -173,7 +173,7 @@ TEST(ScanDriverTest, PauseResumeStopAndResumeWords) {
   const size_t runsAtPause = family.runs.size();
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_EQ(family.runs.size(), runsAtPause);  // nothing is read while paused
-  driver.Stop();                              // stop while paused: no end-of-scan steps
+  driver.Stop();                               // stop while paused: no end-of-scan steps
   EXPECT_FALSE(driver.finished);
   EXPECT_EQ(family.ends, 0);
 

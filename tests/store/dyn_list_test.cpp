@@ -101,10 +101,8 @@ TEST(DynListTest, ReallocateBehaviour) {
   const auto messages = ui.Messages();
   ASSERT_EQ(messages.size(), 2u);
   EXPECT_EQ(messages[0].title, "Torvane");
-  EXPECT_EQ(messages[0].text,
-            "Memory allocation problem - cannot allocate memory by operating system (P1)");
-  EXPECT_EQ(messages[1].text,
-            "Memory allocation problem - cannot allocate memory by operating system (P2)");
+  EXPECT_EQ(messages[0].text, "Memory allocation problem - cannot allocate memory by operating system (P1)");
+  EXPECT_EQ(messages[1].text, "Memory allocation problem - cannot allocate memory by operating system (P2)");
 }
 
 TEST(DynListTest, FailedGrowthKeepsTheDataAndReportsOnce) {

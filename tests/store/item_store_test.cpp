@@ -23,9 +23,9 @@ std::u16string NameOf(uint32_t writer, uint32_t i) {
 TEST(ItemStoreTest, CreatesTheNumberedListsWithoutCommittingMemory) {
   ItemStore store;
   store.Create();
-  const std::pair<uint32_t, uint64_t> expected[] = {
-      {3, 128 * kKiB}, {4, 16 * kKiB}, {5, 16 * kKiB},   {6, 16 * kKiB},   {7, 4 * kMiB},
-      {8, 16 * kMiB},  {9, 16 * kMiB}, {10, 256 * kKiB}, {11, 16 * kMiB}, {20, 2 * kMiB}};
+  const std::pair<uint32_t, uint64_t> expected[] = {{3, 128 * kKiB}, {4, 16 * kKiB}, {5, 16 * kKiB}, {6, 16 * kKiB},
+                                                    {7, 4 * kMiB},   {8, 16 * kMiB}, {9, 16 * kMiB}, {10, 256 * kKiB},
+                                                    {11, 16 * kMiB}, {20, 2 * kMiB}};
   for (const auto& [id, size] : expected) {
     const DynList* list = store.List(id);
     ASSERT_NE(list, nullptr) << id;
@@ -147,8 +147,8 @@ TEST(AllocationMapTest, NibbleLayoutAndBounds) {
   map.MarkCluster(2, 1);
   map.MarkCluster(3, 0x12);  // only the low four bits count
   map.MarkCluster(3, 4);
-  map.MarkCluster(6, 8);     // the last cluster the map covers
-  map.MarkCluster(7, 0xF);   // beyond: ignored
+  map.MarkCluster(6, 8);    // the last cluster the map covers
+  map.MarkCluster(7, 0xF);  // beyond: ignored
   map.MarkCluster(UINT64_MAX, 0xF);
   EXPECT_EQ(map.data()[1], 0x61);
   EXPECT_EQ(map.data()[3], 0x08);
@@ -177,8 +177,7 @@ TEST(AllocationMapTest, ConcurrentMarksOfNeighboursLoseNoBits) {
   a.join();
   b.join();
   c.join();
-  for (uint64_t cl = 0; cl < map.ClusterCount(); ++cl)
-    ASSERT_EQ(map.Get(cl), cl % 2 == 0 ? 5 : 2) << cl;
+  for (uint64_t cl = 0; cl < map.ClusterCount(); ++cl) ASSERT_EQ(map.Get(cl), cl % 2 == 0 ? 5 : 2) << cl;
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 
 namespace torvane::fat {
 
-bool ReadFatItem(ReaderContext& ctx, const FileEntry& item, ContentWindow& out, ReaderSink&, ReadOutcome& outcome) {
+bool ReadFatItem(ReaderContext& ctx, const FileEntry& item, ContentWindow& out, ReadOutcome& outcome) {
   const VolumeGeometry& g = ctx.geometry;
   const uint64_t clusterBytes = uint64_t{g.sectorsPerCluster} * 512;
   const uint64_t size = g.fsKind == FsKind::kExfat ? uint64_t{item.size} : (uint64_t{item.size} & 0xFFFFFFFF);

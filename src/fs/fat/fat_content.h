@@ -9,6 +9,6 @@ namespace torvane::fat {
 // Delivers the item's bytes through the window. Whole clusters before the window are passed
 // along the chain without being read; a chain found broken midway goes on as the clusters
 // that follow the last good one (what was delivered stands: the sink is never restarted).
-bool ReadFatItem(ReaderContext& ctx, const FileEntry& item, ContentWindow& out, ReaderSink& sink, ReadOutcome& outcome);
+bool ReadFatItem(ReaderContext& ctx, const FileEntry& item, ContentWindow& out, ReadOutcome& outcome);
 
 }  // namespace torvane::fat

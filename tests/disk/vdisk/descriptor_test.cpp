@@ -86,7 +86,9 @@ TEST(DescriptorTest, TellsDescriptorTextFromDiskData) {
   EXPECT_TRUE(LooksLikeDescriptor("# Disk DescriptorFile\nversion=1\n"));
   EXPECT_TRUE(LooksLikeDescriptor("version=1\ncreateType=\"vmfs\"\n"));
   EXPECT_FALSE(LooksLikeDescriptor(std::string("\xEB\x52\x90NTFS    ", 11)));
-  EXPECT_FALSE(LooksLikeDescriptor(std::string("version=1\x01" "createType")));
+  EXPECT_FALSE(
+      LooksLikeDescriptor(std::string("version=1\x01"
+                                      "createType")));
   EXPECT_FALSE(LooksLikeDescriptor(""));
 }
 

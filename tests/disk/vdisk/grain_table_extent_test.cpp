@@ -17,7 +17,9 @@ namespace torvane::vdisk {
 namespace {
 
 // Content of disk sector `sector`, byte `i`: never zero, different in every sector.
-uint8_t Pattern(uint64_t sector, size_t i) { return static_cast<uint8_t>((sector * 131 + i) % 251 + 1); }
+uint8_t Pattern(uint64_t sector, size_t i) {
+  return static_cast<uint8_t>((sector * 131 + i) % 251 + 1);
+}
 
 void Put(std::vector<uint8_t>& bytes, uint64_t offset, uint64_t value, int size) {
   for (int i = 0; i < size; ++i) bytes[offset + i] = static_cast<uint8_t>(value >> (8 * i));
@@ -115,9 +117,8 @@ struct SeSparse {
     grainsSector = tablesSector + tables;
     bytes.resize(grainsSector * 512);
     const std::pair<uint64_t, uint64_t> fields[] = {
-        {0, 0xCAFEBABE}, {8, 0x200000001}, {16, capacity},     {24, kGrain},
-        {32, 1},         {80, 1},          {88, 1},            {128, 2},
-        {136, dirSectors}, {144, tablesSector}, {152, tables}, {192, grainsSector},
+        {0, 0xCAFEBABE},  {8, 0x200000001}, {16, capacity},    {24, kGrain},        {32, 1},       {80, 1},
+        {88, 1},          {128, 2},         {136, dirSectors}, {144, tablesSector}, {152, tables}, {192, grainsSector},
         {512, 0xCAFECAFE}};
     for (const auto& [offset, value] : fields) Put(bytes, offset, value, 8);
   }
@@ -140,9 +141,7 @@ struct SeSparse {
     std::function<void(SeSparse&)> damage;
   };
   static std::vector<HeaderCase> DamagedHeaders() {
-    auto field = [](uint64_t offset, uint64_t value) {
-      return [=](SeSparse& b) { Put(b.bytes, offset, value, 8); };
-    };
+    auto field = [](uint64_t offset, uint64_t value) { return [=](SeSparse& b) { Put(b.bytes, offset, value, 8); }; };
     return {{"wrong magic", field(0, 0xCAFECAFE)},
             {"unknown version", field(8, 0x300000001)},
             {"truncated header", [](SeSparse& b) { b.bytes.resize(300); }},

@@ -87,8 +87,8 @@ class SparseBuilder {
     auto w = AsWritable(h);
     StoreLeU32(w, 0, kSparseMagic);
     StoreLeU32(w, 4, compressed_ ? 3 : 1);
-    uint32_t flags = SparseHeader::kValidNewlineTest | SparseHeader::kRedundantGrainTable |
-                     SparseHeader::kZeroedGrainEntries;
+    uint32_t flags =
+        SparseHeader::kValidNewlineTest | SparseHeader::kRedundantGrainTable | SparseHeader::kZeroedGrainEntries;
     if (compressed_) flags |= SparseHeader::kCompressedGrains | SparseHeader::kHasMarkers;
     StoreLeU32(w, 8, flags);
     StoreLeU64(w, 12, capacity_);
@@ -112,8 +112,7 @@ class SparseBuilder {
   std::map<uint64_t, bool> zeroed_;
 };
 
-std::unique_ptr<SparseExtent> OpenBytes(std::vector<uint8_t> bytes, std::string& error,
-                                        bool writable = false) {
+std::unique_ptr<SparseExtent> OpenBytes(std::vector<uint8_t> bytes, std::string& error, bool writable = false) {
   return SparseExtent::Open(std::make_unique<MemorySource>(std::move(bytes), writable), 0, error);
 }
 
@@ -130,7 +129,9 @@ ReadResult ReadAll(Extent& e, uint64_t sector, uint64_t count, uint64_t base = 0
   return r;
 }
 
-std::vector<uint8_t> Zeros(uint64_t sectors) { return std::vector<uint8_t>(sectors * 512, 0); }
+std::vector<uint8_t> Zeros(uint64_t sectors) {
+  return std::vector<uint8_t>(sectors * 512, 0);
+}
 
 // Capacity 64 sectors, grains of 4 sectors, tables of 4 grains: four grain tables.
 SparseBuilder FourTables() {
@@ -159,8 +160,7 @@ TEST(SparseExtentTest, ReadsAllocatedZeroedAndUnallocatedGrains) {
     for (uint64_t s = 0; s < 64; ++s) {
       const uint64_t grain = s / 4;
       const bool stored = grain <= 2 || grain == 5 || grain == 15;
-      ASSERT_EQ(0, std::memcmp(r.data.data() + s * 512,
-                               stored ? expect.data() + s * 512 : Zeros(1).data(), 512))
+      ASSERT_EQ(0, std::memcmp(r.data.data() + s * 512, stored ? expect.data() + s * 512 : Zeros(1).data(), 512))
           << "sector " << s;
     }
     // The zeroed grain 6 reads as zeros but is not "unallocated": a parent must not show
@@ -196,8 +196,7 @@ TEST(SparseExtentTest, DamagedGrainsFailAndZeroFillWithoutStoppingTheRead) {
   SparseBuilder b = FourTables();
   std::vector<uint8_t> bytes = b.Build();
   const uint64_t gtOfGrain5 = LeU32(AsBytes(bytes.data(), bytes.size()), b.gdSector * 512 + 4);
-  StoreLeU32({reinterpret_cast<std::byte*>(bytes.data()), bytes.size()}, gtOfGrain5 * 512 + 4,
-             0x00FFFFFF);
+  StoreLeU32({reinterpret_cast<std::byte*>(bytes.data()), bytes.size()}, gtOfGrain5 * 512 + 4, 0x00FFFFFF);
   std::string error;
   auto extent = OpenBytes(bytes, error);
   ASSERT_TRUE(extent) << error;
@@ -233,8 +232,7 @@ TEST(SparseExtentTest, DamagedGrainsFailAndZeroFillWithoutStoppingTheRead) {
 TEST(SparseExtentTest, UsesTheRedundantDirectoryWhenThePrimaryIsDamaged) {
   SparseBuilder b = FourTables();
   std::vector<uint8_t> bytes = b.Build();
-  StoreLeU32({reinterpret_cast<std::byte*>(bytes.data()), bytes.size()}, b.gdSector * 512,
-             0x7FFFFFFF);
+  StoreLeU32({reinterpret_cast<std::byte*>(bytes.data()), bytes.size()}, b.gdSector * 512, 0x7FFFFFFF);
   std::string error;
   auto extent = OpenBytes(bytes, error);
   ASSERT_TRUE(extent) << error;

@@ -51,11 +51,13 @@ std::vector<uint8_t> Read(VirtualDisk& disk, uint64_t sector, uint64_t count, Re
 TEST(VirtualDiskTest, EverySubformatReadsBackItsRawDisk) {
   const auto manifest = Manifest();
   ASSERT_EQ(manifest.size(), 7u);
-  const std::map<std::string, std::string> types = {
-      {"sparse.vmdk", "monolithicSparse"},       {"flat.vmdk", "monolithicFlat"},
-      {"split-sparse.vmdk", "twoGbMaxExtentSparse"}, {"split-flat.vmdk", "twoGbMaxExtentFlat"},
-      {"stream.vmdk", "streamOptimized"},        {"child.vmdk", "monolithicSparse"},
-      {"grandchild.vmdk", "monolithicSparse"}};
+  const std::map<std::string, std::string> types = {{"sparse.vmdk", "monolithicSparse"},
+                                                    {"flat.vmdk", "monolithicFlat"},
+                                                    {"split-sparse.vmdk", "twoGbMaxExtentSparse"},
+                                                    {"split-flat.vmdk", "twoGbMaxExtentFlat"},
+                                                    {"stream.vmdk", "streamOptimized"},
+                                                    {"child.vmdk", "monolithicSparse"},
+                                                    {"grandchild.vmdk", "monolithicSparse"}};
   for (const auto& m : manifest) {
     SCOPED_TRACE(m.disk);
     auto disk = MustOpen(DataPath("vmdk/" + m.disk));
@@ -176,8 +178,9 @@ TEST_F(HandMadeDiskTest, BadDisksGiveOneLineErrors) {
   Descriptor("missing.vmdk", "createType=\"monolithicFlat\"\nRW 4 FLAT \"gone.bin\" 0\n");
   EXPECT_NE(OpenError("missing.vmdk").find("\"gone.bin\" named by"), std::string::npos);
 
-  Descriptor("noparent.vmdk", "CID=2\nparentCID=1\nparentFileNameHint=\"base.vmdk\"\n"
-                              "createType=\"monolithicFlat\"\nRW 4 FLAT \"x.bin\" 0\n");
+  Descriptor("noparent.vmdk",
+             "CID=2\nparentCID=1\nparentFileNameHint=\"base.vmdk\"\n"
+             "createType=\"monolithicFlat\"\nRW 4 FLAT \"x.bin\" 0\n");
   EXPECT_NE(OpenError("noparent.vmdk").find("parent disk \"base.vmdk\""), std::string::npos);
 
   Descriptor("a.vmdk", "CID=a\nparentCID=b\nparentFileNameHint=\"b.vmdk\"\nRW 4 FLAT \"x.bin\" 0\n");
@@ -213,8 +216,7 @@ TEST_F(HandMadeDiskTest, ParentContentIdMismatchIsAWarningNotAnError) {
   ASSERT_TRUE(disk);
   EXPECT_FALSE(disk->ParentCidMatches());
   ASSERT_EQ(disk->Warnings().size(), 1u);
-  EXPECT_NE(disk->Warnings()[0].find("expects parent CID 00009999 but the parent has 00001111"),
-            std::string::npos);
+  EXPECT_NE(disk->Warnings()[0].find("expects parent CID 00009999 but the parent has 00001111"), std::string::npos);
 }
 
 TEST_F(HandMadeDiskTest, RawImagesOpenAsOneFlatExtent) {
@@ -310,8 +312,8 @@ TEST_F(HandMadeDiskTest, OversizedDescriptorsAndDirectoriesAreRefusedAndSameFile
   std::memcpy(head.data(), "KDMV", 4);
   head[4] = 1;
   std::memcpy(head.data() + 12, fields, sizeof fields);
-  head[44] = 1;   // entries per table
-  head[56] = 1;   // directory at sector 1
+  head[44] = 1;  // entries per table
+  head[56] = 1;  // directory at sector 1
   WriteFile(dir / "huge-dir.vmdk", head);
   std::filesystem::resize_file(dir / "huge-dir.vmdk", 512 + (uint64_t{4} << 23));
   EXPECT_NE(OpenError("huge-dir.vmdk").find("larger than any real disk needs"), std::string::npos);

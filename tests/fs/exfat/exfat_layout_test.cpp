@@ -27,11 +27,11 @@ Bytes Boot(uint32_t bpsShift = 9) {
   std::memcpy(b.data() + 3, "EXFAT   ", 8);
   const uint32_t perMiB = 1u << (20 - bpsShift);
   const uint32_t spcShift = 12 - bpsShift;
-  Put(b, 72, 64 * perMiB, 8);   // volume length
-  Put(b, 80, perMiB, 4);        // FAT offset
+  Put(b, 72, 64 * perMiB, 8);             // volume length
+  Put(b, 80, perMiB, 4);                  // FAT offset
   Put(b, 84, 128u >> (bpsShift - 9), 4);  // FAT length: 64 KiB
-  Put(b, 88, 2 * perMiB, 4);    // cluster heap offset
-  Put(b, 92, 15872, 4);         // cluster count: the 62 MiB heap
+  Put(b, 88, 2 * perMiB, 4);              // cluster heap offset
+  Put(b, 92, 15872, 4);                   // cluster count: the 62 MiB heap
   Put(b, 96, 5, 4), Put(b, 100, 0xC0FFEE, 4);
   b[108] = std::byte(bpsShift), b[109] = std::byte(spcShift), b[110] = std::byte{1};
   Put(b, 510, 0xAA55, 2);
@@ -48,7 +48,12 @@ TEST(ExfatBootSector, ParsesConsistentSector) {
 }
 
 TEST(ExfatBootSector, RefusesInconsistentSectors) {
-  struct Case { size_t at; uint64_t value; int bytes; const char* why; } cases[] = {
+  struct Case {
+    size_t at;
+    uint64_t value;
+    int bytes;
+    const char* why;
+  } cases[] = {
       {3, 'F', 1, "no EXFAT name"},
       {510, 0, 2, "no boot signature"},
       {108, 8, 1, "bytes-per-sector shift"},
@@ -105,9 +110,7 @@ struct Volume {
       return true;
     };
   }
-  std::span<const std::byte> At(uint64_t sector) const {
-    return std::span(bytes).subspan(sector * 512, 512);
-  }
+  std::span<const std::byte> At(uint64_t sector) const { return std::span(bytes).subspan(sector * 512, 512); }
 };
 
 TEST(ExfatLocalize, MainOrBackupBootSector) {

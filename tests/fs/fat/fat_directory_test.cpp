@@ -41,11 +41,17 @@ Entry LongName(uint8_t sequence) {
 TEST(FatDirEntry, ShortNamesFromAllowedCharacters) {
   EXPECT_TRUE(IsValidDirEntry(Short("README  TXT")));
   EXPECT_TRUE(IsValidDirEntry(Short("A!#$%&'(TX~")));
-  EXPECT_TRUE(IsValidDirEntry(Short("\x84""BERSIC DAT")));  // OEM code page byte
+  EXPECT_TRUE(
+      IsValidDirEntry(Short("\x84"
+                            "BERSIC DAT")));  // OEM code page byte
   EXPECT_TRUE(IsValidDirEntry(Short(".          ", kAttrDirectory)));
   EXPECT_TRUE(IsValidDirEntry(Short("..         ", kAttrDirectory)));
-  EXPECT_TRUE(IsValidDirEntry(Short("\xE5""LETED  TXT")));
-  EXPECT_TRUE(IsValidDirEntry(Short("\x05""ANJI   TXT")));
+  EXPECT_TRUE(
+      IsValidDirEntry(Short("\xE5"
+                            "LETED  TXT")));
+  EXPECT_TRUE(
+      IsValidDirEntry(Short("\x05"
+                            "ANJI   TXT")));
   EXPECT_TRUE(IsValidDirEntry(Short("My Label   ", kAttrVolumeId)));  // labels keep their case
 
   EXPECT_FALSE(IsValidDirEntry(Short("readme  txt")));
@@ -66,8 +72,10 @@ TEST(FatDirEntry, AttributesAndStamps) {
   Entry e = Short("README  TXT");
   Put16(e, 14, 0), Put16(e, 16, 0), Put16(e, 18, 0);  // unset stamps are fine
   EXPECT_TRUE(IsValidDirEntry(e));
-  struct Bad { size_t at; uint16_t value; } bad[] = {
-      {14, 24 << 11}, {22, 60 << 5}, {22, 30}, {16, 13 << 5 | 1}, {18, 1 << 5}, {24, 0 << 5 | 3}};
+  struct Bad {
+    size_t at;
+    uint16_t value;
+  } bad[] = {{14, 24 << 11}, {22, 60 << 5}, {22, 30}, {16, 13 << 5 | 1}, {18, 1 << 5}, {24, 0 << 5 | 3}};
   for (const auto& b : bad) {
     Entry m = Short("README  TXT");
     Put16(m, b.at, b.value);
@@ -83,10 +91,8 @@ TEST(FatDirEntry, AttributesAndStamps) {
 }
 
 TEST(FatDirEntry, LongNameEntries) {
-  for (uint8_t seq : {0x01, 0x41, 0x14, 0x54, 0xE5})
-    EXPECT_TRUE(IsValidDirEntry(LongName(seq))) << +seq;
-  for (uint8_t seq : {0x40, 0x15, 0x55, 0x81, 0xC1})
-    EXPECT_FALSE(IsValidDirEntry(LongName(seq))) << +seq;
+  for (uint8_t seq : {0x01, 0x41, 0x14, 0x54, 0xE5}) EXPECT_TRUE(IsValidDirEntry(LongName(seq))) << +seq;
+  for (uint8_t seq : {0x40, 0x15, 0x55, 0x81, 0xC1}) EXPECT_FALSE(IsValidDirEntry(LongName(seq))) << +seq;
   Entry e = LongName(0x41);
   e[12] = std::byte{1};
   EXPECT_FALSE(IsValidDirEntry(e));
@@ -123,15 +129,23 @@ std::vector<std::byte> Directory(std::initializer_list<Entry> entries) {
 }
 
 TEST(FatVolumeLabel, FirstLiveLabelEntry) {
-  Entry deleted = Short("\xE5""LDLABEL   ", kAttrVolumeId);
-  auto dir = Directory({kSvi, Short("SYSTEM~1   ", kAttrDirectory), deleted,
-                        Short("MY DISK    ", kAttrVolumeId), Short("OTHER      ", kAttrVolumeId)});
+  Entry deleted = Short(
+      "\xE5"
+      "LDLABEL   ",
+      kAttrVolumeId);
+  auto dir = Directory({kSvi, Short("SYSTEM~1   ", kAttrDirectory), deleted, Short("MY DISK    ", kAttrVolumeId),
+                        Short("OTHER      ", kAttrVolumeId)});
   EXPECT_EQ(FindVolumeLabel(dir), "MY DISK");  // inner space kept, trailing trimmed; LFN skipped
 
   dir = Directory({Short("BACKUP     ", kAttrVolumeId | kAttrArchive)});
   EXPECT_EQ(FindVolumeLabel(dir), "BACKUP");
-  dir = Directory({Short("\x05""LABEL     ", kAttrVolumeId)});
-  EXPECT_EQ(FindVolumeLabel(dir), "\xE5""LABEL");
+  dir =
+      Directory({Short("\x05"
+                       "LABEL     ",
+                       kAttrVolumeId)});
+  EXPECT_EQ(FindVolumeLabel(dir),
+            "\xE5"
+            "LABEL");
   dir = Directory({Short("           ", kAttrVolumeId), Short("DATA       ", kAttrVolumeId)});
   EXPECT_EQ(FindVolumeLabel(dir), "DATA");
 }

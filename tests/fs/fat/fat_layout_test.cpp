@@ -19,8 +19,7 @@ void Put(Sector& s, size_t at, uint64_t value, int bytes) {
 // the boot sector's own sector size, as a formatter stores them.
 struct Volume {
   int bits = 16;
-  uint32_t bytesPerSector = 512, sectorsPerCluster = 4, reserved = 4, fats = 2, fatSize = 40,
-           rootEntries = 512;
+  uint32_t bytesPerSector = 512, sectorsPerCluster = 4, reserved = 4, fats = 2, fatSize = 40, rootEntries = 512;
   uint64_t sectors = 20480;  // reader sectors
   bool lookalike = true;
   std::map<uint64_t, Sector> data;
@@ -177,8 +176,8 @@ TEST(FatLayout, RefusesWhatIsNotThere) {
   EXPECT_FALSE(w.Localize(w.Boot(), l, 16));
   w.sectors = w.DataStart();  // data area outside the volume
   EXPECT_FALSE(w.Localize(w.Boot(), l));
-  EXPECT_FALSE(LocalizeFat(32, w.Boot(), [](uint64_t, uint32_t, std::byte*) { return false; },
-                           300000, l));
+  EXPECT_FALSE(LocalizeFat(
+      32, w.Boot(), [](uint64_t, uint32_t, std::byte*) { return false; }, 300000, l));
 }
 
 TEST(FatLayout, FatStartSignatures) {

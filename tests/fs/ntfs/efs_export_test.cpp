@@ -175,7 +175,10 @@ TEST(EfsExportTest, EmptyFilesShortDataAndClusterSizes) {
 
 TEST(EfsExportTest, RefusesBadMetadataAndStopsWhenTheSinkFails) {
   size_t calls = 0;
-  EfsExportWriter refused([&](std::span<const std::byte>) { ++calls; return true; });
+  EfsExportWriter refused([&](std::span<const std::byte>) {
+    ++calls;
+    return true;
+  });
   EXPECT_FALSE(refused.Begin(test::PatternBytes(8193), 100));
   EXPECT_FALSE(refused.Begin({}, 100));
   EXPECT_FALSE(refused.Begin(test::PatternBytes(16), 100, 1000));  // not a cluster size

@@ -120,9 +120,9 @@ TEST(Lznt1ChunkTest, BackReferenceSplitFollowsTheOutputPosition) {
     size_t position;
     unsigned offsetBits;
   };
-  const Case cases[] = {{1, 4},     {16, 4},     {17, 5},     {32, 5},     {33, 6},      {64, 6},
-                        {65, 7},    {128, 7},    {129, 8},    {256, 8},    {257, 9},     {512, 9},
-                        {513, 10},  {1024, 10},  {1025, 11},  {2048, 11},  {2049, 12},   {3600, 12}};
+  const Case cases[] = {{1, 4},    {16, 4},    {17, 5},    {32, 5},    {33, 6},    {64, 6},
+                        {65, 7},   {128, 7},   {129, 8},   {256, 8},   {257, 9},   {512, 9},
+                        {513, 10}, {1024, 10}, {1025, 11}, {2048, 11}, {2049, 12}, {3600, 12}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.position);
     const size_t length = 5;

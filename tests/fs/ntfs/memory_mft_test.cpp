@@ -48,11 +48,11 @@ struct MemoryVolume {
   std::multimap<std::string, FileEntry> Walk(ItemStore& store, MftWalkResult* result = nullptr,
                                              MftWalkControl* control = nullptr) {
     std::string error;
-    EXPECT_TRUE(source.OpenDisk(
-        vdisk::VirtualDisk::FromRawBytes(std::make_unique<vdisk::MemorySource>(
-            std::vector<uint8_t>(reinterpret_cast<const uint8_t*>(image.data()),
-                                 reinterpret_cast<const uint8_t*>(image.data()) + image.size()))),
-        0, error))
+    EXPECT_TRUE(
+        source.OpenDisk(vdisk::VirtualDisk::FromRawBytes(std::make_unique<vdisk::MemorySource>(
+                            std::vector<uint8_t>(reinterpret_cast<const uint8_t*>(image.data()),
+                                                 reinterpret_cast<const uint8_t*>(image.data()) + image.size()))),
+                        0, error))
         << error;
     store.Create();
     NtfsVolume volume(source, geometry);
@@ -72,7 +72,9 @@ struct MemoryVolume {
 };
 
 // 4 clusters (16 records) at LCN 4.
-Bytes MftAtCluster4() { return {std::byte{0x11}, std::byte{4}, std::byte{4}, std::byte{0}}; }
+Bytes MftAtCluster4() {
+  return {std::byte{0x11}, std::byte{4}, std::byte{4}, std::byte{0}};
+}
 
 RecordBuilder File(uint64_t parent, const std::u16string& name, uint16_t flags = MftRecordHeader::kInUse) {
   RecordBuilder b;
@@ -94,8 +96,8 @@ RecordBuilder Folder(uint64_t parent, const std::u16string& name, uint16_t seque
 
 TEST(MemoryMftTest, AHugeMftRunEndsAtTheVolumesEnd) {
   // One run of 2^40 clusters from LCN 4 (6 bytes of length), then one starting past the end.
-  MemoryVolume v({std::byte{0x16}, std::byte{0}, std::byte{0}, std::byte{0}, std::byte{0}, std::byte{0},
-                  std::byte{1}, std::byte{4}, std::byte{0x21}, std::byte{1}, std::byte{0}, std::byte{1}, std::byte{0}});
+  MemoryVolume v({std::byte{0x16}, std::byte{0}, std::byte{0}, std::byte{0}, std::byte{0}, std::byte{0}, std::byte{1},
+                  std::byte{4}, std::byte{0x21}, std::byte{1}, std::byte{0}, std::byte{1}, std::byte{0}});
   RecordBuilder f = File(5, u"a.txt");
   v.Put(16, f);
   ItemStore store;

@@ -3,14 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <functional>
 #include <random>
 #include <vector>
 
-#include "disk/vdisk/virtual_disk.h"
 #include "fs/ntfs/record_builder.h"
-#include "test_util.h"
 #include "util/bytes.h"
 
 namespace torvane::ntfs {
@@ -22,8 +19,7 @@ RecordBuilder TypicalFile() {
   RecordBuilder b;
   b.Resident(kAttrStandardInformation, u"", Bytes(0x48))
       .Resident(kAttrFileName, u"", FileName(0x0005000000000005, kNamespaceDos, u"REPORT~1.TXT"))
-      .Resident(kAttrFileName, u"",
-                FileName(0x0005000000000005, kNamespaceWin32, u"report 2024.txt"))
+      .Resident(kAttrFileName, u"", FileName(0x0005000000000005, kNamespaceWin32, u"report 2024.txt"))
       .Resident(kAttrData, u"Zone.Identifier", Bytes(26))
       .NonResident(kAttrData, u"", 0, 70000);
   return b;
@@ -136,8 +132,7 @@ TEST(NtfsRecordHeader, ParsesFieldsAndRejectsInconsistentSizes) {
     EXPECT_TRUE(Types(r).empty());
   }
   // A record cut short never parses, whatever its header claims.
-  for (size_t n : {0, 4, 0x2F, 0x30, 0x100})
-    EXPECT_FALSE(ParseMftRecordHeader(std::span(good).first(n), h)) << n;
+  for (size_t n : {0, 4, 0x2F, 0x30, 0x100}) EXPECT_FALSE(ParseMftRecordHeader(std::span(good).first(n), h)) << n;
 }
 
 TEST(NtfsAttributes, WalksEveryAttributeWithItsFields) {
@@ -175,8 +170,7 @@ TEST(NtfsAttributes, WalksEveryAttributeWithItsFields) {
 
 TEST(NtfsAttributes, DamagedChainStopsAndDamagedFieldsSkip) {
   const RecordBuilder b = TypicalFile();
-  const uint32_t fn = b.AttributeOffset(1), stream = b.AttributeOffset(3),
-                 data = b.AttributeOffset(4);
+  const uint32_t fn = b.AttributeOffset(1), stream = b.AttributeOffset(3), data = b.AttributeOffset(4);
   using TypeList = std::vector<uint32_t>;
   struct Case {
     const char* why;
@@ -190,12 +184,9 @@ TEST(NtfsAttributes, DamagedChainStopsAndDamagedFieldsSkip) {
       {"length not a multiple of 8", [&](Bytes& r) { StoreLeU32(r, fn + 4, 0x74); }, kFirstOnly},
       {"length past used size", [&](Bytes& r) { StoreLeU32(r, data + 4, 0x400); }, kNoLastData},
       {"huge length", [&](Bytes& r) { StoreLeU32(r, data + 4, 0xFFFFFFF8); }, kNoLastData},
-      {"used size cuts end marker", [&](Bytes& r) { StoreLeU32(r, 0x18, LeU32(r, 0x18) - 6); },
-       kAll},
-      {"resident value past attribute", [&](Bytes& r) { StoreLeU32(r, fn + 0x10, 0x1000); },
-       kNoDosName},
-      {"resident value offset in header", [&](Bytes& r) { StoreLeU16(r, fn + 0x14, 0x08); },
-       kNoDosName},
+      {"used size cuts end marker", [&](Bytes& r) { StoreLeU32(r, 0x18, LeU32(r, 0x18) - 6); }, kAll},
+      {"resident value past attribute", [&](Bytes& r) { StoreLeU32(r, fn + 0x10, 0x1000); }, kNoDosName},
+      {"resident value offset in header", [&](Bytes& r) { StoreLeU16(r, fn + 0x14, 0x08); }, kNoDosName},
       {"value offset overflowing",
        [&](Bytes& r) {
          StoreLeU16(r, fn + 0x14, 0xFFFF);
@@ -203,10 +194,8 @@ TEST(NtfsAttributes, DamagedChainStopsAndDamagedFieldsSkip) {
        },
        kNoDosName},
       {"name past attribute", [&](Bytes& r) { r[stream + 9] = std::byte{0xFF}; }, kNoLastData},
-      {"run list offset past attribute", [&](Bytes& r) { StoreLeU16(r, data + 0x20, 0x48); },
-       kNoLastData},
-      {"run list offset in header", [&](Bytes& r) { StoreLeU16(r, data + 0x20, 0x10); },
-       kNoLastData},
+      {"run list offset past attribute", [&](Bytes& r) { StoreLeU16(r, data + 0x20, 0x48); }, kNoLastData},
+      {"run list offset in header", [&](Bytes& r) { StoreLeU16(r, data + 0x20, 0x10); }, kNoLastData},
       {"flipped to non-resident", [&](Bytes& r) { r[fn + 8] = std::byte{1}; }, kNoDosName},
       {"residency flag 2", [&](Bytes& r) { r[fn + 8] = std::byte{2}; }, kNoDosName},
   };
@@ -277,8 +266,7 @@ TEST(NtfsFileName, PrefersWin32ThenPosixThenDos) {
     std::u16string expected;
   };
   const std::vector<Case> cases = {
-      {{{kNamespaceDos, u"LONGFI~1.TXT"}, {kNamespaceWin32, u"long file name.txt"}},
-       u"long file name.txt"},
+      {{{kNamespaceDos, u"LONGFI~1.TXT"}, {kNamespaceWin32, u"long file name.txt"}}, u"long file name.txt"},
       {{{kNamespacePosix, u"Case"}, {kNamespaceWin32AndDos, u"short.txt"}}, u"short.txt"},
       {{{kNamespaceDos, u"A~1"}, {kNamespacePosix, u"a:b"}}, u"a:b"},
       {{{kNamespaceDos, u"ONLY~1"}}, u"ONLY~1"},
@@ -378,56 +366,18 @@ TEST(NtfsVolumeName, ReadsResidentEvenLabels) {
 TEST(NtfsBootSizes, EncodingsAndImpossibleValues) {
   EXPECT_EQ(MftRecordBytes(-10, 4096), 1024u);  // 2^10 bytes
   EXPECT_EQ(MftRecordBytes(2, 512), 1024u);     // 2 clusters
-  for (auto [raw, cluster] : {std::pair<int8_t, uint32_t>{-7, 4096}, {-17, 4096}, {-128, 4096}, {32, 4096},
-                              {3, 512}, {0, 4096}, {1, 0}, {127, 0x80000000u}})
+  for (auto [raw, cluster] : {std::pair<int8_t, uint32_t>{-7, 4096},
+                              {-17, 4096},
+                              {-128, 4096},
+                              {32, 4096},
+                              {3, 512},
+                              {0, 4096},
+                              {1, 0},
+                              {127, 0x80000000u}})
     EXPECT_EQ(MftRecordBytes(raw, cluster), 0u) << int(raw) << " x " << cluster;
   EXPECT_EQ(NtfsSectorsPerCluster(8), 8u);
   EXPECT_EQ(NtfsSectorsPerCluster(0xF4), 4096u);  // 2^(256 - 0xF4)
   for (uint8_t raw : {0, 3, 0x7F, 0xF3, 0x81, 0xC0}) EXPECT_EQ(NtfsSectorsPerCluster(raw), 0u) << int(raw);
-}
-
-// The committed demo disk: NTFS at sector 2048, 4 KiB clusters, 1 KiB records.
-TEST(NtfsDemoDisk, ReadsSystemRecords) {
-  const auto path = test::SourcePath("samples/demo.vmdk");
-  if (!std::filesystem::exists(path)) GTEST_SKIP() << "no demo disk";
-  std::string error;
-  auto disk = vdisk::VirtualDisk::Open(path, {}, error);
-  ASSERT_TRUE(disk) << error;
-  constexpr uint64_t kPartition = 2048;
-  vdisk::ReadReport report;
-  Bytes boot(512);
-  disk->Read(kPartition, 1, boot.data(), report);
-  ASSERT_TRUE(report.failed.empty());
-  const uint32_t spc = NtfsSectorsPerCluster(LeU8(boot, 0x0D));
-  ASSERT_EQ(spc, 8u);
-  ASSERT_EQ(MftRecordBytes(static_cast<int8_t>(LeU8(boot, 0x40)), spc * 512), 1024u);
-  const uint64_t mftSector = kPartition + LeU64(boot, 0x30) * spc;
-
-  auto record = [&](uint64_t n) {
-    Bytes r(1024);
-    disk->Read(mftSector + 2 * n, 2, r.data(), report);
-    EXPECT_TRUE(ApplyFixups(r, 512)) << "record " << n;
-    return r;
-  };
-  std::u16string text;
-  const Bytes volume = record(3);
-  ASSERT_TRUE(ReadVolumeName(volume, text));
-  EXPECT_EQ(text, u"Demo");
-  ASSERT_TRUE(ReadFileName(record(6), text));
-  EXPECT_EQ(text, u"$Bitmap");
-  const Bytes mft = record(0);
-  MftRecordHeader h;
-  ASSERT_TRUE(ParseMftRecordHeader(mft, h));
-  EXPECT_TRUE(h.inUse());
-  uint64_t size = 0;
-  ASSERT_TRUE(ReadDataSize(mft, size));
-  EXPECT_GT(size, 0u);
-  EXPECT_EQ(size % 1024, 0u);
-  ASSERT_TRUE(ParseMftRecordHeader(record(5), h));
-  EXPECT_TRUE(h.isDirectory()) << "record 5 is the root directory";
-  if (h.hasRecordNumber) {
-    EXPECT_EQ(h.recordNumber, 5u);
-  }
 }
 
 }  // namespace

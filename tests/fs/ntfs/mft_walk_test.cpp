@@ -26,7 +26,9 @@ struct Walked : test::FixtureVolume {
   explicit Walked(const std::filesystem::path& disk, bool reverseScan = false) : FixtureVolume(disk) {
     EXPECT_TRUE(ok()) << error;
     if (!ok()) return;
-    if (reverseScan) EXPECT_EQ(Scan(true), ScanOutcome::kFinished);
+    if (reverseScan) {
+      EXPECT_EQ(Scan(true), ScanOutcome::kFinished);
+    }
     const NtfsTree tree(ws.store.deletedEntries);
     for (uint64_t i = 0; i < EntryCount(ws.store.deletedEntries); ++i) {
       const std::string path = test::EntryPath(tree, i);
@@ -77,7 +79,9 @@ TEST_P(FlsComparison, ListsEveryNameFlsListsOnceWithItsPathAndState) {
 }
 
 INSTANTIATE_TEST_SUITE_P(MftWalkTest, FlsComparison, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& p) { return p.param ? "ThenWholeVolumeSearch" : "WalkOnly"; });
+                         [](const ::testing::TestParamInfo<bool>& p) {
+                           return p.param ? "ThenWholeVolumeSearch" : "WalkOnly";
+                         });
 
 TEST(MftWalkTest, SampleDiskListsItsDeletedFilesWithTheirPaths) {
   Walked w(test::SourcePath("samples/demo.vmdk"));

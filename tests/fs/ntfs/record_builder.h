@@ -12,14 +12,15 @@ namespace torvane::ntfs {
 
 using Bytes = std::vector<std::byte>;
 
-inline uint32_t Align8(uint32_t v) { return (v + 7) & ~7u; }
+inline uint32_t Align8(uint32_t v) {
+  return (v + 7) & ~7u;
+}
 
 // Hand-builds MFT records the way NTFS lays them out: header, update-sequence array at 0x30,
 // attributes from the next 8-byte boundary, the end marker, then the unused tail.
 class RecordBuilder {
  public:
-  explicit RecordBuilder(uint32_t size = 1024, uint32_t sector = 512)
-      : size_(size), sector_(sector) {}
+  explicit RecordBuilder(uint32_t size = 1024, uint32_t sector = 512) : size_(size), sector_(sector) {}
 
   RecordBuilder& Flags(uint16_t flags) {
     flags_ = flags;
@@ -47,8 +48,7 @@ class RecordBuilder {
     std::copy(value.begin(), value.end(), a.begin() + valueOffset);
     return Append(a);
   }
-  RecordBuilder& NonResident(uint32_t type, const std::u16string& name, uint64_t lowestVcn,
-                             uint64_t realSize,
+  RecordBuilder& NonResident(uint32_t type, const std::u16string& name, uint64_t lowestVcn, uint64_t realSize,
                              Bytes runs = {std::byte{0x11}, std::byte{0x04}, std::byte{0x20}, std::byte{0}},
                              uint16_t runlistOffset = 0) {
     const uint32_t runsOffset = Align8(0x40 + 2 * static_cast<uint32_t>(name.size()));
@@ -105,8 +105,7 @@ class RecordBuilder {
 
  private:
   uint32_t FirstAttribute() const { return Align8(0x30 + 2 * (size_ / sector_ + 1)); }
-  static void Common(Bytes& a, uint32_t type, uint8_t nonResident, const std::u16string& name,
-                     uint16_t nameOffset) {
+  static void Common(Bytes& a, uint32_t type, uint8_t nonResident, const std::u16string& name, uint16_t nameOffset) {
     StoreLeU32(a, 0, type);
     StoreLeU32(a, 4, static_cast<uint32_t>(a.size()));
     a[8] = std::byte{nonResident};

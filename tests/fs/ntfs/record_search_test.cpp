@@ -24,10 +24,10 @@ TEST(MergeRebuiltEntriesTest, DropsDuplicatesAmongThemselvesAndOfListedEntries) 
   store.AppendEntryLocked(store.deletedEntries, Entry(7, 100), u"listed.txt");
   auto pend = [&](FileEntry e, std::u16string name) { store.AppendEntryLocked(store.rebuildEntries, e, name); };
   pend(Entry(9, 50), u"a.txt");
-  pend(Entry(9, 50), u"A.TXT");      // same record, name (case aside), attributes, size
-  pend(Entry(9, 51), u"a.txt");      // another size: another version of the file
+  pend(Entry(9, 50), u"A.TXT");  // same record, name (case aside), attributes, size
+  pend(Entry(9, 51), u"a.txt");  // another size: another version of the file
   pend(Entry(4, 0, true), u"Dir");
-  pend(Entry(4, 0, true), u"dir");   // folders match whatever their size
+  pend(Entry(4, 0, true), u"dir");     // folders match whatever their size
   pend(Entry(7, 100), u"LISTED.txt");  // already in the list
   pend(Entry(7, 100), u"other.txt");
   EXPECT_EQ(store.pendingRebuildCount.load(), 7u);

@@ -23,7 +23,9 @@ struct Volume {
 };
 
 // Runs: 10 clusters at LCN 200 (header 0x21: 1-byte length, 2-byte offset).
-Bytes TenClustersAt200() { return {std::byte{0x21}, std::byte{10}, std::byte{200}, std::byte{0}, std::byte{0}}; }
+Bytes TenClustersAt200() {
+  return {std::byte{0x21}, std::byte{10}, std::byte{200}, std::byte{0}, std::byte{0}};
+}
 
 struct Converted {
   bool ok;
@@ -149,9 +151,9 @@ TEST(RecordToEntryTest, RejectsWhatCannotBeAFile) {
 TEST(RunlistTest, WideFieldsSignedOffsetsAndSparseRuns) {
   // 0x48: 8-byte length, 4-byte offset; then 0x11 with offset 0xFF (back by one); then a
   // sparse run; then a run adjacent on disk to the second.
-  const Bytes runs = {std::byte{0x48}, std::byte{2}, std::byte{0}, std::byte{0}, std::byte{0},
-                      std::byte{0},    std::byte{0}, std::byte{0}, std::byte{0}, std::byte{0},
-                      std::byte{0},    std::byte{0}, std::byte{1},  // length 2 at LCN 0x1000000
+  const Bytes runs = {std::byte{0x48}, std::byte{2}, std::byte{0},    std::byte{0}, std::byte{0},
+                      std::byte{0},    std::byte{0}, std::byte{0},    std::byte{0}, std::byte{0},
+                      std::byte{0},    std::byte{0}, std::byte{1},     // length 2 at LCN 0x1000000
                       std::byte{0x11}, std::byte{3}, std::byte{0xFF},  // 3 at LCN 0xFFFFFF
                       std::byte{0x01}, std::byte{5},                   // 5 sparse
                       std::byte{0x11}, std::byte{4}, std::byte{3},     // 4 at LCN 0x1000002

@@ -83,7 +83,9 @@ void CheckOldFilesFound(const std::string& fixture, bool reverse, bool recover) 
 TEST(ReformattedScanTest, FreeSpaceSearchFindsAndRecoversTheOldFiles) {
   CheckOldFilesFound("reformatted", false, true);
 }
-TEST(ReformattedScanTest, WholeVolumeSearchFindsThemToo) { CheckOldFilesFound("reformatted", true, true); }
+TEST(ReformattedScanTest, WholeVolumeSearchFindsThemToo) {
+  CheckOldFilesFound("reformatted", true, true);
+}
 
 // An odd-sized partition whose old volume started one sector later: the old records lie at
 // odd sectors, off the new volume's cluster and record grid, and the whole-volume search

@@ -48,10 +48,10 @@ TEST(FileTypeLookupTest, ByTagPrefersTheListedEntryAndIgnoresCase) {
     int expected;  // -1: none
   };
   const Case cases[] = {
-      {"KDBX", 8},   {"kdbx", 8},   {"7z", 37},    {"7Z", 37},    {"TIF", 184}, {"MPG", 151},
-      {"MP3", 61},   {"PDB", 5},    {"DCU", 29},   {"SWF", 45},   {"PLIST", 195},
-      {"SLDASM", 158}, {"PITy2013NG", 68}, {"pity2012ng", 67}, {"TXTu", 123}, {"TXTA", 124},
-      {"THUMBS.DB", 87}, {"FIRST", -1}, {"LAST", -1}, {"", -1},  {"AIFC", -1}, {"JPEG", -1},
+      {"KDBX", 8},        {"kdbx", 8},        {"7z", 37},    {"7Z", 37},    {"TIF", 184},      {"MPG", 151},
+      {"MP3", 61},        {"PDB", 5},         {"DCU", 29},   {"SWF", 45},   {"PLIST", 195},    {"SLDASM", 158},
+      {"PITy2013NG", 68}, {"pity2012ng", 67}, {"TXTu", 123}, {"TXTA", 124}, {"THUMBS.DB", 87}, {"FIRST", -1},
+      {"LAST", -1},       {"", -1},           {"AIFC", -1},  {"JPEG", -1},
   };
   for (const Case& c : cases) {
     const FileTypeEntry* e = FileTypeEntryByTag(c.key);
@@ -65,10 +65,22 @@ TEST(FileTypeLookupTest, ByExtensionWithOrWithoutTheDot) {
     int expected;
   };
   const Case cases[] = {
-      {".jpg", 65},      {"jpg", 65},     {".JPG", 65},       {".tif", 184},
-      {"mpg", 151},      {".U.txt", 123}, {"a.TXT", 124},     {".sldprt.sldasm", 155},
-      {".sldasm", 158},  {".jar", 99},    {".PITY2013NG", 68}, {".first", -1},
-      {".last", -1},     {".", -1},       {"", -1},           {".txt", -1},
+      {".jpg", 65},
+      {"jpg", 65},
+      {".JPG", 65},
+      {".tif", 184},
+      {"mpg", 151},
+      {".U.txt", 123},
+      {"a.TXT", 124},
+      {".sldprt.sldasm", 155},
+      {".sldasm", 158},
+      {".jar", 99},
+      {".PITY2013NG", 68},
+      {".first", -1},
+      {".last", -1},
+      {".", -1},
+      {"", -1},
+      {".txt", -1},
   };
   for (const Case& c : cases) {
     const FileTypeEntry* e = FileTypeEntryByExtension(c.key);
@@ -108,8 +120,7 @@ TEST(FileTypeSignatureTest, SharedAndNestedSignaturesAllAnswer) {
   // A one-byte signature is a prefix of longer ones.
   EXPECT_EQ(Matches(Bytes("ff d8 ff e0", 512)), (V{59, 65}));
   EXPECT_EQ(Matches(Bytes("47 49 46 38 39 61", 512)), (V{63, 149}));
-  EXPECT_EQ(Matches(Bytes("47 40 11 10 00 42 f0 25 00 01 c1 00 00 ff 01 ff", 512)),
-            (V{40, 149, 171}));
+  EXPECT_EQ(Matches(Bytes("47 40 11 10 00 42 f0 25 00 01 c1 00 00 ff 01 ff", 512)), (V{40, 149, 171}));
   // Bytes that stop inside a signature do not match it.
   EXPECT_EQ(Matches(Bytes("ff d8")), (V{59}));
   EXPECT_EQ(Matches(Bytes("4d 69 63 72 6f 73 6f 66 74 20 43 2f 43 2b 2b 20 70 72 6f 67 72 61 6d "
