@@ -77,14 +77,19 @@ class ContentWindow {
     delivered_ += to - from;
     return end <= last_;
   }
+  // Feeds `count` zero bytes: the sink gets the part inside the window as zeros (a file sink
+  // leaves a hole).
   bool Zeros(uint64_t count) {
-    static const std::vector<std::byte> zeros(1 << 20);
-    while (count > 0) {
-      const size_t n = static_cast<size_t>(std::min<uint64_t>(count, zeros.size()));
-      if (!Feed({zeros.data(), n})) return false;
-      count -= n;
+    const uint64_t start = position_, end = position_ + count;
+    position_ = end;
+    if (count == 0 || end <= first_ || start > last_) return start <= last_;
+    const uint64_t from = std::max(start, first_), to = last_ >= end - 1 ? end : last_ + 1;
+    if (!sink_.WriteZeros(to - from)) {
+      stopped_ = true;
+      return false;
     }
-    return true;
+    delivered_ += to - from;
+    return end <= last_;
   }
   // Skips bytes that lie before the window without producing them.
   bool Before(uint64_t bytes) const { return position_ + bytes <= first_; }
