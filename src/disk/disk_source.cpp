@@ -116,9 +116,13 @@ ReadResult DiskSource::Transfer(void* buffer, uint32_t count, uint64_t sector, b
   if (wanted > onDisk) std::memset(out + uint64_t{onDisk} * 512, 0, uint64_t{wanted - onDisk} * 512);
   disk->Read(absolute, onDisk, out, report_);
   uint64_t failed = 0;
-  for (const auto& r : report_.failed) failed += r.count;
+  for (const auto& r : report_.failed) {
+    failed += r.count;
+    result.failedRanges.push_back({r.start - absolute, r.count});
+  }
   if (onDisk < count) {
     failed += count - onDisk;
+    result.failedRanges.push_back({onDisk, uint64_t{count - onDisk}});
     lastFailure = {absolute + onDisk, uint64_t{count - onDisk}};
     lastFailureReason = "the read runs past the end of the disk";
   }

@@ -33,6 +33,8 @@ struct ReadResult {
   bool done = false;           // false: refused, the buffer is unchanged
   uint32_t sectorsRead = 0;    // sectors of the request inside the volume (the rest is zeros)
   uint32_t failedSectors = 0;  // of those, sectors that could not be read: zero-filled
+  // Where they lie, counted from the read's first sector (empty when none failed).
+  std::vector<vdisk::SectorRange> failedRanges;
   explicit operator bool() const { return done; }
 };
 

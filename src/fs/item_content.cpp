@@ -20,25 +20,46 @@ bool Cancelled(const ReaderContext& ctx) {
   return (ctx.cancel != nullptr && *ctx.cancel) || (ctx.searchStop != nullptr && *ctx.searchStop);
 }
 
-// Reads clusters; a failed read delivers zeros and marks the outcome incomplete.
-bool ReadVolumeClusters(ReaderContext& ctx, uint64_t lcn, uint64_t count, std::byte* out, ReadOutcome& outcome) {
+void ReadOutcome::AddUnreadable(uint64_t offset, uint64_t length) {
+  if (length == 0) return;
+  if (!unreadableRanges.empty()) {
+    ByteRange& last = unreadableRanges.back();
+    if (offset <= last.offset + last.length || unreadableRanges.size() >= kMaxUnreadableRanges) {
+      const uint64_t end = std::max(last.offset + last.length, offset + length);
+      last.offset = std::min(last.offset, offset);
+      last.length = end - last.offset;
+      return;
+    }
+  }
+  unreadableRanges.push_back({offset, length});
+}
+
+void NoteUnreadable(const ReadResult& read, uint32_t sectors, ReadOutcome& outcome, uint64_t itemOffset,
+                    uint64_t itemBytes) {
+  const uint64_t failed = read ? read.failedSectors : sectors;
+  if (failed == 0) return;
+  outcome.incomplete = true;
+  outcome.unreadableSectors += failed;
+  if (itemBytes != 0) {
+    outcome.AddUnreadable(itemOffset, itemBytes);
+  } else if (!read) {
+    outcome.AddUnreadable(itemOffset, uint64_t{sectors} * 512);
+  } else {
+    for (const auto& r : read.failedRanges) outcome.AddUnreadable(itemOffset + r.start * 512, r.count * 512);
+  }
+}
+
+bool ReadVolumeClusters(ReaderContext& ctx, uint64_t lcn, uint64_t count, std::byte* out, ReadOutcome& outcome,
+                        uint64_t itemOffset, uint64_t itemBytes) {
   const uint64_t spc = ctx.geometry.sectorsPerCluster;
   const uint32_t sectors = static_cast<uint32_t>(count * spc);
   uint64_t first;
   ReadResult r;
   if (CheckedMul(lcn, spc, first) && CheckedAdd(first, ctx.geometry.clusterBase, first))
     r = ctx.source.Read(out, sectors, first);
-  if (!r) {
-    std::memset(out, 0, uint64_t{sectors} * 512);
-    outcome.incomplete = true;
-    outcome.unreadableSectors += sectors;
-    return false;
-  }
-  if (r.failedSectors != 0) {
-    outcome.incomplete = true;
-    outcome.unreadableSectors += r.failedSectors;
-  }
-  return true;
+  if (!r) std::memset(out, 0, uint64_t{sectors} * 512);
+  NoteUnreadable(r, sectors, outcome, itemOffset, itemBytes);
+  return static_cast<bool>(r);
 }
 
 }  // namespace torvane

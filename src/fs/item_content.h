@@ -52,9 +52,19 @@ struct ReadOutcome {
   bool incomplete = false;         // some bytes could not be read, or were never recorded: delivered as zeros
   uint64_t unreadableSectors = 0;  // sectors this read could not read (zero-filled)
   uint64_t missingBytes = 0;       // bytes the item's size claims beyond its recorded data
-  bool encrypted = false;          // the delivery is the raw export stream of an encrypted file
-  bool stopped = false;            // cancelled, or the sink ended the read
-  std::string error;               // why the item could not be read
+  // The item's bytes that hold zeros because their sectors could not be read: offsets in the
+  // delivered stream, in order, neighbours merged. Past kMaxUnreadableRanges the last range
+  // grows to cover the rest, so a disk failing everywhere cannot grow the list without end.
+  struct ByteRange {
+    uint64_t offset = 0;
+    uint64_t length = 0;
+    bool operator==(const ByteRange&) const = default;
+  };
+  std::vector<ByteRange> unreadableRanges;
+  void AddUnreadable(uint64_t offset, uint64_t length);
+  bool encrypted = false;  // the delivery is the raw export stream of an encrypted file
+  bool stopped = false;    // cancelled, or the sink ended the read
+  std::string error;       // why the item could not be read
   uint64_t delivered = 0;
 };
 
@@ -105,11 +115,22 @@ class ContentWindow {
   uint64_t position_ = 0;
 };
 
+// A report lists at most this many unreadable ranges of one item (a few KiB).
+constexpr size_t kMaxUnreadableRanges = 256;
+
 // True when the user cancelled or the content search asked to stop.
 bool Cancelled(const ReaderContext& ctx);
 
-// Reads `count` clusters from `lcn` into `out`; a failed read delivers zeros and marks the
-// outcome incomplete.
-bool ReadVolumeClusters(ReaderContext& ctx, uint64_t lcn, uint64_t count, std::byte* out, ReadOutcome& outcome);
+// Reads `count` clusters from `lcn` into `out`, whose bytes are the item's from `itemOffset`
+// on. Sectors that cannot be read deliver zeros; they are counted in the outcome and their
+// place in the item noted. When the clusters do not map byte for byte onto the item (a
+// compression unit), `itemBytes` is the length of the item's bytes they produce, and a
+// failure marks all of them. False when the whole read was refused.
+bool ReadVolumeClusters(ReaderContext& ctx, uint64_t lcn, uint64_t count, std::byte* out, ReadOutcome& outcome,
+                        uint64_t itemOffset, uint64_t itemBytes = 0);
+// Notes the failures of `read` (sectors counted from its start) whose buffer holds the
+// item's bytes from `itemOffset` on.
+void NoteUnreadable(const ReadResult& read, uint32_t sectors, ReadOutcome& outcome, uint64_t itemOffset,
+                    uint64_t itemBytes = 0);
 
 }  // namespace torvane

@@ -27,10 +27,7 @@ ReadOutcome ReadWindow(ReaderContext& ctx, const FileEntry& item, uint64_t first
       const uint32_t sectors = static_cast<uint32_t>((bytes + 511) / 512);
       const ReadResult r = ctx.source.Read(buffer.data(), sectors, sector);
       if (!r) std::fill(buffer.begin(), buffer.end(), std::byte{0});
-      if (!r || r.failedSectors != 0) {
-        outcome.incomplete = true;
-        outcome.unreadableSectors += r ? r.failedSectors : sectors;
-      }
+      NoteUnreadable(r, sectors, outcome, out.Position());
       if (!out.Feed({buffer.data(), bytes})) {
         ok = false;
         break;

@@ -302,6 +302,10 @@ ItemReport RecoveryRun::Recover(const RecoveryItem& item) {
     outcome = ReadItemContent(reader_, e, sink);
   }
   report.unreadableSectors = outcome.unreadableSectors;
+  // Ranges of the last piece may run past the file's end; the file ends there.
+  for (auto range : outcome.unreadableRanges)
+    if (range.offset < size)
+      report.unreadableRanges.push_back({range.offset, std::min(range.length, size - range.offset)});
   report.incomplete = outcome.incomplete || report.clippedBytes != 0;
   const bool written = outcome.ok && sink.Finish() && sink.Error().empty();
   report.sha256 = sink.Digest();

@@ -73,8 +73,9 @@ struct ItemReport {
   std::string reason;  // for incomplete, skipped and failed items
   bool encrypted = false;
   bool incomplete = false;
-  uint64_t unreadableSectors = 0;  // sectors that could not be read; zeros in the file
-  uint64_t clippedBytes = 0;       // bytes of the recorded size beyond the volume's size
+  uint64_t unreadableSectors = 0;                        // sectors that could not be read; zeros in the file
+  std::vector<ReadOutcome::ByteRange> unreadableRanges;  // where those zeros lie in the file
+  uint64_t clippedBytes = 0;                             // bytes of the recorded size beyond the volume's size
 };
 
 // A scan paused for a recovery run, resumed when the guard ends (or Resume is called), on

@@ -210,6 +210,8 @@ TEST(CliRecoverTest, AllLeavesMetadataOutAndIncompleteFilesFailTheRun) {
   const std::string json(bytes.begin(), bytes.end());
   EXPECT_NE(json.find("\"result\":\"incomplete\""), std::string::npos) << json;
   EXPECT_NE(json.find("\"unreadable_sectors\":304"), std::string::npos) << json;
+  // The file lies wholly past the disk's new end: all of it is the unreadable range.
+  EXPECT_NE(json.find("\"unreadable_ranges\":[[0,154616]]"), std::string::npos) << json;
   EXPECT_EQ(std::filesystem::file_size(dir / "cut/Pictures/sunset.png"), 154616u);
 }
 

@@ -134,7 +134,9 @@ TEST_F(DiskSourceTest, UnreadableSectorsAreZeroFilledAndCounted) {
   EXPECT_NE(source.lastFailureReason.find("ends early"), std::string::npos);
   // Each read reports its own failures, whatever the shared totals say.
   EXPECT_EQ(source.Read(buf.data(), 10, 0).failedSectors, 0u);
-  EXPECT_EQ(source.Read(buf.data(), 6, 8).failedSectors, 4u);
+  const ReadResult crossing = source.Read(buf.data(), 6, 8);
+  EXPECT_EQ(crossing.failedSectors, 4u);
+  EXPECT_EQ(crossing.failedRanges, (std::vector<vdisk::SectorRange>{{2, 4}}));
   EXPECT_EQ(source.failedSectors, 14u);
 }
 

@@ -105,5 +105,41 @@ TEST(ContentReaderTest, RawExtentsRangesAndMemoryReads) {
   EXPECT_TRUE(cancelled.Bytes().empty());
 }
 
+// A disk whose file ends early: the item's bytes there hold zeros, and the outcome says how
+// many sectors and which bytes of the item they are.
+TEST(ContentReaderTest, UnreadableBytesAreCountedAndPlacedInTheItem) {
+  test::TempDir dir;
+  test::WriteFile(dir / "short.bin", test::StampedSectors(10));
+  test::WriteFile(dir / "d.vmdk", std::string("# Disk DescriptorFile\nversion=1\ncreateType=\"monolithicFlat\"\n"
+                                              "RW 20 FLAT \"short.bin\" 0\n"));
+  DiskSource source;
+  VolumeGeometry geometry;
+  std::string error;
+  ASSERT_TRUE(source.OpenSource(dir / "d.vmdk", 0, error)) << error;
+  ReaderContext ctx{source, geometry};
+  FileEntry raw;
+  raw.kind = kKindRaw;
+  raw.dataStart = 6;
+  raw.size = 8 * 512 - 100;  // sectors 6 to 13: 10 to 13 lie beyond the file
+  MemorySink sink;
+  const ReadOutcome r = ReadExtent(ctx, raw, sink);
+  EXPECT_TRUE(r.incomplete);
+  EXPECT_EQ(r.unreadableSectors, 4u);
+  EXPECT_EQ(r.unreadableRanges, (std::vector<ReadOutcome::ByteRange>{{4 * 512, 4 * 512}}));
+  ASSERT_EQ(sink.Bytes().size(), raw.size);
+  EXPECT_EQ(sink.Bytes()[4 * 512 - 1], std::byte{test::StampedSectors(10)[10 * 512 - 1]});
+  EXPECT_EQ(sink.Bytes()[4 * 512], std::byte{0});
+
+  // Neighbouring failures merge; past the cap the last range grows instead of the list.
+  ReadOutcome many;
+  many.AddUnreadable(0, 512);
+  many.AddUnreadable(512, 512);
+  EXPECT_EQ(many.unreadableRanges.size(), 1u);
+  for (uint64_t i = 1; i <= 2 * kMaxUnreadableRanges; ++i) many.AddUnreadable(i * 4096, 512);
+  EXPECT_EQ(many.unreadableRanges.size(), kMaxUnreadableRanges);
+  EXPECT_EQ(many.unreadableRanges.back().offset + many.unreadableRanges.back().length,
+            2 * kMaxUnreadableRanges * 4096 + 512);
+}
+
 }  // namespace
 }  // namespace torvane::recovery

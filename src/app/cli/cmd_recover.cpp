@@ -221,6 +221,11 @@ int RunRecover(const Args& args) {
       j.Field("sha256", r.sha256);
       if (r.incomplete) {
         j.Field("unreadable_sectors", r.unreadableSectors);
+        // [offset, length] pairs in the written file (the encrypted data for .efs streams).
+        j.Key("unreadable_ranges").BeginArray();
+        for (const auto& range : r.unreadableRanges)
+          j.BeginArray().Number(range.offset).Number(range.length).EndArray();
+        j.EndArray();
         j.Field("clipped_bytes", r.clippedBytes);
       }
       if (!r.reason.empty()) j.Field("reason", r.reason);

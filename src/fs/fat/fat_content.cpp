@@ -24,7 +24,7 @@ bool ReadFatItem(ReaderContext& ctx, const FileEntry& item, ContentWindow& out, 
       } else {
         uint64_t n = 1;
         while (n < pieceClusters && next == cluster + n) next = g.NextFatCluster(static_cast<uint32_t>(cluster + n++));
-        ReadVolumeClusters(ctx, cluster, n, buffer.data(), outcome);
+        ReadVolumeClusters(ctx, cluster, n, buffer.data(), outcome, out.Position());
         if (!out.Feed({buffer.data(), std::min(n * clusterBytes, size - out.Position())})) return false;
         cluster += n - 1;
       }
@@ -47,7 +47,7 @@ bool ReadFatItem(ReaderContext& ctx, const FileEntry& item, ContentWindow& out, 
   while (out.Position() < size) {
     if (Cancelled(ctx)) return false;
     const uint64_t n = std::min(pieceClusters, (size - out.Position() + clusterBytes - 1) / clusterBytes);
-    ReadVolumeClusters(ctx, cluster, n, buffer.data(), outcome);
+    ReadVolumeClusters(ctx, cluster, n, buffer.data(), outcome, out.Position());
     if (!out.Feed({buffer.data(), std::min(n * clusterBytes, size - out.Position())})) return false;
     cluster += n;
   }

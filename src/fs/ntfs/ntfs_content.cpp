@@ -145,7 +145,7 @@ class NtfsItemReader {
         }
         if (!out_.Zeros(bytes)) return Finish(size);
       } else {
-        ReadVolumeClusters(ctx_, m.lcn, n, buffer.data(), outcome_);
+        ReadVolumeClusters(ctx_, m.lcn, n, buffer.data(), outcome_, out_.Position());
         if (!out_.Feed({buffer.data(), bytes})) return Finish(size);
       }
       vcn += n;
@@ -176,7 +176,7 @@ class NtfsItemReader {
         if (m.contiguous == 0 || m.sparse) {
           sawSparse = true;
         } else if (!sawSparse) {
-          ReadVolumeClusters(ctx_, m.lcn, n, raw.data() + c * clusterBytes_, outcome_);
+          ReadVolumeClusters(ctx_, m.lcn, n, raw.data() + c * clusterBytes_, outcome_, out_.Position(), bytes);
           stored += n;
         }
         c += n;
@@ -232,7 +232,7 @@ class NtfsItemReader {
       if (m.contiguous == 0 || m.sparse)
         std::fill(buffer.begin(), buffer.end(), std::byte{0});
       else
-        ReadVolumeClusters(ctx_, m.lcn, n, buffer.data(), outcome_);
+        ReadVolumeClusters(ctx_, m.lcn, n, buffer.data(), outcome_, done);  // offsets in the encrypted data
       const uint64_t bytes = std::min(n * clusterBytes_, stored - done);
       if (!writer.AddData({buffer.data(), bytes})) return Finish(~uint64_t{0});
       done += bytes;
