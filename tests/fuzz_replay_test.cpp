@@ -22,36 +22,26 @@ void Replay(const std::string& corpus, int (*target)(const uint8_t*, size_t)) {
   EXPECT_GT(inputs, 0u) << "empty corpus " << dir;
 }
 
-TEST(FuzzReplayTest, DescriptorCorpus) {
-  Replay("descriptor", fuzz::FuzzDescriptor);
+struct Corpus {
+  const char* name;
+  int (*target)(const uint8_t*, size_t);
+};
+
+class FuzzReplayTest : public ::testing::TestWithParam<Corpus> {};
+
+TEST_P(FuzzReplayTest, EveryInputRunsCleanly) {
+  Replay(GetParam().name, GetParam().target);
 }
-TEST(FuzzReplayTest, SparseExtentCorpus) {
-  Replay("sparse_extent", fuzz::FuzzSparseExtent);
-}
-TEST(FuzzReplayTest, CowdExtentCorpus) {
-  Replay("cowd_extent", fuzz::FuzzCowdExtent);
-}
-TEST(FuzzReplayTest, SeSparseExtentCorpus) {
-  Replay("sesparse_extent", fuzz::FuzzSeSparseExtent);
-}
-TEST(FuzzReplayTest, RecognizeVolumeCorpus) {
-  Replay("recognize_volume", fuzz::FuzzRecognizeVolume);
-}
-TEST(FuzzReplayTest, PartitionTablesCorpus) {
-  Replay("partition_tables", fuzz::FuzzPartitionTables);
-}
-TEST(FuzzReplayTest, RecordToEntryCorpus) {
-  Replay("record_to_entry", fuzz::FuzzRecordToEntry);
-}
-TEST(FuzzReplayTest, RunlistCorpus) {
-  Replay("runlist", fuzz::FuzzRunlist);
-}
-TEST(FuzzReplayTest, Lznt1Corpus) {
-  Replay("lznt1", fuzz::FuzzLznt1);
-}
-TEST(FuzzReplayTest, OpenVolumeCorpus) {
-  Replay("open_volume", fuzz::FuzzOpenVolume);
-}
+
+INSTANTIATE_TEST_SUITE_P(
+    Corpora, FuzzReplayTest,
+    ::testing::Values(Corpus{"descriptor", fuzz::FuzzDescriptor}, Corpus{"sparse_extent", fuzz::FuzzSparseExtent},
+                      Corpus{"cowd_extent", fuzz::FuzzCowdExtent}, Corpus{"sesparse_extent", fuzz::FuzzSeSparseExtent},
+                      Corpus{"recognize_volume", fuzz::FuzzRecognizeVolume},
+                      Corpus{"partition_tables", fuzz::FuzzPartitionTables},
+                      Corpus{"record_to_entry", fuzz::FuzzRecordToEntry}, Corpus{"runlist", fuzz::FuzzRunlist},
+                      Corpus{"lznt1", fuzz::FuzzLznt1}, Corpus{"open_volume", fuzz::FuzzOpenVolume}),
+    [](const ::testing::TestParamInfo<Corpus>& corpus) { return std::string(corpus.param.name); });
 
 }  // namespace
 }  // namespace torvane

@@ -98,7 +98,7 @@ OutputGuard SourceOutputGuard(const DiskSource& source) {
   std::vector<FileId> ids;
   if (source.disk)
     for (const auto& f : source.disk->FileIdentities())
-      if (f.device != 0 || f.inode != 0) ids.push_back({f.device, f.inode});
+      if (f.device != 0 || f.inode != 0) ids.push_back(f);
   return OutputGuard(std::move(ids));
 }
 

@@ -16,16 +16,10 @@
 #include <string>
 #include <vector>
 
+#include "util/file_id.h"
 #include "util/unique_fd.h"
 
 namespace torvane {
-
-// A file's identity on its file system.
-struct FileId {
-  uint64_t device = 0;
-  uint64_t inode = 0;
-  bool operator==(const FileId&) const = default;
-};
 
 class OutputGuard {
  public:

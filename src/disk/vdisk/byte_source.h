@@ -11,14 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "util/file_id.h"
+
 namespace torvane::vdisk {
 
-// Identity of a file on its file system; two paths naming the same file compare equal.
-struct FileIdentity {
-  uint64_t device = 0;
-  uint64_t inode = 0;
-  bool operator==(const FileIdentity&) const = default;
-};
+using FileIdentity = FileId;
 
 class ByteSource {
  public:
