@@ -126,7 +126,7 @@ TEST(ContentReaderTest, UnreadableBytesAreCountedAndPlacedInTheItem) {
   EXPECT_TRUE(r.incomplete);
   EXPECT_EQ(r.unreadableSectors, 4u);
   EXPECT_EQ(r.unreadableRanges, (std::vector<ReadOutcome::ByteRange>{{4 * 512, 4 * 512}}));
-  ASSERT_EQ(sink.Bytes().size(), raw.size);
+  ASSERT_EQ(sink.Bytes().size(), uint64_t{raw.size});
   EXPECT_EQ(sink.Bytes()[4 * 512 - 1], std::byte{test::StampedSectors(10)[10 * 512 - 1]});
   EXPECT_EQ(sink.Bytes()[4 * 512], std::byte{0});
 
