@@ -86,7 +86,9 @@ int FuzzContainerProbes(const uint8_t* data, size_t size) {
              {ConfirmPdf, SizePdf},
              {ConfirmPng, SizePng},
              {ConfirmGif, SizeGif},
-             {ConfirmBmp, SizeBmp}});
+             {ConfirmBmp, SizeBmp},
+             {ConfirmJ2k, SizeJ2k},
+             {ConfirmRaf, SizeRaf}});
   return 0;
 }
 

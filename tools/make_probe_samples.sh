@@ -229,6 +229,21 @@ def dds(w, h, mips, cube):
 save("texture.dds", dds(64, 32, 7, False), 36, "DDS")
 save("cube.dds", dds(16, 16, 5, True), 36, "DDS")
 
+# A JPEG 2000 codestream: SIZ, COD, QCD, one tile-part, end marker.
+siz = struct.pack(">HHHIIIIIIIIHBBB", 0xFF51, 41, 0, 8, 8, 0, 0, 8, 8, 0, 0, 1, 7, 1, 1)
+cod = struct.pack(">HHBBHBBBBBB", 0xFF52, 12, 0, 0, 1, 0, 0, 4, 4, 0, 1)
+qcd = struct.pack(">HHBB", 0xFF5C, 4, 0x40, 0x40)
+tile = pattern(120, 55)
+sot = struct.pack(">HHHIBB", 0xFF90, 10, 0, 12 + 2 + len(tile), 0, 1)
+save("image.j2k", b"\xff\x4f" + siz + cod + qcd + sot + b"\xff\x93" + tile + b"\xff\xd9", 49, "JP2")
+
+# A Fuji RAF: its header's offsets to the preview, the CFA header and the CFA data.
+raf = bytearray(b"FUJIFILMCCD-RAW 0201FF383501" + b"\0" * 4 + b"X-T1".ljust(32, b"\0"))
+raf = raf.ljust(84, b"\0")
+raf += struct.pack(">IIIIII", 160, 300, 460, 40, 500, 1000)
+raf = bytes(raf).ljust(160, b"\0") + b"\xff\xd8\xff" + pattern(297, 56) + pattern(40, 57) + pattern(1000, 58)
+save("camera.raf", raf, 125, "RAF")
+
 # --- ISO base media -------------------------------------------------------------------------
 def box(kind, payload):
     return struct.pack(">I", 8 + len(payload)) + kind + payload

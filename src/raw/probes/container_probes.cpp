@@ -474,4 +474,54 @@ uint64_t SizeBmp(ProbeContext& ctx) {
   return CapToAvailable(ctx, dataAt + stride * height);
 }
 
+bool ConfirmJ2k(ProbeContext& ctx) {
+  const ByteSpan s = ctx.firstSector;
+  // SOC, then SIZ with at least one component.
+  return BeU16(s, 0) == 0xFF4F && BeU16(s, 2) == 0xFF51 && BeU16(s, 4) >= 41 && BeU16(s, 40) >= 1;
+}
+
+uint64_t SizeJ2k(ProbeContext& ctx) {
+  if (!ConfirmJ2k(ctx)) return 0;
+  ProbeReader reader(ctx);
+  uint64_t pos = 2;
+  while (pos < reader.Limit()) {
+    const ByteSpan m = reader.Read(pos, 12);
+    if (m.size() < 2 || LeU8(m, 0) != 0xFF) break;
+    const uint16_t marker = BeU16(m, 0);
+    if (marker == 0xFFD9) return pos + 2;  // end of codestream
+    if (marker == 0xFF90) {                // a tile-part: Psot bytes from its marker
+      const uint64_t length = BeU32(m, 6);
+      if (m.size() < 12 || BeU16(m, 2) != 10) break;
+      if (length == 0) {  // the last tile-part runs to the end marker
+        const uint64_t end = reader.Find("\xFF\xD9", pos + 12, reader.Limit());
+        if (end == kNotFound) break;
+        return end + 2;
+      }
+      if (length < 14) break;
+      pos += length;
+      continue;
+    }
+    const uint16_t length = BeU16(m, 2);
+    if (m.size() < 4 || length < 2 || marker < 0xFF30) break;
+    pos += 2 + uint64_t{length};
+  }
+  ctx.sizeEstimated = true;  // no end marker: cut or damaged
+  return std::min(pos, reader.Limit());
+}
+
+bool ConfirmRaf(ProbeContext& ctx) {
+  return HasText(ctx.firstSector, 0, "FUJIFILMCCD-RAW ");
+}
+
+uint64_t SizeRaf(ProbeContext& ctx) {
+  if (!ConfirmRaf(ctx)) return 0;
+  const ByteSpan s = ctx.firstSector;
+  uint64_t end = 0;
+  for (size_t at : {size_t{84}, size_t{92}, size_t{100}}) {
+    const uint64_t offset = BeU32(s, at), length = BeU32(s, at + 4);
+    if (offset != 0 && length != 0) end = std::max(end, offset + length);
+  }
+  return end < 108 ? 0 : CapToAvailable(ctx, end);
+}
+
 }  // namespace torvane::probes

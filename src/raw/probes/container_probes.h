@@ -1,6 +1,6 @@
 // Executables and the remaining containers, each measured from its own structures: PE
 // executables and libraries, RAR (versions 4 and 5), DDS textures, ACE archives, PDF, PNG,
-// GIF and BMP.
+// GIF, BMP, JPEG 2000 codestreams and Fuji RAF.
 #pragma once
 
 #include "raw/catalogue/file_type_catalogue.h"
@@ -36,5 +36,12 @@ bool ConfirmGif(ProbeContext& ctx);
 uint64_t SizeGif(ProbeContext& ctx);
 bool ConfirmBmp(ProbeContext& ctx);
 uint64_t SizeBmp(ProbeContext& ctx);
+// A JPEG 2000 codestream: its main header's markers, its tile-parts by their lengths, up
+// to the end-of-codestream marker.
+bool ConfirmJ2k(ProbeContext& ctx);
+uint64_t SizeJ2k(ProbeContext& ctx);
+// Fuji RAF: the end of the furthest of its JPEG preview, CFA header and CFA data.
+bool ConfirmRaf(ProbeContext& ctx);
+uint64_t SizeRaf(ProbeContext& ctx);
 
 }  // namespace torvane::probes
