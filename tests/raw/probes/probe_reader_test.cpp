@@ -35,11 +35,15 @@ TEST(ProbeReaderTest, ReadsAtAnyOffsetAndNeverPastTheLimit) {
   EXPECT_FALSE(r.ReadExact(bytes.size() - 3, four));
   EXPECT_TRUE(r.ReadExact(bytes.size() - 4, four));
 
-  // Reads of nearby records are served from one window.
+  // A walk over small records reads ahead, more the further it goes: a few reads for the
+  // first 60 KB, pieces of 512 KiB soon after.
   ProbeReader walk(disk.ctx);
-  const uint64_t before = disk.reads;
+  uint64_t before = disk.reads;
   for (uint64_t at = 600; at < 60000; at += 300) ASSERT_EQ(walk.Read(at, 30).size(), 30u);
-  EXPECT_EQ(disk.reads - before, 1u);
+  EXPECT_LE(disk.reads - before, 4u);
+  before = disk.reads;
+  for (uint64_t at = 60000; at < bytes.size() - 30; at += 300) ASSERT_EQ(walk.Read(at, 30).size(), 30u);
+  EXPECT_LE(disk.reads - before, 10u);
 }
 
 TEST(ProbeReaderTest, LimitsComeFromTheContextAndTheCaller) {
