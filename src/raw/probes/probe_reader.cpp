@@ -43,11 +43,12 @@ bool ProbeReader::Fill(uint64_t offset, size_t size) {
   const uint64_t bps = SectorBytes(ctx_);
   const uint64_t start = offset - offset % bps;
   const uint64_t end = offset + size;  // offset + size <= limit_, checked by the caller
-  const uint64_t limitEnd = limit_ + (bps - limit_ % bps) % bps;
+  const auto plus = [](uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; };
+  const uint64_t limitEnd = limit_ % bps == 0 ? limit_ : plus(limit_ - limit_ % bps, bps);
   if (bufferBytes_ != 0 && start <= bufferStart_ + bufferBytes_ && start >= bufferStart_)
     readAhead_ = std::min<size_t>(readAhead_ * 2, kMaxReadPiece);
-  const uint64_t wanted = std::min<uint64_t>(std::max<uint64_t>(end, start + readAhead_), limitEnd);
-  const uint64_t cap = start + kMaxReadPiece + bps;  // an unaligned largest piece still fits
+  const uint64_t wanted = std::min<uint64_t>(std::max<uint64_t>(end, plus(start, readAhead_)), limitEnd);
+  const uint64_t cap = plus(start, kMaxReadPiece + bps);  // an unaligned largest piece still fits
   const uint64_t needSectors = (end - start + bps - 1) / bps;
   uint64_t sectors = (std::min(wanted, cap) - start + bps - 1) / bps;
   if (capacity_ < sectors * bps) {
