@@ -30,4 +30,13 @@ int FuzzLznt1(const uint8_t* data, size_t size);
 // tables, recognised and forced: the tables never take more memory than the disk.
 int FuzzOpenVolume(const uint8_t* data, size_t size);
 
+// The bytes as a candidate file on a disk (first sector and what follows), run through
+// each probe of one family and through the whole identification; a size beyond the disk
+// aborts.
+int FuzzHeaderFieldProbes(const uint8_t* data, size_t size);
+int FuzzIsoMediaProbes(const uint8_t* data, size_t size);
+int FuzzZipProbes(const uint8_t* data, size_t size);
+int FuzzCompoundFileProbes(const uint8_t* data, size_t size);
+int FuzzContainerProbes(const uint8_t* data, size_t size);
+
 }  // namespace torvane::fuzz
