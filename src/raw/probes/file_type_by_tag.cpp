@@ -2,10 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <string_view>
 
 #include "raw/catalogue/file_type_catalogue.h"
-#include "raw/probes/probe_bytes.h"
+#include "raw/probes/probe_reader.h"
 
 namespace torvane::probes {
 namespace {
@@ -28,13 +29,13 @@ struct Lit {
 
 template <Lit Pattern, size_t Offset = 0>
 bool Magic(ByteSpan b, uint64_t) {
-  return BytesAt(b, Offset, Pattern.view());
+  return HasText(b, Offset, Pattern.view());
 }
 
 // Two patterns, the first at 0: "RIFF" and its form type at 8.
 template <Lit A, Lit B, size_t OffsetB>
 bool MagicBoth(ByteSpan b, uint64_t) {
-  return BytesAt(b, 0, A.view()) && BytesAt(b, OffsetB, B.view());
+  return HasText(b, 0, A.view()) && HasText(b, OffsetB, B.view());
 }
 
 // The signatures the catalogue gives for the tag: any entry of the tag whose signature the
@@ -62,7 +63,7 @@ bool NotBlank(ByteSpan b, uint64_t) {
 }
 
 bool IsTiff(ByteSpan b) {
-  return BytesAt(b, 0, "II*\0"sv) || BytesAt(b, 0, "MM\0*"sv);
+  return HasText(b, 0, "II*\0"sv) || HasText(b, 0, "MM\0*"sv);
 }
 
 bool Tiff(ByteSpan b, uint64_t) {
@@ -70,18 +71,18 @@ bool Tiff(ByteSpan b, uint64_t) {
 }
 
 bool CompoundFile(ByteSpan b, uint64_t) {
-  return BytesAt(b, 0, "\xD0\xCF\x11\xE0");
+  return HasText(b, 0, "\xD0\xCF\x11\xE0");
 }
 
 bool Zip(ByteSpan b, uint64_t) {
-  return BytesAt(b, 0, "PK");
+  return HasText(b, 0, "PK");
 }
 
 // A Windows executable: "MZ" and "PE\0\0" where the u32 at 60 points, that offset checked
 // against the bytes held.
 bool PortableExecutable(ByteSpan b, uint64_t) {
-  if (!BytesAt(b, 0, "MZ") || b.size() < 64) return false;
-  return BytesAt(b, LeU32(b, 60), "PE\0\0"sv);
+  if (!HasText(b, 0, "MZ") || b.size() < 64) return false;
+  return HasText(b, LeU32(b, 60), "PE\0\0"sv);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -89,7 +90,7 @@ bool PortableExecutable(ByteSpan b, uint64_t) {
 // ---------------------------------------------------------------------------------------------
 
 bool FtypBrand(ByteSpan b, std::string_view& brand) {
-  if (!BytesAt(b, 4, "ftyp") || b.size() < 12) return false;
+  if (!HasText(b, 4, "ftyp") || b.size() < 12) return false;
   brand = std::string_view(reinterpret_cast<const char*>(b.data()) + 8, 4);
   return true;
 }
@@ -105,7 +106,7 @@ bool Mov(ByteSpan b, uint64_t) {
   std::string_view brand;
   if (FtypBrand(b, brand)) return brand.starts_with("qt");
   for (std::string_view box : {"moov", "mdat", "wide", "free", "skip", "pnot"})
-    if (BytesAt(b, 4, box)) return true;
+    if (HasText(b, 4, box)) return true;
   return false;
 }
 
@@ -131,7 +132,7 @@ bool Avif(ByteSpan b, uint64_t) {
   if (brand == "avif" || brand == "avis") return true;
   const size_t boxEnd = std::min<size_t>(BeU32(b, 0), b.size());
   for (size_t at = 16; at + 4 <= boxEnd; at += 4)
-    if (BytesAt(b, at, "avif")) return true;
+    if (HasText(b, at, "avif")) return true;
   return false;
 }
 
@@ -145,7 +146,7 @@ bool Crm(ByteSpan b, uint64_t) {
 // ---------------------------------------------------------------------------------------------
 
 bool Riff(ByteSpan b, std::string_view form) {
-  return BytesAt(b, 0, "RIFF") && BytesAt(b, 8, form);
+  return HasText(b, 0, "RIFF") && HasText(b, 8, form);
 }
 
 // WAV: the RIFF length + 8 is the file's size.
@@ -157,14 +158,14 @@ bool Wav(ByteSpan b, uint64_t fileSize) {
 // BMP: the size field is the file's size; without a size known, the info header's size must
 // be one of the defined ones.
 bool Bmp(ByteSpan b, uint64_t fileSize) {
-  if (!BytesAt(b, 0, "BM") || b.size() < 18) return false;
+  if (!HasText(b, 0, "BM") || b.size() < 18) return false;
   if (fileSize != 0) return LeU32(b, 2) == fileSize;
   const uint32_t info = LeU32(b, 14);
   return info == 12 || info == 16 || info == 40 || info == 52 || info == 56 || info == 64 || info == 108 || info == 124;
 }
 
 bool KeePass(ByteSpan b, uint64_t) {
-  return BytesAt(b, 0, "\x03\xD9\xA2\x9A") && BytesAt(b, 6, "\x4B\xB5");
+  return HasText(b, 0, "\x03\xD9\xA2\x9A") && HasText(b, 6, "\x4B\xB5");
 }
 
 // An MPEG audio frame header: sync bits, a defined version, layer, bitrate and sample rate.
@@ -178,17 +179,17 @@ bool MpegAudioFrame(ByteSpan b) {
 
 // MP3: an ID3v2 tag, or (files written without one) a valid frame header.
 bool Mp3(ByteSpan b, uint64_t) {
-  return BytesAt(b, 0, "ID3") || MpegAudioFrame(b);
+  return HasText(b, 0, "ID3") || MpegAudioFrame(b);
 }
 
 // MPG, VOB: a program stream pack, a transport stream packet with the programme table, or
 // (MPG) a bare video sequence header.
 bool Mpg(ByteSpan b, uint64_t) {
-  return BytesAt(b, 0, "\0\0\x01\xBA"sv) || BytesAt(b, 0, "\x47\x40\x00\x30"sv) || BytesAt(b, 0, "\0\0\x01\xB3"sv);
+  return HasText(b, 0, "\0\0\x01\xBA"sv) || HasText(b, 0, "\x47\x40\x00\x30"sv) || HasText(b, 0, "\0\0\x01\xB3"sv);
 }
 
 bool Vob(ByteSpan b, uint64_t) {
-  return BytesAt(b, 0, "\0\0\x01\xBA"sv) || BytesAt(b, 0, "\x47\x40\x00\x30"sv);
+  return HasText(b, 0, "\0\0\x01\xBA"sv) || HasText(b, 0, "\x47\x40\x00\x30"sv);
 }
 
 // Transport stream packets: sync byte 0x47 every `stride` bytes from `first`, as far as held
@@ -209,23 +210,23 @@ bool M2ts(ByteSpan b, uint64_t) {
 }
 
 bool Orf(ByteSpan b, uint64_t) {
-  return BytesAt(b, 0, "IIRO") || BytesAt(b, 0, "IIRS") || BytesAt(b, 0, "MMOR") || IsTiff(b);
+  return HasText(b, 0, "IIRO") || HasText(b, 0, "IIRS") || HasText(b, 0, "MMOR") || IsTiff(b);
 }
 
 bool Cr2(ByteSpan b, uint64_t) {
-  return BytesAt(b, 0, "II*") && BytesAt(b, 8, "CR");
+  return HasText(b, 0, "II*") && HasText(b, 8, "CR");
 }
 
 bool Crw(ByteSpan b, uint64_t) {
-  return BytesAt(b, 0, "II\x1A") && BytesAt(b, 6, "HEAP");
+  return HasText(b, 0, "II\x1A") && HasText(b, 6, "HEAP");
 }
 
 bool Icl(ByteSpan b, uint64_t) {
-  return BytesAt(b, 0, "MZ") && b.size() >= 8 && LeU32(b, 4) == 0;
+  return HasText(b, 0, "MZ") && b.size() >= 8 && LeU32(b, 4) == 0;
 }
 
 bool Pe5(ByteSpan b, uint64_t) {
-  return BytesAt(b, 0, "\x0D\x40\xCB\x77") || BytesAt(b, 0, "SQLi");
+  return HasText(b, 0, "\x0D\x40\xCB\x77") || HasText(b, 0, "SQLi");
 }
 
 bool Cdr(ByteSpan b, uint64_t) {
@@ -233,16 +234,16 @@ bool Cdr(ByteSpan b, uint64_t) {
 }
 
 bool Aiff(ByteSpan b, uint64_t) {
-  return BytesAt(b, 0, "FORM") && (BytesAt(b, 8, "AIFF") || BytesAt(b, 8, "AIFC"));
+  return HasText(b, 0, "FORM") && (HasText(b, 8, "AIFF") || HasText(b, 8, "AIFC"));
 }
 
 bool Lwo(ByteSpan b, uint64_t) {
-  return BytesAt(b, 0, "FORM") && (BytesAt(b, 8, "LWO2") || BytesAt(b, 8, "LWOB") || BytesAt(b, 8, "LXOB"));
+  return HasText(b, 0, "FORM") && (HasText(b, 8, "LWO2") || HasText(b, 8, "LWOB") || HasText(b, 8, "LXOB"));
 }
 
 // 3DS: the main chunk 4D 4D, then the version, editor or keyframer chunk.
 bool ThreeDs(ByteSpan b, uint64_t) {
-  if (!BytesAt(b, 0, "MM") || b.size() < 8) return false;
+  if (!HasText(b, 0, "MM") || b.size() < 8) return false;
   const uint16_t next = LeU16(b, 6);
   return next == 0x0002 || next == 0x3D3D || next == 0xB000;
 }
@@ -258,12 +259,12 @@ bool Cur(ByteSpan b, uint64_t) {
 }
 
 bool Emf(ByteSpan b, uint64_t) {
-  return b.size() >= 44 && LeU32(b, 0) == 1 && BytesAt(b, 40, " EMF");
+  return b.size() >= 44 && LeU32(b, 0) == 1 && HasText(b, 40, " EMF");
 }
 
 // WMF: the placeable header, or a standard header (type 1 or 2, 9 words, version 1 or 3).
 bool Wmf(ByteSpan b, uint64_t) {
-  if (BytesAt(b, 0, "\xD7\xCD\xC6\x9A")) return true;
+  if (HasText(b, 0, "\xD7\xCD\xC6\x9A")) return true;
   if (b.size() < 6) return false;
   const uint16_t type = LeU16(b, 0), version = LeU16(b, 4);
   return (type == 1 || type == 2) && LeU16(b, 2) == 9 && (version == 0x100 || version == 0x300);
@@ -298,12 +299,14 @@ bool Tga(ByteSpan b, uint64_t fileSize) {
   return 18 + uint64_t{std::to_integer<uint8_t>(b[0])} + pixels <= fileSize;
 }
 
+// PDF: "%PDF" within the first KiB (readers allow bytes before it).
 bool Pdf(ByteSpan b, uint64_t) {
-  return FindBytes(b.first(std::min<size_t>(b.size(), 1024)), "%PDF") != std::string_view::npos;
+  const size_t n = std::min<size_t>(b.size(), 1024);
+  return n >= 4 && memmem(b.data(), n, "%PDF", 4) != nullptr;
 }
 
 bool Mdb(ByteSpan b, uint64_t) {
-  return BytesAt(b, 4, "Standard Jet DB") || BytesAt(b, 4, "Standard ACE DB") || CompoundFile(b, 0);
+  return HasText(b, 4, "Standard Jet DB") || HasText(b, 4, "Standard ACE DB") || CompoundFile(b, 0);
 }
 
 // ISO images keep their volume descriptor at 32 KiB; the 32 KiB before it are a system area
@@ -311,46 +314,46 @@ bool Mdb(ByteSpan b, uint64_t) {
 // descriptor, what they show of the system area decides.
 bool Iso(ByteSpan b, uint64_t) {
   constexpr size_t kDescriptor = 0x8000;
-  if (b.size() >= kDescriptor + 6) return BytesAt(b, kDescriptor + 1, "CD001");
+  if (b.size() >= kDescriptor + 6) return HasText(b, kDescriptor + 1, "CD001");
   if (b.empty()) return false;
   if (IsAllZero(b)) return true;
-  return b.size() >= 512 && BytesAt(b, 510, "\x55\xAA");
+  return b.size() >= 512 && HasText(b, 510, "\x55\xAA");
 }
 
 bool Jp2(ByteSpan b, uint64_t) {
-  return BytesAt(b, 0, "\0\0\0\x0CjP  "sv) || BytesAt(b, 0, "\xFF\x4F\xFF\x51");
+  return HasText(b, 0, "\0\0\0\x0CjP  "sv) || HasText(b, 0, "\xFF\x4F\xFF\x51");
 }
 
 bool Mpq(ByteSpan b, uint64_t) {
-  return BytesAt(b, 0, "MPQ\x1A") || BytesAt(b, 0, "MPQ\x1B");
+  return HasText(b, 0, "MPQ\x1A") || HasText(b, 0, "MPQ\x1B");
 }
 
 bool Swf(ByteSpan b, uint64_t) {
-  return BytesAt(b, 1, "WS") && (BytesAt(b, 0, "F") || BytesAt(b, 0, "C") || BytesAt(b, 0, "Z"));
+  return HasText(b, 1, "WS") && (HasText(b, 0, "F") || HasText(b, 0, "C") || HasText(b, 0, "Z"));
 }
 
 bool Smk(ByteSpan b, uint64_t) {
-  return BytesAt(b, 0, "SMK2") || BytesAt(b, 0, "SMK4");
+  return HasText(b, 0, "SMK2") || HasText(b, 0, "SMK4");
 }
 
 bool Bik(ByteSpan b, uint64_t) {
-  return BytesAt(b, 0, "BIK") || BytesAt(b, 0, "KB2");
+  return HasText(b, 0, "BIK") || HasText(b, 0, "KB2");
 }
 
 bool Gif(ByteSpan b, uint64_t) {
-  return BytesAt(b, 0, "GIF87a") || BytesAt(b, 0, "GIF89a");
+  return HasText(b, 0, "GIF87a") || HasText(b, 0, "GIF89a");
 }
 
 bool Xar(ByteSpan b, uint64_t) {
-  return BytesAt(b, 0, "xar!") || BytesAt(b, 0, "XARA");
+  return HasText(b, 0, "xar!") || HasText(b, 0, "XARA");
 }
 
 bool Ai(ByteSpan b, uint64_t) {
-  return BytesAt(b, 0, "%!PS-Adobe") || BytesAt(b, 0, "%PDF");
+  return HasText(b, 0, "%!PS-Adobe") || HasText(b, 0, "%PDF");
 }
 
 bool Eps(ByteSpan b, uint64_t) {
-  return BytesAt(b, 0, "\xC5\xD0\xD3\xC6") || BytesAt(b, 0, "%!PS-Adobe");
+  return HasText(b, 0, "\xC5\xD0\xD3\xC6") || HasText(b, 0, "%!PS-Adobe");
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -396,7 +399,7 @@ bool ReadText(ByteSpan b, uint64_t fileSize, Text& out) {
   if (fileSize != 0 && fileSize < n) n = static_cast<size_t>(fileSize);
   b = b.first(n);
   out.size = 0;
-  const bool utf16le = BytesAt(b, 0, "\xFF\xFE"), utf16be = BytesAt(b, 0, "\xFE\xFF");
+  const bool utf16le = HasText(b, 0, "\xFF\xFE"), utf16be = HasText(b, 0, "\xFE\xFF");
   if (utf16le || utf16be) {
     bool padding = false;
     for (size_t i = 2; i + 1 < b.size() && out.size < kTextExamined; i += 2) {
@@ -411,7 +414,7 @@ bool ReadText(ByteSpan b, uint64_t fileSize, Text& out) {
     }
     return out.size != 0;
   }
-  size_t i = BytesAt(b, 0, "\xEF\xBB\xBF") ? 3 : 0;
+  size_t i = HasText(b, 0, "\xEF\xBB\xBF") ? 3 : 0;
   bool padding = false;
   for (; i < b.size() && (padding || out.size < kTextExamined); ++i) {
     const uint8_t c = std::to_integer<uint8_t>(b[i]);
@@ -504,7 +507,7 @@ bool DelphiFormText(const Text& t) {
 
 // DFM: a binary form resource or its text form.
 bool Dfm(ByteSpan b, uint64_t fileSize) {
-  return BytesAt(b, 0, "TPF0") || TextOf<DelphiFormText>(b, fileSize);
+  return HasText(b, 0, "TPF0") || TextOf<DelphiFormText>(b, fileSize);
 }
 
 bool Mht(const Text& t) {
@@ -551,17 +554,17 @@ bool Obj(ByteSpan b, uint64_t fileSize) {
 }
 
 bool Plist(ByteSpan b, uint64_t fileSize) {
-  return BytesAt(b, 0, "bplist") || TextOf<Markup>(b, fileSize);
+  return HasText(b, 0, "bplist") || TextOf<Markup>(b, fileSize);
 }
 
 bool Fbx(ByteSpan b, uint64_t) {
-  return BytesAt(b, 0, "Kaydara FBX Binary") || BytesAt(b, 0, "; FBX");
+  return HasText(b, 0, "Kaydara FBX Binary") || HasText(b, 0, "; FBX");
 }
 
 // STL: a text model ("solid"), or a binary one whose triangle count gives the file's size
 // (84 + 50 bytes a triangle).
 bool Stl(ByteSpan b, uint64_t fileSize) {
-  if (BytesAt(b, 0, "solid")) return true;
+  if (HasText(b, 0, "solid")) return true;
   if (b.size() < 84) return false;
   const uint64_t triangles = LeU32(b, 80);
   return fileSize == 0 ? triangles != 0 : 84 + 50 * triangles == fileSize;
