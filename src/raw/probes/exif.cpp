@@ -141,10 +141,10 @@ std::string TiffReader::Ascii(const TiffEntry& entry) {
   if (entry.type != 2 && entry.type != 7 && entry.type != 1) return {};
   const size_t n = std::min<uint32_t>(entry.count, 255);
   const uint64_t at = entry.count <= 4 ? uint64_t{entry.entryOffset} + 8 : entry.valueField;
+  // A count running past the data (damage) still gives the text that is there.
   const ByteSpan value = Read(at, n);
-  if (value.size() != n) return {};
   std::string text;
-  for (size_t i = 0; i < n && value[i] != std::byte{0}; ++i) text += static_cast<char>(value[i]);
+  for (size_t i = 0; i < value.size() && value[i] != std::byte{0}; ++i) text += static_cast<char>(value[i]);
   while (!text.empty() && text.back() == ' ') text.pop_back();
   return text;
 }
