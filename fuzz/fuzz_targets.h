@@ -39,5 +39,13 @@ int FuzzTiffProbe(const uint8_t* data, size_t size);
 int FuzzStreamProbes(const uint8_t* data, size_t size);
 // The bytes as a file's first bytes under every content check by extension.
 int FuzzContentCheck(const uint8_t* data, size_t size);
+// The bytes as a candidate file on a disk (first sector and what follows), run through
+// each probe of one family and through the whole identification; a size beyond the disk
+// aborts.
+int FuzzHeaderFieldProbes(const uint8_t* data, size_t size);
+int FuzzIsoMediaProbes(const uint8_t* data, size_t size);
+int FuzzZipProbes(const uint8_t* data, size_t size);
+int FuzzCompoundFileProbes(const uint8_t* data, size_t size);
+int FuzzContainerProbes(const uint8_t* data, size_t size);
 
 }  // namespace torvane::fuzz

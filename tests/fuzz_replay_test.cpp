@@ -42,7 +42,11 @@ INSTANTIATE_TEST_SUITE_P(
                       Corpus{"record_to_entry", fuzz::FuzzRecordToEntry}, Corpus{"runlist", fuzz::FuzzRunlist},
                       Corpus{"lznt1", fuzz::FuzzLznt1}, Corpus{"open_volume", fuzz::FuzzOpenVolume},
                       Corpus{"jpeg_probe", fuzz::FuzzJpegProbe}, Corpus{"tiff_probe", fuzz::FuzzTiffProbe},
-                      Corpus{"stream_probes", fuzz::FuzzStreamProbes}, Corpus{"content_check", fuzz::FuzzContentCheck}),
+                      Corpus{"stream_probes", fuzz::FuzzStreamProbes}, Corpus{"content_check", fuzz::FuzzContentCheck},
+                      Corpus{"header_field_probes", fuzz::FuzzHeaderFieldProbes},
+                      Corpus{"iso_media_probes", fuzz::FuzzIsoMediaProbes}, Corpus{"zip_probes", fuzz::FuzzZipProbes},
+                      Corpus{"compound_file_probes", fuzz::FuzzCompoundFileProbes},
+                      Corpus{"container_probes", fuzz::FuzzContainerProbes}),
     [](const ::testing::TestParamInfo<Corpus>& corpus) { return std::string(corpus.param.name); });
 
 }  // namespace

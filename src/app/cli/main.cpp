@@ -24,6 +24,7 @@ constexpr Command kCommands[] = {
     {"scan", torvane::cli::RunScan, "search a volume's free space for lost files"},
     {"recover", torvane::cli::RunRecover, "copy files of a volume, deleted ones included, to a folder"},
     {"image", torvane::cli::RunImage, "copy a whole virtual disk into a raw image file"},
+    {"identify", torvane::cli::RunIdentify, "name the file type and measure the size of files, as carving would"},
 };
 
 void PrintUsage(FILE* out) {

@@ -28,6 +28,13 @@ uint64_t AvailableBytes(const ProbeContext& ctx) {
   return ctx.bytesAvailable;
 }
 
+uint64_t CapToAvailable(ProbeContext& ctx, uint64_t size) {
+  const uint64_t available = AvailableBytes(ctx);
+  if (size <= available) return size;
+  ctx.sizeEstimated = true;
+  return available;
+}
+
 ProbeReader::ProbeReader(const ProbeContext& ctx, uint64_t limit)
     : ctx_(ctx), limit_(std::min(limit, AvailableBytes(ctx))) {}
 

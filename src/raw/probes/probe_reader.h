@@ -41,6 +41,9 @@ bool HasText(ByteSpan data, size_t offset, std::string_view text);
 // first sector when that is 0 or when there is no reader.
 uint64_t AvailableBytes(const ProbeContext& ctx);
 
+// `size` when the volume holds it; otherwise what it holds, with the size marked estimated.
+uint64_t CapToAvailable(ProbeContext& ctx, uint64_t size);
+
 // Reads the candidate's bytes at offsets counted from its first byte. Not shared between
 // threads; the spans it answers stay valid until its next call.
 class ProbeReader {
