@@ -56,7 +56,7 @@ tiff("pentax.tif", "PENTAX Corporation", "PENTAX K-5")
 tiff("olympus.tif", "OLYMPUS IMAGING CORP.", "E-M5")
 EOF
 # A big-endian TIFF whose directory follows the image data, as libtiff writes it.
-"$CONVERT" -size 48x32 gradient:red-blue -endian MSB -compress none "$dir/bigendian.tif"
+"$CONVERT" -size 48x32 gradient:red-blue -define tiff:endian=msb -compress none "$dir/bigendian.tif"
 
 # --- MP3 -----------------------------------------------------------------------------------
 ff -f lavfi -i "sine=frequency=440:duration=1" -ac 1 -ar 22050 -c:a libmp3lame -b:a 32k \
@@ -65,7 +65,7 @@ ff -f lavfi -i "sine=frequency=440:duration=1" -ac 1 -ar 22050 -c:a libmp3lame -
 ff -f lavfi -i "sine=frequency=300:duration=1" -ac 1 -ar 44100 -c:a libmp3lame -b:a 64k \
   -id3v2_version 4 -metadata artist="Künstler" -metadata title="Lied" "$dir/id3v4.mp3"
 ff -f lavfi -i "sine=frequency=500:duration=3" -ac 1 -ar 8000 -c:a libmp3lame -b:a 16k \
-  -write_id3v2 0 -write_xing 0 "$dir/bare.mp3"
+  -id3v2_version 0 -write_xing 0 "$dir/bare.mp3"
 
 # --- MPEG program and transport streams, MXF -----------------------------------------------
 video=(-f lavfi -i "testsrc=size=64x48:rate=25:duration=1")

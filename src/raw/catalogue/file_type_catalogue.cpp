@@ -189,7 +189,8 @@ constexpr std::array<FileTypeEntry, kFileTypeCount> kCatalogue = {{
     E(59, ".mp3", "MP3", 3, kUnlisted, Hex("ff"), kConfirm, kSizeProbe, 0, "", probes::ConfirmMp3, probes::SizeMp3),
     E(60, ".mp3", "MP3", 3, kUnlisted, Hex("49 44 33 02"), kConfirm, kSizeProbe, 0, "", probes::ConfirmMp3,
       probes::SizeMp3),
-    E(61, ".mp3", "MP3", 3, kListed, Hex("49 44 33 03"), kConfirm, kSizeProbe, 0, "MPEG Layer III Audio",
+    // "ID3" of any version: tags of version 4, the most common today, start MP3s too.
+    E(61, ".mp3", "MP3", 3, kListed, Hex("49 44 33"), kConfirm, kSizeProbe, 0, "MPEG Layer III Audio",
       probes::ConfirmMp3, probes::SizeMp3),
     E(62, ".png", "PNG", 3, kListed, Hex("89 50 4e 47"), kConfirm, kSizeProbe, 0,
       "PNG Image (Portable Network Graphics)", probes::ConfirmPng, probes::SizePng),
