@@ -379,8 +379,8 @@ constexpr bool TableIsWellFormed() {
     if (e.description.size() > kDescriptionChars) return false;
     // An entry chosen by another entry's probe has nothing of its own to detect with.
     if (e.sizeRule == SizeRule::kSubType && (e.signature.length != 0 || e.hasConfirmProbe)) return false;
-    if (e.confirmProbe != nullptr && !e.hasConfirmProbe) return false;
-    if (e.sizeProbe != nullptr && e.sizeRule != SizeRule::kProbe) return false;
+    // That a probe sits only in a row whose columns say it has one is checked by the probe
+    // tests: a sanitizer build cannot compare a function's address with null at compile time.
   }
   return true;
 }

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -76,9 +77,11 @@ class ProbeReader {
 
   const ProbeContext& ctx_;
   uint64_t limit_ = 0;
-  std::vector<std::byte> buffer_;
+  std::unique_ptr<std::byte[]> buffer_;  // grown as reads need it, never zero-filled
+  size_t capacity_ = 0;
   uint64_t bufferStart_ = 0;  // offset of buffer_[0] from the candidate's start
   size_t bufferBytes_ = 0;    // valid bytes in buffer_ (already cut to the limit)
+  size_t readAhead_;          // bytes a new window reads at least
   uint64_t readCalls_ = 0;
 };
 

@@ -92,5 +92,13 @@ TEST(ProbeSamplesTest, DamagedSamplesStayWithinTheDisk) {
   }
 }
 
+TEST(ProbeSamplesTest, ProbesSitOnlyInRowsThatSayTheyHaveThem) {
+  for (const FileTypeEntry& e : FileTypeCatalogue()) {
+    SCOPED_TRACE(e.number);
+    EXPECT_TRUE(e.confirmProbe == nullptr || e.hasConfirmProbe);
+    EXPECT_TRUE(e.sizeProbe == nullptr || e.sizeRule == SizeRule::kProbe);
+  }
+}
+
 }  // namespace
 }  // namespace torvane::probes
