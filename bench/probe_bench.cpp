@@ -9,9 +9,9 @@
 //
 //   probe_bench REGION [ROUNDS]
 #include <fcntl.h>
-#include <time.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -84,8 +84,8 @@ int main(int argc, char** argv) {
   const double median = seconds[seconds.size() / 2];
   uint64_t files = 0;
   for (const auto& [tag, n] : found) files += n;
-  std::printf("region: %.3f GB, rounds: %d, median probe time: %.3f s CPU (%.3f s wall)\n", size / 1e9, rounds,
-              median, wall[wall.size() / 2]);
+  std::printf("region: %.3f GB, rounds: %d, median probe time: %.3f s CPU (%.3f s wall)\n", size / 1e9, rounds, median,
+              wall[wall.size() / 2]);
   std::printf("throughput: %.2f GB/s of region per second of probe time\n", size / 1e9 / median);
   std::printf("files identified per round: %llu\n", static_cast<unsigned long long>(files));
   for (const auto& [tag, n] : found) std::printf("  %-10s %llu\n", tag.c_str(), static_cast<unsigned long long>(n));
