@@ -12,14 +12,6 @@ constexpr uint64_t kSmallest = 33;        // 32 bytes or less is no picture
 constexpr size_t kExifRead = 128 * 1024;  // what is read of an EXIF block
 constexpr int kMaxFillBytes = 64;         // FF fill bytes allowed before one marker
 
-// `size`, or what the volume holds when that is less (then estimated).
-uint64_t Held(ProbeContext& ctx, uint64_t size) {
-  const uint64_t available = AvailableBytes(ctx);
-  if (size <= available) return size;
-  ctx.sizeEstimated = true;
-  return available;
-}
-
 void TakeCameraName(ProbeContext& ctx, ByteSpan payload) {
   ExifInfo exif;
   if (!ParseExifApp1(payload, exif)) return;
@@ -56,14 +48,14 @@ uint64_t SizeJpeg(ProbeContext& ctx) {
     }
     if (marker == 0xD9) {  // end before any scan: a tables-only stream
       const uint64_t size = pos + 2;
-      return size < kSmallest ? 0 : Held(ctx, size);
+      return size < kSmallest ? 0 : CapToAvailable(ctx, size);
     }
     if (h.size() < 4) return 0;
     const uint16_t length = BeU16(h, 2);
     if (length < 2) {
       // A zeroed segment: the picture is damaged from here on; keep what came before.
       ctx.resultCode = kProbeResultNoSkip;
-      return pos < kSmallest ? 0 : Held(ctx, pos);
+      return pos < kSmallest ? 0 : CapToAvailable(ctx, pos);
     }
     if (marker == 0xE0 && HasText(reader.Read(pos + 4, 3), 0, "AVI")) return 0;  // motion-JPEG frame
     if (marker == 0xE1 && ctx.nameSuffix.empty()) {
@@ -83,7 +75,7 @@ uint64_t SizeJpeg(ProbeContext& ctx) {
   // The entropy-coded data escapes every FF, so the first FF D9 after the scan header ends
   // the picture (later scans of a progressive picture lie before it).
   const uint64_t end = reader.Find("\xFF\xD9", scanStart, reader.Limit());
-  if (end != UINT64_MAX) return end + 2 < kSmallest ? 0 : Held(ctx, end + 2);
+  if (end != UINT64_MAX) return end + 2 < kSmallest ? 0 : CapToAvailable(ctx, end + 2);
   ctx.resultCode = kProbeResultNoSkip;
   ctx.sizeEstimated = true;
   return reader.Limit() < kSmallest ? 0 : reader.Limit();

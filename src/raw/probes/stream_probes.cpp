@@ -11,14 +11,6 @@ namespace {
 
 using namespace std::string_view_literals;
 
-// `size`, or what the volume holds when that is less (then estimated).
-uint64_t Held(ProbeContext& ctx, uint64_t size) {
-  const uint64_t available = AvailableBytes(ctx);
-  if (size <= available) return size;
-  ctx.sizeEstimated = true;
-  return available;
-}
-
 // ---------------------------------------------------------------------------------------------
 // MP3
 // ---------------------------------------------------------------------------------------------
@@ -184,7 +176,7 @@ uint64_t SizeMp3(ProbeContext& ctx) {
     }
     if (pos == UINT64_MAX) {
       ctx.resultCode = kProbeResultNoSkip;
-      return Held(ctx, (tag.end + 511) / 512 * 512);
+      return CapToAvailable(ctx, (tag.end + 511) / 512 * 512);
     }
   }
 
@@ -203,7 +195,7 @@ uint64_t SizeMp3(ProbeContext& ctx) {
   if (frames < kMp3MinFrames) return 0;
   if (HasText(reader.Read(pos, 4), 0, "TAG+")) pos += 227;
   if (HasText(reader.Read(pos, 3), 0, "TAG")) pos += 128;
-  return Held(ctx, pos);
+  return CapToAvailable(ctx, pos);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -252,7 +244,7 @@ uint64_t SizeMpegPs(ProbeContext& ctx) {
     pos += length;
   }
   if (packs < kPsMinPacks) return 0;
-  return Held(ctx, pos);
+  return CapToAvailable(ctx, pos);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -300,7 +292,7 @@ uint64_t SizeMpegTs(ProbeContext& ctx) {
     pos += piece;
   }
   if (packets < kTsMinPackets) return 0;
-  return Held(ctx, packets * layout.stride);
+  return CapToAvailable(ctx, packets * layout.stride);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -211,12 +211,7 @@ uint64_t SizeTiff(ProbeContext& ctx) {
     ctx.sizeEstimated = true;
     return kTiffProvisionalSize;
   }
-  const uint64_t available = AvailableBytes(ctx);
-  if (extent.end > available) {
-    ctx.sizeEstimated = true;
-    return available;
-  }
-  return extent.end;
+  return CapToAvailable(ctx, extent.end);
 }
 
 }  // namespace torvane::probes
