@@ -88,7 +88,8 @@ int FuzzContainerProbes(const uint8_t* data, size_t size) {
              {ConfirmGif, SizeGif},
              {ConfirmBmp, SizeBmp},
              {ConfirmJ2k, SizeJ2k},
-             {ConfirmRaf, SizeRaf}});
+             {ConfirmRaf, SizeRaf},
+             {ConfirmPsp, SizePsp}});
   return 0;
 }
 

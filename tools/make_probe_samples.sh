@@ -244,6 +244,12 @@ raf += struct.pack(">IIIIII", 160, 300, 460, 40, 500, 1000)
 raf = bytes(raf).ljust(160, b"\0") + b"\xff\xd8\xff" + pattern(297, 56) + pattern(40, 57) + pattern(1000, 58)
 save("camera.raf", raf, 125, "RAF")
 
+# A Paint Shop Pro 7 image: the header, then its main blocks (general attributes, layers).
+psp = b"Paint Shop Pro Image File\n\x1a" + b"\0" * 5 + struct.pack("<HH", 7, 0)
+for block_id, body in ((0, pattern(46, 91)), (3, pattern(400, 92))):
+    psp += b"~BK\0" + struct.pack("<HI", block_id, len(body)) + body
+save("image.pspimage", psp, 72, "PSPIMAGE")
+
 # --- ISO base media -------------------------------------------------------------------------
 def box(kind, payload):
     return struct.pack(">I", 8 + len(payload)) + kind + payload

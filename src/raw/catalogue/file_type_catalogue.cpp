@@ -215,7 +215,7 @@ constexpr std::array<FileTypeEntry, kFileTypeCount> kCatalogue = {{
     E(72, ".pspimage", "PSPIMAGE", 3, kListed,
       Hex("50 61 69 6e 74 20 53 68 6f 70 20 50 72 6f 20 49 "
           "6d 61 67 65 20 46 69 6c 65 0a 1a 00 00 00 00 00"),
-      kConfirm, kSizeProbe, 0, "Paint Shop Pro Image"),
+      kConfirm, kSizeProbe, 0, "Paint Shop Pro Image", probes::ConfirmPsp, probes::SizePsp),
     E(73, ".ZZZ", "ZZZ", 3, kListed, None(), kNoConfirm, kSubType, 0, ""),
     E(74, ".ace", "ACE", 3, kListed, None(), kConfirm, kSizeProbe, 0, "ACE Archive", probes::ConfirmAce,
       probes::SizeAce),

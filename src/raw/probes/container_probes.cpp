@@ -524,4 +524,31 @@ uint64_t SizeRaf(ProbeContext& ctx) {
   return end < 108 ? 0 : CapToAvailable(ctx, end);
 }
 
+bool ConfirmPsp(ProbeContext& ctx) {
+  const ByteSpan s = ctx.firstSector;
+  const uint16_t major = LeU16(s, 32);
+  return HasText(s, 0, "Paint Shop Pro Image File\n\x1A") && major >= 3 && major <= 30 && HasText(s, 36, "~BK");
+}
+
+uint64_t SizePsp(ProbeContext& ctx) {
+  if (!ConfirmPsp(ctx)) return 0;
+  // Version 3 block headers carry an initial-data length before the total length.
+  const bool old = LeU16(ctx.firstSector, 32) < 4;
+  const size_t headerBytes = old ? 14 : 10;
+  ProbeReader reader(ctx);
+  uint64_t pos = 36, blocks = 0;
+  while (pos < reader.Limit()) {
+    const ByteSpan h = reader.Read(pos, headerBytes);
+    if (h.size() < headerBytes || !HasText(h, 0, std::string_view("~BK\0", 4))) break;
+    const uint64_t next = pos + headerBytes + LeU32(h, old ? 10 : 6);
+    if (next > reader.Limit()) {
+      ctx.sizeEstimated = true;
+      return reader.Limit();
+    }
+    pos = next;
+    ++blocks;
+  }
+  return blocks == 0 ? 0 : pos;
+}
+
 }  // namespace torvane::probes

@@ -1,6 +1,6 @@
 // Executables and the remaining containers, each measured from its own structures: PE
 // executables and libraries, RAR (versions 4 and 5), DDS textures, ACE archives, PDF, PNG,
-// GIF, BMP, JPEG 2000 codestreams and Fuji RAF.
+// GIF, BMP, JPEG 2000 codestreams, Fuji RAF and Paint Shop Pro images.
 #pragma once
 
 #include "raw/catalogue/file_type_catalogue.h"
@@ -43,5 +43,9 @@ uint64_t SizeJ2k(ProbeContext& ctx);
 // Fuji RAF: the end of the furthest of its JPEG preview, CFA header and CFA data.
 bool ConfirmRaf(ProbeContext& ctx);
 uint64_t SizeRaf(ProbeContext& ctx);
+// Paint Shop Pro images: the main blocks ("~BK\0", an identifier and their length) after the
+// 36-byte header, to the first that is not one.
+bool ConfirmPsp(ProbeContext& ctx);
+uint64_t SizePsp(ProbeContext& ctx);
 
 }  // namespace torvane::probes

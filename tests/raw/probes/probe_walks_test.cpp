@@ -166,6 +166,25 @@ TEST(ProbeWalksTest, HeaderFieldFamilyEdges) {
   tiny.resize(512);
   EXPECT_EQ(TagOf(tiny), "?");
 
+  // CHM: the length stands in the first header section, wherever the header puts it.
+  Bytes chm;
+  Append(chm, "ITSF");
+  Le(chm, 4, 3, 4), Le(chm, 8, 0x60, 4), Le(chm, 0x38, 0x200, 8);
+  Le(chm, 0x200, 0x1FE, 4), Le(chm, 0x208, 9000, 8);
+  chm.resize(12000);
+  test::ProbeDisk help(chm);
+  EXPECT_EQ(Identify(help.ctx).size, 9000u);
+
+  // TGA: the image after its 18-byte header and identifier, then a version 2 footer.
+  Bytes tga = {1, 0, 2};
+  Le(tga, 12, 4, 2), Le(tga, 14, 3, 2), Le(tga, 16, 24, 1);
+  tga.resize(18 + 1 + 4 * 3 * 3, 0x42);
+  Append(tga, std::string_view("\0\0\0\0\0\0\0\0TRUEVISION-XFILE.\0", 26));
+  const size_t tgaSize = tga.size();
+  tga.resize(tgaSize + 300, 0x42);
+  test::ProbeDisk targa(tga);
+  EXPECT_EQ(Identify(targa.ctx).size, tgaSize);
+
   // PCX: 8-bit, 4x2 pixels in runs, then the 256-colour palette.
   Bytes pcx = {0x0A, 0x05, 0x01, 0x08};
   Le(pcx, 8, 3, 2), Le(pcx, 10, 1, 2), Le(pcx, 65, 1, 1), Le(pcx, 66, 4, 2);
