@@ -551,4 +551,56 @@ uint64_t SizePsp(ProbeContext& ctx) {
   return blocks == 0 ? 0 : pos;
 }
 
+uint64_t Size3ds(ProbeContext& ctx) {
+  const ByteSpan s = ctx.firstSector;
+  const uint64_t length = LeU32(s, 2);
+  // The first sub-chunk: the version (00 02) or the editor chunk (3D 3D), its length within
+  // the file's.
+  const uint16_t sub = LeU16(s, 6);
+  const uint64_t subLength = LeU32(s, 8);
+  if (LeU16(s, 0) != 0x4D4D || length < 16 || (sub != 0x0002 && sub != 0x3D3D) || subLength < 6 ||
+      subLength > length - 6)
+    return 0;
+  return CapToAvailable(ctx, length);
+}
+
+uint64_t SizeBlend(ProbeContext& ctx) {
+  const ByteSpan s = ctx.firstSector;
+  if (!HasText(s, 0, "BLENDER")) return 0;
+  const uint8_t pointerChar = LeU8(s, 7), orderChar = LeU8(s, 8);
+  if ((pointerChar != '_' && pointerChar != '-') || (orderChar != 'v' && orderChar != 'V')) return 0;
+  const uint64_t pointerBytes = pointerChar == '_' ? 4 : 8;
+  const bool bigEndian = orderChar == 'V';
+  const uint64_t blockHeader = 16 + pointerBytes;
+  ProbeReader reader(ctx);
+  uint64_t pos = 12;
+  uint64_t blocks = 0;
+  while (pos < reader.Limit()) {
+    const ByteSpan h = reader.Read(pos, blockHeader);
+    if (h.size() < blockHeader) break;
+    // Block codes are printable ASCII padded with zeros.
+    for (size_t i = 0; i < 4; ++i) {
+      const uint8_t c = LeU8(h, i);
+      if (c != 0 && (c < 0x20 || c > 0x7E)) {
+        ctx.resultCode = kProbeResultNoSkip;
+        return blocks == 0 ? 0 : CapToAvailable(ctx, pos);
+      }
+    }
+    const uint64_t length = bigEndian ? BeU32(h, 4) : LeU32(h, 4);
+    uint64_t next = 0;
+    if (!CheckedAdd(pos, blockHeader, next) || !CheckedAdd(next, length, next)) return 0;
+    ++blocks;
+    if (HasText(h, 0, "ENDB")) {
+      ctx.resultCode = kProbeResultDefault;
+      return CapToAvailable(ctx, next);
+    }
+    pos = next;
+  }
+  // The data ran out before the end block: what was walked, marked estimated.
+  if (blocks == 0) return 0;
+  ctx.sizeEstimated = true;
+  ctx.resultCode = kProbeResultNoSkip;
+  return std::min(pos, reader.Limit());
+}
+
 }  // namespace torvane::probes

@@ -48,4 +48,11 @@ uint64_t SizeRaf(ProbeContext& ctx);
 bool ConfirmPsp(ProbeContext& ctx);
 uint64_t SizePsp(ProbeContext& ctx);
 
+// 3D Studio meshes: the main chunk 4D 4D with its 32-bit length, which is the file's size,
+// and a version or editor chunk inside it.
+uint64_t Size3ds(ProbeContext& ctx);
+// Blender files: the 12-byte "BLENDER" header (pointer size "_" or "-", byte order "v" or
+// "V"), then file blocks (code, length, old pointer, structure index, count) to "ENDB".
+uint64_t SizeBlend(ProbeContext& ctx);
+
 }  // namespace torvane::probes

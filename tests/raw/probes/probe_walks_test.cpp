@@ -200,3 +200,58 @@ TEST(ProbeWalksTest, HeaderFieldFamilyEdges) {
 
 }  // namespace
 }  // namespace torvane::probes
+
+namespace torvane::test {
+namespace {
+
+// A Blender file of `blocks` data blocks of `length` bytes each, then ENDB (64-bit pointers,
+// little-endian).
+std::vector<uint8_t> BlendFile(int blocks, uint32_t length, bool withEnd) {
+  std::vector<uint8_t> out = BytesOf("BLENDER-v280");
+  auto block = [&](const char* code, uint32_t size) {
+    const size_t at = out.size();
+    out.resize(at + 24 + size, 0x11);
+    std::memcpy(&out[at], code, 4);
+    std::memcpy(&out[at + 4], &size, 4);
+    std::memset(&out[at + 8], 0, 16);
+  };
+  for (int i = 0; i < blocks; ++i) block("DATA", length);
+  if (withEnd) block("ENDB", 0);
+  return out;
+}
+
+TEST(ProbeWalksTest, BlendBlocksToTheEndBlockAndThreeDsByItsMainChunk) {
+  {
+    ProbeDisk disk(BlendFile(300, 1000, true));
+    EXPECT_EQ(probes::SizeBlend(disk.ctx), 12u + 300 * 1024 + 24);
+    EXPECT_FALSE(disk.ctx.sizeEstimated);
+  }
+  {  // Cut before its end block: what was walked, estimated, never beyond the bytes held.
+    std::vector<uint8_t> bytes = BlendFile(300, 1000, false);
+    ProbeDisk disk(bytes, 200 * 1024);
+    const uint64_t size = probes::SizeBlend(disk.ctx);
+    EXPECT_GT(size, 0u);
+    EXPECT_LE(size, 200u * 1024);
+    EXPECT_TRUE(disk.ctx.sizeEstimated);
+  }
+  {  // A block length that would wrap the position is refused.
+    std::vector<uint8_t> bytes = BlendFile(1, 0, true);
+    const uint32_t huge = 0xFFFFFFFF;
+    std::memcpy(&bytes[16], &huge, 4);
+    ProbeDisk disk(bytes);
+    EXPECT_LE(probes::SizeBlend(disk.ctx), bytes.size());
+  }
+  {
+    std::vector<uint8_t> bytes(5000, 0);
+    const uint8_t head[] = {0x4D, 0x4D, 0x88, 0x13, 0, 0, 0x02, 0x00, 0x0A, 0, 0, 0};
+    std::memcpy(bytes.data(), head, sizeof head);
+    ProbeDisk disk(bytes);
+    EXPECT_EQ(probes::Size3ds(disk.ctx), 5000u);
+    bytes[6] = 0x77;  // no version or editor chunk: not a mesh
+    ProbeDisk other(bytes);
+    EXPECT_EQ(probes::Size3ds(other.ctx), 0u);
+  }
+}
+
+}  // namespace
+}  // namespace torvane::test
