@@ -52,6 +52,7 @@ VolumeScanResult ScanNtfsVolume(DiskSource& source, const VolumeGeometry& geomet
   driver.events = [&](const ScanEvent& e) {
     if (e.kind == ScanEvent::Kind::kTitle && e.percent != 0 && options.progress) options.progress(e.percent);
   };
+  if (options.prepare) options.prepare(driver);
   driver.ScanCommand();
   // The stop flag is polled: a signal handler can set it, but cannot call into the driver.
   while (driver.running) {
@@ -59,6 +60,7 @@ VolumeScanResult ScanNtfsVolume(DiskSource& source, const VolumeGeometry& geomet
       driver.RequestStop();
       break;
     }
+    if (options.tick) options.tick(driver);
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   driver.Wait();
@@ -69,6 +71,9 @@ VolumeScanResult ScanNtfsVolume(DiskSource& source, const VolumeGeometry& geomet
                    : driver.stopRequested ? ScanOutcome::kStopped
                                           : ScanOutcome::kFinished;
   result.added = EntryCount(store.deletedEntries) - before;
+  result.resume = driver.ResumeWords();
+  result.freeClusters = driver.freeClusters;
+  result.reverse = driver.reverse;
   return result;
 }
 
