@@ -48,7 +48,7 @@ void CheckResumedScanMatches(bool reverse) {
   VolumeScanOptions options;
   options.reverse = reverse;
   options.prepare = [&](ScanDriver& d) { CountRuns(d, allRuns); };
-  ASSERT_EQ(ScanNtfsVolume(whole.ws.source, whole.ws.geometry, whole.ws.store, *whole.ntfs, options).outcome,
+  ASSERT_EQ(ScanFileSystem(whole.ws.source, whole.ws.geometry, whole.ws.store, *whole.ws.fileSystem, options).outcome,
             ScanOutcome::kFinished);
   ASSERT_GE(allRuns.load(), 2u);
 
@@ -68,7 +68,7 @@ void CheckResumedScanMatches(bool reverse) {
     saved = SaveScanSession(path, first.ws.store, &d, state, error);
     d.RequestStop();
   };
-  ScanNtfsVolume(first.ws.source, first.ws.geometry, first.ws.store, *first.ntfs, options);
+  ScanFileSystem(first.ws.source, first.ws.geometry, first.ws.store, *first.ws.fileSystem, options);
   ASSERT_TRUE(saved) << error;
 
   // A fresh workspace on the same disk loads it and continues.
@@ -85,8 +85,9 @@ void CheckResumedScanMatches(bool reverse) {
     ResumeScan(d, second.ws.store, state);
     CountRuns(d, secondRuns);
   };
-  ASSERT_EQ(ScanNtfsVolume(second.ws.source, second.ws.geometry, second.ws.store, *second.ntfs, options).outcome,
-            ScanOutcome::kFinished);
+  ASSERT_EQ(
+      ScanFileSystem(second.ws.source, second.ws.geometry, second.ws.store, *second.ws.fileSystem, options).outcome,
+      ScanOutcome::kFinished);
   EXPECT_EQ(firstRuns + secondRuns, allRuns);  // it went on where it stopped
   EXPECT_TRUE(Snapshot(second.ws.store.deletedEntries) == Snapshot(whole.ws.store.deletedEntries));
   EXPECT_TRUE(Snapshot(second.ws.store.lostFiles) == Snapshot(whole.ws.store.lostFiles));
