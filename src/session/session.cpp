@@ -135,6 +135,15 @@ bool LoadScanSession(const std::filesystem::path& path, ItemStore& store, const 
   return true;
 }
 
+void RecordScanEnd(SessionState& state, const VolumeScanResult& scan) {
+  state.resume = scan.resume;
+  state.resume[5] = static_cast<uint32_t>(scan.freeClusters);
+  state.statistics[kStatFreeClustersHigh] = static_cast<uint32_t>(scan.freeClusters >> 32);
+  state.statistics[kStatStage] = scan.resume[0];
+  state.statistics[kStatReverse] = scan.reverse ? 1 : 0;
+  state.scanComplete = scan.outcome == ScanOutcome::kFinished ? 1 : 0;
+}
+
 void ResumeScan(ScanDriver& driver, ItemStore& store, const SessionState& state) {
   driver.ResumeFrom(state.resume);
   driver.freeClusters = uint64_t{state.resume[5]} | uint64_t{state.statistics[kStatFreeClustersHigh]} << 32;

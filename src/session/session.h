@@ -10,6 +10,7 @@
 #include "disk/disk_source.h"
 #include "fs/volume_geometry.h"
 #include "scan/scan_driver.h"
+#include "scan/volume_scan.h"
 #include "session/session_file.h"
 #include "store/item_store.h"
 
@@ -41,6 +42,9 @@ bool SaveScanSession(const std::filesystem::path& path, ItemStore& store, ScanDr
 bool LoadScanSession(const std::filesystem::path& path, ItemStore& store, const DiskSource& source,
                      const VolumeGeometry& geometry, SessionState& state, std::string& error,
                      const SessionProgress& progress = {});
+
+// Records where an ended scan stood (its resume words, free clusters, mode, finished or not).
+void RecordScanEnd(SessionState& state, const VolumeScanResult& scan);
 
 // Makes the driver's next start continue the saved scan (phase, position, counts).
 void ResumeScan(ScanDriver& driver, ItemStore& store, const SessionState& state);

@@ -156,6 +156,7 @@ std::vector<std::byte> BuildHeader(const SessionState& s) {
 void ParseHeader(ByteSpan h, SessionState& s) {
   for (size_t i = 0; i < s.resume.size(); ++i) s.resume[i] = LeU32(h, kResumeAt + 4 * i);
   s.paused = LeU32(h, kPausedAt);
+  for (size_t i = 0; i < s.blockSizes.size(); ++i) s.blockSizes[i] = LeU32(h, kBlockRecordsAt + 12 * i + 4);
   s.hasBootHash = LeU32(h, kBootHashFlagAt) == 1;
   if (s.hasBootHash) std::memcpy(s.bootHash.data(), h.data() + kBootHashAt, s.bootHash.size());
   for (size_t i = 0; i < kHistorySlots; ++i) {

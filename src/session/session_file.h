@@ -107,6 +107,10 @@ struct SessionState {
   std::vector<std::u16string> pathBox;
   std::vector<Favourite> favourites;
 
+  // Read only: the uncompressed sizes of blocks 1-5 (lists 7, 8, 10, 11, the allocation map)
+  // as the file's header records them.
+  std::array<uint32_t, 5> blockSizes{};
+
   // The image path as the drive row keeps it (at most 135 units) and the disk capacity there.
   std::u16string DeviceName() const;
   uint64_t DiskCapacity() const;
