@@ -264,15 +264,23 @@ bool QlzDecompress(std::span<const std::byte> input, std::span<std::byte> output
       const uint32_t from = table[hash];
       if (from == kNone || from >= d) return damaged("match refers to nothing decoded");
       if (length < 3 || length > n - d) return damaged("match runs past the decoded length");
-      for (size_t i = 0; i < length; ++i) dst[d + i] = dst[from + i];  // overlapping forward copy
+      if (from + length <= d) {
+        std::memcpy(dst + d, dst + from, length);
+      } else {
+        for (size_t i = 0; i < length; ++i) dst[d + i] = dst[from + i];  // overlapping: byte by byte, forward
+      }
       hashUpTo(d);
       d += length;
       hashed = d;
       if (d == n) return true;
     } else if (d < tailStart) {
       const size_t count = kLiteralRun[cword & 0xF];
-      if (srcSize - s < count) return damaged("literals run past the packet");
-      std::memcpy(dst + d, src + s, count);
+      if (srcSize - s < 4) {
+        if (srcSize - s < count) return damaged("literals run past the packet");
+        std::memcpy(dst + d, src + s, count);
+      } else {
+        std::memcpy(dst + d, src + s, 4);  // d < n - 11: room for 4 whatever the count
+      }
       cword >>= count;
       d += count;
       s += count;
