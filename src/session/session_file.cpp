@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "session/quicklz.h"
 #include "util/bytes.h"
@@ -427,8 +428,37 @@ bool DecodeNameStream(ByteSpan stored, DynList& list, std::string& error) {
   return true;
 }
 
+namespace {
+bool WriteSessionFileUnguarded(const std::filesystem::path& path, const ItemStore& store, const SessionState& state,
+                               std::string& error, const SessionProgress& progress);
+bool ReadSessionFileUnguarded(const std::filesystem::path& path, uint64_t mapBytes, LoadedSession& out,
+                              std::string& error, const SessionProgress& progress);
+}  // namespace
+
 bool WriteSessionFile(const std::filesystem::path& path, const ItemStore& store, const SessionState& state,
                       std::string& error, const SessionProgress& progress) {
+  try {
+    return WriteSessionFileUnguarded(path, store, state, error, progress);
+  } catch (const std::bad_alloc&) {
+    error = "not enough memory to save the session";
+    return false;
+  }
+}
+
+bool ReadSessionFile(const std::filesystem::path& path, uint64_t mapBytes, LoadedSession& out, std::string& error,
+                     const SessionProgress& progress) {
+  try {
+    return ReadSessionFileUnguarded(path, mapBytes, out, error, progress);
+  } catch (const std::bad_alloc&) {
+    error = "not enough memory to load the session";
+    return false;
+  }
+}
+
+namespace {
+
+bool WriteSessionFileUnguarded(const std::filesystem::path& path, const ItemStore& store, const SessionState& state,
+                               std::string& error, const SessionProgress& progress) {
   const auto say = [&](const char* text) {
     if (progress) progress(text);
   };
@@ -538,8 +568,6 @@ bool WriteSessionFile(const std::filesystem::path& path, const ItemStore& store,
   return true;
 }
 
-namespace {
-
 bool OpenAndReadHeader(const std::filesystem::path& path, UniqueFd& fd, uint64_t& fileSize,
                        std::vector<std::byte>& header, std::string& error) {
   fd = UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
@@ -573,6 +601,9 @@ bool OpenAndReadHeader(const std::filesystem::path& path, UniqueFd& fd, uint64_t
   return true;
 }
 
+bool ReadSessionFileUnguarded(const std::filesystem::path& path, uint64_t mapBytes, LoadedSession& out,
+                              std::string& error, const SessionProgress& progress);
+
 }  // namespace
 
 bool ReadSessionHeader(const std::filesystem::path& path, SessionState& state, std::string& error) {
@@ -584,8 +615,10 @@ bool ReadSessionHeader(const std::filesystem::path& path, SessionState& state, s
   return true;
 }
 
-bool ReadSessionFile(const std::filesystem::path& path, uint64_t mapBytes, LoadedSession& out, std::string& error,
-                     const SessionProgress& progress) {
+namespace {
+
+bool ReadSessionFileUnguarded(const std::filesystem::path& path, uint64_t mapBytes, LoadedSession& out,
+                              std::string& error, const SessionProgress& progress) {
   const auto say = [&](const char* text) {
     if (progress) progress(text);
   };
@@ -674,6 +707,8 @@ bool ReadSessionFile(const std::filesystem::path& path, uint64_t mapBytes, Loade
   return true;
 }
 
+}  // namespace
+
 void ApplySession(LoadedSession& loaded, ItemStore& store) {
   std::lock_guard<std::mutex> scan(store.scanLock);
   std::lock_guard<std::mutex> entries(store.entryListLock);
@@ -693,6 +728,8 @@ void ApplySession(LoadedSession& loaded, ItemStore& store) {
   store.deletedCount = uint64_t{st[kStatDeletedCountLow]} | uint64_t{st[kStatDeletedCountHigh]} << 32;
   if (loaded.hasAllocationMap && loaded.allocationMap.size() == store.allocationMap.size())
     std::memcpy(store.allocationMap.data(), loaded.allocationMap.data(), loaded.allocationMap.size());
+  else if (store.allocationMap.size() != 0)
+    std::memset(store.allocationMap.data(), 0, store.allocationMap.size());  // nothing of before stays
 }
 
 }  // namespace torvane::session
