@@ -40,6 +40,12 @@ void CountRuns(ScanDriver& d, std::atomic<uint64_t>& runs, uint64_t pauseAfter =
   };
 }
 
+SessionState DescribeVolume(const test::FixtureVolume& v) {
+  SessionState state;
+  session::DescribeVolume(v.ws.source, v.ws.geometry, nullptr, state);
+  return state;
+}
+
 void CheckResumedScanMatches(bool reverse) {
   const auto disk = test::DataPath("reformatted/reformatted.vmdk");
   test::FixtureVolume whole(disk);
@@ -122,6 +128,28 @@ TEST(SessionScanTest, RebuiltEntriesWaitingForTheMergeAreSaved) {
   ASSERT_TRUE(ReadSessionFile(dir / "s.tqs", 0, loaded, error)) << error;
   ASSERT_EQ(EntryCount(loaded.deletedEntries), 1u);
   EXPECT_TRUE(EntryName(loaded.deletedEntries, EntryAt(loaded.deletedEntries, 0)) == u"waiting.txt");
+}
+
+TEST(SessionScanTest, ALoadThatFailsLateLeavesTheStoreAsItWas) {
+  test::TempDir dir;
+  test::FixtureVolume a(test::DataPath("reformatted/reformatted.vmdk"));
+  ASSERT_TRUE(a.ok()) << a.error;
+  ASSERT_EQ(a.Scan(false), ScanOutcome::kFinished);
+  std::string error;
+  ASSERT_TRUE(SaveScanSession(dir / "a.tqs", a.ws.store, nullptr, DescribeVolume(a), error)) << error;
+  // The name stream, read after the lists and the map, is damaged.
+  auto file = test::ReadFile(dir / "a.tqs");
+  uint32_t names = 0;
+  std::memcpy(&names, file.data() + file.size() - kHeaderSize + 0x70, 4);
+  file[names + 4] ^= 0xFF;  // the first chunk's flag byte
+  test::WriteFile(dir / "a.tqs", file);
+  test::FixtureVolume b(test::DataPath("reformatted/reformatted.vmdk"));
+  ASSERT_TRUE(b.ok()) << b.error;
+  const auto before = Snapshot(b.ws.store.deletedEntries);
+  SessionState state;
+  EXPECT_FALSE(LoadScanSession(dir / "a.tqs", b.ws.store, b.ws.source, b.ws.geometry, state, error));
+  EXPECT_NE(error.find("invalid or not compatible"), std::string::npos) << error;
+  EXPECT_TRUE(Snapshot(b.ws.store.deletedEntries) == before);
 }
 
 TEST(SessionScanTest, ASessionOfAnotherVolumeIsRefusedAndLoadsNothing) {
