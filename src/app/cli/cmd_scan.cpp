@@ -76,7 +76,7 @@ int RunScan(const Args& args) {
     return 1;
   }
   VolumeScanOptions options;
-  options.reverse = p.Has("--reverse");
+  options.reverse = !resuming && p.Has("--reverse");  // a resumed scan keeps its own mode
   if (resuming) options.prepare = [&](ScanDriver& d) { session::ResumeScan(d, ws.store, resumed); };
   auto lastSave = std::chrono::steady_clock::now();
   if (saveEvery > 0) {
