@@ -127,7 +127,7 @@ TEST(SessionFileTest, SavedListsNamesMapAndHeaderComeBack) {
   ASSERT_EQ(s.favourites.size(), 1u);
   EXPECT_EQ(s.favourites[0].folder, 12u);
   ASSERT_EQ(s.foundPartitions.size(), 3u);
-  EXPECT_EQ(s.foundPartitions[2].startSector, 63u);
+  EXPECT_EQ(test::Val(s.foundPartitions[2].startSector), 63u);
 }
 
 TEST(SessionFileTest, ArrayBlocksOverTenMiBGoInPrefixedPieces) {

@@ -99,9 +99,13 @@ void CheckResumedScanMatches(bool reverse) {
   EXPECT_TRUE(Snapshot(second.ws.store.lostFiles) == Snapshot(whole.ws.store.lostFiles));
   EXPECT_TRUE(Snapshot(second.ws.store.rawFiles) == Snapshot(whole.ws.store.rawFiles));
   EXPECT_EQ(second.ws.store.deletedCount.load(), whole.ws.store.deletedCount.load());
-  EXPECT_EQ(std::memcmp(second.ws.store.allocationMap.data(), whole.ws.store.allocationMap.data(),
-                        whole.ws.store.allocationMap.size()),
-            0);
+  const AllocationMap &mapA = whole.ws.store.allocationMap, &mapB = second.ws.store.allocationMap;
+  if (mapA.size() == 0) {  // a reverse scan makes no map; a load sizes an empty one for the volume
+    EXPECT_TRUE(std::all_of(mapB.data(), mapB.data() + mapB.size(), [](uint8_t b) { return b == 0; }));
+  } else {
+    ASSERT_EQ(mapB.size(), mapA.size());
+    EXPECT_TRUE(std::equal(mapA.data(), mapA.data() + mapA.size(), mapB.data()));
+  }
 }
 
 TEST(SessionScanTest, FreeSpaceScanSavedHalfwayContinuesToTheSameLists) {
