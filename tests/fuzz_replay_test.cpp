@@ -41,7 +41,11 @@ INSTANTIATE_TEST_SUITE_P(
                       Corpus{"partition_tables", fuzz::FuzzPartitionTables},
                       Corpus{"record_to_entry", fuzz::FuzzRecordToEntry}, Corpus{"runlist", fuzz::FuzzRunlist},
                       Corpus{"lznt1", fuzz::FuzzLznt1}, Corpus{"open_volume", fuzz::FuzzOpenVolume},
-                      Corpus{"quicklz", fuzz::FuzzQuickLz}, Corpus{"session_file", fuzz::FuzzSessionFile}),
+                      Corpus{"header_field_probes", fuzz::FuzzHeaderFieldProbes},
+                      Corpus{"iso_media_probes", fuzz::FuzzIsoMediaProbes}, Corpus{"zip_probes", fuzz::FuzzZipProbes},
+                      Corpus{"compound_file_probes", fuzz::FuzzCompoundFileProbes},
+                      Corpus{"container_probes", fuzz::FuzzContainerProbes}, Corpus{"quicklz", fuzz::FuzzQuickLz},
+                      Corpus{"session_file", fuzz::FuzzSessionFile}),
     [](const ::testing::TestParamInfo<Corpus>& corpus) { return std::string(corpus.param.name); });
 
 }  // namespace
