@@ -1,5 +1,8 @@
 #include "fuzz/fuzz_targets.h"
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -23,6 +26,8 @@
 #include "raw/probes/jpeg_probe.h"
 #include "raw/probes/stream_probes.h"
 #include "raw/probes/tiff_probe.h"
+#include "session/quicklz.h"
+#include "session/session_file.h"
 
 namespace torvane::fuzz {
 
@@ -234,6 +239,55 @@ int FuzzContentCheck(const uint8_t* data, size_t size) {
     check(bytes, 0);
     check(bytes, size);
   }
+  return 0;
+}
+
+}  // namespace torvane::fuzz
+
+namespace torvane::fuzz {
+
+int FuzzQuickLz(const uint8_t* data, size_t size) {
+  const std::span<const std::byte> in(reinterpret_cast<const std::byte*>(data), size);
+  std::string error;
+  session::QlzHeader header;
+  if (session::QlzReadHeader(in, header, error) && header.decodedSize <= (1u << 20)) {
+    std::vector<std::byte> out(header.decodedSize);
+    session::QlzDecompress(in, out, error);
+  }
+  std::vector<std::byte> fixed(65536);
+  session::QlzDecompress(in, fixed, error);
+  // Whatever the bytes, they compress to a packet that decodes back to them.
+  std::vector<std::byte> packet(session::QlzCompressBound(size));
+  const size_t n = session::QlzCompress(in, packet);
+  std::vector<std::byte> back(size);
+  if (n == 0 || !session::QlzDecompress(std::span(packet).first(n), back, error) ||
+      (size != 0 && std::memcmp(back.data(), data, size) != 0))
+    std::abort();
+  return 0;
+}
+
+int FuzzSessionFile(const uint8_t* data, size_t size) {
+  // The first 0x94 bytes stand for the start of the header (resume words and the block
+  // records), the rest is the body; the header's other fields stay as a writer leaves them.
+  constexpr size_t kRecords = 0x94;
+  std::vector<uint8_t> file(size > kRecords ? size - kRecords : 0);
+  if (!file.empty()) std::memcpy(file.data(), data + kRecords, file.size());
+  std::vector<uint8_t> header(session::kHeaderSize);
+  std::memcpy(header.data() + 4, data + std::min<size_t>(4, size), size > 4 ? std::min(size, kRecords) - 4 : 0);
+  std::memcpy(header.data(), "TQSS", 4);
+  header[0xC801] = 4;  // version
+  file.insert(file.end(), header.begin(), header.end());
+  char path[] = "/tmp/torvane-fuzz-session-XXXXXX";
+  const int fd = mkstemp(path);
+  if (fd < 0) return 0;
+  const bool written = write(fd, file.data(), file.size()) == static_cast<ssize_t>(file.size());
+  close(fd);
+  if (written) {
+    session::LoadedSession loaded;
+    std::string error;
+    session::ReadSessionFile(path, 501, loaded, error);  // a volume of 1,000 clusters
+  }
+  unlink(path);
   return 0;
 }
 

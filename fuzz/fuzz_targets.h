@@ -29,6 +29,11 @@ int FuzzLznt1(const uint8_t* data, size_t size);
 // The bytes as a disk (a boot sector and the sectors after it) opened as one volume with its
 // tables, recognised and forced: the tables never take more memory than the disk.
 int FuzzOpenVolume(const uint8_t* data, size_t size);
+// The bytes as a QuickLZ packet, decoded into the length its header gives (when small) and
+// into a fixed 64 KiB; and compressed, which must decode back to the bytes.
+int FuzzQuickLz(const uint8_t* data, size_t size);
+// The bytes as a scan session file, read whole for a volume of 1,000 clusters.
+int FuzzSessionFile(const uint8_t* data, size_t size);
 
 // The bytes as a disk at a JPEG candidate, measured by the JPEG probe; and as an EXIF block.
 int FuzzJpegProbe(const uint8_t* data, size_t size);

@@ -46,7 +46,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Corpus{"header_field_probes", fuzz::FuzzHeaderFieldProbes},
                       Corpus{"iso_media_probes", fuzz::FuzzIsoMediaProbes}, Corpus{"zip_probes", fuzz::FuzzZipProbes},
                       Corpus{"compound_file_probes", fuzz::FuzzCompoundFileProbes},
-                      Corpus{"container_probes", fuzz::FuzzContainerProbes}),
+                      Corpus{"container_probes", fuzz::FuzzContainerProbes}, Corpus{"quicklz", fuzz::FuzzQuickLz},
+                      Corpus{"session_file", fuzz::FuzzSessionFile}),
     [](const ::testing::TestParamInfo<Corpus>& corpus) { return std::string(corpus.param.name); });
 
 }  // namespace

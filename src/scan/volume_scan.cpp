@@ -41,6 +41,7 @@ VolumeScanResult ScanFileSystem(DiskSource& source, const VolumeGeometry& geomet
   driver.events = [&](const ScanEvent& e) {
     if (e.kind == ScanEvent::Kind::kTitle && e.percent != 0 && options.progress) options.progress(e.percent);
   };
+  if (options.prepare) options.prepare(driver);
   driver.ScanCommand();
   // The stop flag is polled: a signal handler can set it, but cannot call into the driver.
   while (driver.running) {
@@ -48,6 +49,7 @@ VolumeScanResult ScanFileSystem(DiskSource& source, const VolumeGeometry& geomet
       driver.RequestStop();
       break;
     }
+    if (options.tick) options.tick(driver);
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   driver.Wait();
@@ -58,6 +60,9 @@ VolumeScanResult ScanFileSystem(DiskSource& source, const VolumeGeometry& geomet
                    : driver.stopRequested ? ScanOutcome::kStopped
                                           : ScanOutcome::kFinished;
   result.added = EntryCount(store.deletedEntries) - before;
+  result.resume = driver.ResumeWords();
+  result.freeClusters = driver.freeClusters;
+  result.reverse = driver.reverse;
   return result;
 }
 

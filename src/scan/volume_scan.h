@@ -14,6 +14,7 @@
 #include "disk/disk_source.h"
 #include "fs/file_system.h"
 #include "fs/volume_geometry.h"
+#include "scan/scan_driver.h"
 #include "store/item_store.h"
 
 namespace torvane {
@@ -39,11 +40,20 @@ struct VolumeScanOptions {
   const std::atomic<bool>* stop = nullptr;
   // The share searched so far, 1-100; called on the scan thread.
   std::function<void(uint32_t percent)> progress;
+  // Called with the driver before the scan starts (a session load hands it its resume words),
+  // and about every 10 ms while it runs, on the calling thread (a periodic session save).
+  std::function<void(ScanDriver&)> prepare;
+  std::function<void(ScanDriver&)> tick;
 };
 
 struct VolumeScanResult {
   ScanOutcome outcome = ScanOutcome::kFinished;
   uint64_t added = 0;  // entries the scan added to the deleted-entries list
+  // Where the scan stood when it ended, for a session save: its resume words, free clusters
+  // (64-bit) and whether it ran in reverse mode.
+  ScanResumeWords resume{};
+  uint64_t freeClusters = 0;
+  bool reverse = false;
 };
 
 // Runs the scan of the open volume on the scan driver's thread and waits for it. Entries

@@ -328,6 +328,35 @@ TEST(CliScanStopTest, AStoppedScanFailsButKeepsWhatWasFound) {
   EXPECT_EQ(text.find("stopped"), std::string::npos) << text;
 }
 
+TEST(CliScanStopTest, CtrlCSavesTheSessionAndResumeFinishesIt) {
+  const std::string disk = test::DataPath("reformatted/reformatted.vmdk").string();
+  test::TempDir dir;
+  const std::string session = (dir / "scan.tqs").string();
+  std::string text;
+  EXPECT_EQ(RunCliDirect({"scan", disk, "-v", "0", "--save", session}, &text, false, SIGINT), 1) << text;
+  EXPECT_NE(text.find("Saved the session to " + session + "; 'torvane scan --resume'"), std::string::npos) << text;
+  EXPECT_EQ(RunCliDirect({"session", session, "--json"}, &text), 0) << text;
+  EXPECT_NE(text.find("\"finished\":false"), std::string::npos) << text;
+  // Continued to its end, it holds what an uninterrupted scan finds, and says it is done.
+  EXPECT_EQ(RunCliDirect({"scan", "--resume", session, "--disk", disk}, &text), 0) << text;
+  EXPECT_NE(text.find("Saved the session to " + session + "."), std::string::npos) << text;
+  EXPECT_EQ(RunCliDirect({"session", session, "--json"}, &text), 0) << text;
+  EXPECT_NE(text.find("\"finished\":true"), std::string::npos) << text;
+  EXPECT_NE(text.find("\"entries\":67"), std::string::npos) << text;
+  // ls and recover work from the session without scanning again.
+  EXPECT_EQ(RunCliDirect({"ls", disk, "--session", session, "--json"}, &text), 0) << text;
+  EXPECT_NE(text.find("\"path\":\"readme.txt\""), std::string::npos) << text;
+  EXPECT_EQ(RunCliDirect({"recover", disk, "--session", session, "-o", (dir / "out").string(), "readme.txt"}, &text), 0)
+      << text;
+  EXPECT_TRUE(std::filesystem::exists(dir / "out" / "readme.txt")) << text;
+  // Another disk, or a file that is no session, is refused.
+  const std::string odd = test::DataPath("reformatted-odd/reformatted-odd.vmdk").string();
+  EXPECT_EQ(RunCliDirect({"ls", odd, "--session", session}, &text), 1) << text;
+  EXPECT_NE(text.find("torvane: "), std::string::npos) << text;
+  EXPECT_EQ(RunCliDirect({"scan", "--resume", disk}, &text), 1) << text;
+  EXPECT_NE(text.find("invalid or not compatible"), std::string::npos) << text;
+}
+
 // A copy of the demo disk as a raw image in which the folder "Documents" is renamed to a
 // name with ESC, a line feed, a slash and a carriage return (same length, so the records
 // stay valid).

@@ -8,6 +8,7 @@
 #include "app/cli/args.h"
 #include "app/cli/commands.h"
 #include "app/cli/progress_bar.h"
+#include "app/cli/session_arg.h"
 #include "app/cli/volume_arg.h"
 #include "util/file_time.h"
 #include "util/format.h"
@@ -29,6 +30,8 @@ constexpr const char* kUsage =
     "  --scan     search the free space for lost records first (--reverse: the whole\n"
     "             volume from its end); Ctrl-C stops the search and lists what was found,\n"
     "             and the command then exits with 1\n"
+    "  --session FILE  list what a saved scan session holds instead of -v N (DISK names\n"
+    "             the disk; the session must belong to one of its volumes)\n"
     "Columns (named by a header line on a terminal): Del ('*' for a deleted entry), State,\n"
     "Size, Time (UTC) and Path; folders end in '/'. The state is 200 for existing items, 100\n"
     "for deleted ones whose data is intact, 0-99 for the share of a deleted file's data still\n"
@@ -40,15 +43,16 @@ constexpr const char* kUsage =
 
 int RunLs(const Args& args) {
   ParsedArgs p;
-  const int early = ParseCommandLine(args,
-                                     {kUsage,
-                                      {"-r", "--deleted", "--json", "--scan", "--reverse"},
-                                      {"-v"},
-                                      1,
-                                      2,
-                                      "ls takes a disk and a path",
-                                      {{"-v", "ls needs a volume (-v N)"}}},
-                                     p);
+  const int early =
+      ParseCommandLine(args,
+                       {kUsage,
+                        {"-r", "--deleted", "--json", "--scan", "--reverse"},
+                        {"-v", "--session"},
+                        1,
+                        2,
+                        "ls takes a disk and a path",
+                        {{HasOption(args, "--session") ? "--session" : "-v", "ls needs a volume (-v N)"}}},
+                       p);
   if (early >= 0) return early;
   std::vector<std::string> wanted;
   std::string error;
@@ -58,7 +62,7 @@ int RunLs(const Args& args) {
   }
   Workspace ws;
   WalkSummary walk;
-  if (!OpenAndWalk(ws, p, walk)) return 1;
+  if (!OpenVolumeOrSession(ws, p, walk)) return 1;
   VolumeScanResult scan;
   if (p.Has("--scan")) scan = ScanVolume(ws, p.Has("--reverse"));
 

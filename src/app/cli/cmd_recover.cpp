@@ -14,6 +14,7 @@
 #include "app/cli/cli_ui_port.h"
 #include "app/cli/commands.h"
 #include "app/cli/progress_bar.h"
+#include "app/cli/session_arg.h"
 #include "app/cli/volume_arg.h"
 #include "recovery/recovery_selection.h"
 #include "recovery/recovery_writer.h"
@@ -40,6 +41,8 @@ constexpr const char* kUsage =
     "                         FILE must not exist yet\n"
     "  --scan                 search the free space for lost records first (--reverse: the\n"
     "                         whole volume from its end), so their files can be recovered\n"
+    "  --session FILE         recover from a saved scan session instead of -v N, without\n"
+    "                         scanning again (DISK names the disk the session belongs to)\n"
     "  --yes, --no            the answer to questions of the run (a full disk: skip the file\n"
     "                         and go on, or stop)\n"
     "Encrypted NTFS files are written as their raw export stream, NAME.efs, for import on a\n"
@@ -109,10 +112,11 @@ int RunRecover(const Args& args) {
   CommandLine command;
   command.usage = kUsage;
   command.flags = {"--all", "--deleted", "--system", "--no-block-duplicates", "--yes", "--no", "--scan", "--reverse"};
-  command.options = {"-v", "-o", "--join", "--report"};
+  command.options = {"-v", "-o", "--join", "--report", "--session"};
   command.maxPositional = SIZE_MAX;
   command.positionalError = "recover needs a disk";
-  command.required = {{"-v", "recover needs a volume (-v N)"}, {"-o", "recover needs an output folder (-o DIR)"}};
+  command.required = {{HasOption(args, "--session") ? "--session" : "-v", "recover needs a volume (-v N)"},
+                      {"-o", "recover needs an output folder (-o DIR)"}};
   ParsedArgs p;
   if (const int code = ParseCommandLine(args, command, p); code >= 0) return code;
   // The paths as ls prints them (names escaped), each split into its names.
@@ -137,7 +141,7 @@ int RunRecover(const Args& args) {
   CliUiPort ui(p.Has("--yes") ? std::optional<bool>(true) : p.Has("--no") ? std::optional<bool>(false) : std::nullopt);
   ws.store.SetUiPort(&ui);
   WalkSummary walk;
-  if (!OpenAndWalk(ws, p, walk)) return 1;
+  if (!OpenVolumeOrSession(ws, p, walk)) return 1;
 
   // A stopped or interrupted scan still lets what it found be recovered; the run then ends
   // with 1.

@@ -1,10 +1,14 @@
 // torvane scan DISK -v N [--reverse] [--json]: the walk of the volume's file system, then the
 // search of the free space (or, with --reverse, the whole volume from its end) for what the
 // file system no longer lists.
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <utility>
 
 #include "app/cli/args.h"
 #include "app/cli/commands.h"
+#include "app/cli/session_arg.h"
 #include "app/cli/volume_arg.h"
 #include "util/format.h"
 #include "util/text.h"
@@ -13,29 +17,80 @@ namespace torvane::cli {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: torvane scan DISK -v N [--reverse] [--json]\n\n"
+    "usage: torvane scan DISK -v N [--reverse] [--json] [--save FILE [--save-every MINUTES]]\n"
+    "       torvane scan --resume FILE [--disk DISK] [--json] [--save FILE] [--save-every MINUTES]\n\n"
     "Reads the file system of volume N (the MFT, or the folders of a FAT volume), then\n"
     "searches its free space for records and folders that the file system no longer lists\n"
     "(a reformatted or damaged volume), and prints what the search found beyond them:\n"
     "counts, or with --json the entries as 'torvane ls --json' prints them.\n"
     "  --reverse  search the whole volume from its end to its start (badly damaged volumes)\n"
     "Ctrl-C (or SIGTERM) stops the search; what was found is still printed, and the command\n"
-    "exits with 1, as it does when the disk cannot be read to the end.\n";
+    "exits with 1, as it does when the disk cannot be read to the end.\n"
+    "  --save FILE           save the scan as a session when it ends or is stopped (Ctrl-C)\n"
+    "  --save-every MINUTES  also save it every MINUTES minutes while it runs\n"
+    "  --resume FILE         continue the scan a session holds (and save back to FILE unless\n"
+    "                        --save names another); --disk names the disk when it has moved\n";
 
 }  // namespace
 
 int RunScan(const Args& args) {
   ParsedArgs p;
-  const int early = ParseCommandLine(
-      args,
-      {kUsage, {"--reverse", "--json"}, {"-v"}, 1, 1, "scan takes one disk", {{"-v", "scan needs a volume (-v N)"}}},
-      p);
+  const bool resuming = HasOption(args, "--resume");
+  const int early =
+      ParseCommandLine(args,
+                       {kUsage,
+                        {"--reverse", "--json"},
+                        {"-v", "--save", "--save-every", "--resume", "--disk"},
+                        resuming ? 0u : 1u,
+                        resuming ? 0u : 1u,
+                        resuming ? "scan --resume takes no disk (give it with --disk)" : "scan takes one disk",
+                        {{resuming ? "--resume" : "-v", "scan needs a volume (-v N)"}}},
+                       p);
   if (early >= 0) return early;
+  const std::string savePath = !p.Option("--save").empty() ? p.Option("--save") : p.Option("--resume");
+  double saveEvery = 0;
+  if (!p.Option("--save-every").empty()) {
+    char* end = nullptr;
+    saveEvery = std::strtod(p.Option("--save-every").c_str(), &end);
+    if (savePath.empty() || *end != '\0' || !(saveEvery > 0)) {
+      PrintError(savePath.empty() ? "--save-every needs --save FILE" : "--save-every takes a number of minutes");
+      return 2;
+    }
+  }
   Workspace ws;
   WalkSummary walk;
-  if (!OpenAndWalk(ws, p, walk)) return 1;
+  session::SessionState resumed;
+  if (resuming) {
+    std::string error;
+    if (!OpenSession(ws, p.Option("--resume"), p.Option("--disk"), resumed, error)) {
+      PrintError(error);
+      return 1;
+    }
+    walk.foundWhere = "in the session";
+    if (session::ScanFinished(resumed)) {
+      std::fprintf(stderr, "The session's scan had finished; %s entries.\n",
+                   GroupThousands(EntryCount(ws.store.deletedEntries)).c_str());
+      return 0;
+    }
+  } else if (!OpenAndWalk(ws, p, walk)) {
+    return 1;
+  }
+  VolumeScanOptions options;
+  options.reverse = !resuming && p.Has("--reverse");  // a resumed scan keeps its own mode
+  if (resuming) options.prepare = [&](ScanDriver& d) { session::ResumeScan(d, ws.store, resumed); };
+  auto lastSave = std::chrono::steady_clock::now();
+  if (saveEvery > 0) {
+    options.tick = [&](ScanDriver& d) {
+      if (std::chrono::steady_clock::now() - lastSave < std::chrono::duration<double>(saveEvery * 60)) return;
+      std::string error;
+      if (!session::SaveScanSession(savePath, ws.store, &d, DescribeOpenVolume(ws), error))
+        PrintError("the session was not saved: " + error);
+      lastSave = std::chrono::steady_clock::now();
+    };
+  }
   const uint64_t walked = EntryCount(ws.store.deletedEntries);
-  const VolumeScanResult scan = ScanVolume(ws, p.Has("--reverse"));
+  const VolumeScanResult scan = ScanVolume(ws, std::move(options));
+  const bool saved = savePath.empty() || SaveEndedScan(ws, savePath, scan);
   const DynList& list = ws.store.deletedEntries;
   if (p.Has("--json")) {
     const std::unique_ptr<ItemTree> tree = ws.fileSystem->MakeTree();
@@ -52,7 +107,7 @@ int RunScan(const Args& args) {
   std::fprintf(stderr, "%s entries %s; the %s found %s more%s.\n", GroupThousands(walked).c_str(),
                walk.foundWhere.c_str(), p.Has("--reverse") ? "search of the whole volume" : "search of the free space",
                GroupThousands(scan.added).c_str(), ending);
-  return ReportScanOutcome(scan) ? 0 : 1;
+  return ReportScanOutcome(scan) && saved ? 0 : 1;
 }
 
 }  // namespace torvane::cli

@@ -22,6 +22,7 @@ constexpr Command kCommands[] = {
     {"volumes", torvane::cli::RunVolumes, "list the volumes of a disk, lost ones included"},
     {"ls", torvane::cli::RunLs, "list the files of a volume, deleted ones included"},
     {"scan", torvane::cli::RunScan, "search a volume's free space for lost files"},
+    {"session", torvane::cli::RunSession, "describe a scan session saved by 'scan --save'"},
     {"recover", torvane::cli::RunRecover, "copy files of a volume, deleted ones included, to a folder"},
     {"image", torvane::cli::RunImage, "copy a whole virtual disk into a raw image file"},
     {"identify", torvane::cli::RunIdentify, "name the file type and measure the size of files, as carving would"},

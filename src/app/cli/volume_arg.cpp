@@ -5,6 +5,7 @@
 #include <atomic>
 #include <charconv>
 #include <ctime>
+#include <utility>
 
 #include "app/cli/commands.h"
 #include "app/cli/progress_bar.h"
@@ -91,9 +92,13 @@ class StopSignals {
 }  // namespace
 
 VolumeScanResult ScanVolume(Workspace& ws, bool reverse) {
-  ProgressBar bar(reverse ? "Scanning volume" : "Scanning free space");
   VolumeScanOptions options;
   options.reverse = reverse;
+  return ScanVolume(ws, std::move(options));
+}
+
+VolumeScanResult ScanVolume(Workspace& ws, VolumeScanOptions options) {
+  ProgressBar bar(options.reverse ? "Scanning volume" : "Scanning free space");
   options.stop = &stopScan;
   options.progress = [&](uint32_t percent) { bar.Update(percent, 100); };
   VolumeScanResult result;

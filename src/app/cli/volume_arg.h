@@ -30,6 +30,9 @@ bool OpenAndWalk(Workspace& ws, const ParsedArgs& p, WalkSummary& summary);
 // (a second Ctrl-C ends the program); what was found stays. Returns the outcome and the
 // entries the scan added.
 VolumeScanResult ScanVolume(Workspace& ws, bool reverse);
+// The same with the engine's options (a session's resume, a periodic save); the stop flag and
+// the progress are set here.
+VolumeScanResult ScanVolume(Workspace& ws, VolumeScanOptions options);
 
 // For a scan that did not finish: prints why on stderr ("torvane: the scan was stopped ...")
 // and returns false; true for a finished one. The command then exits with 1 but still shows
