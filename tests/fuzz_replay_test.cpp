@@ -40,6 +40,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Corpus{"recognize_volume", fuzz::FuzzRecognizeVolume},
                       Corpus{"partition_tables", fuzz::FuzzPartitionTables},
                       Corpus{"record_to_entry", fuzz::FuzzRecordToEntry}, Corpus{"runlist", fuzz::FuzzRunlist},
+                      Corpus{"exfat_entry_sets", fuzz::FuzzExfatEntrySets},
                       Corpus{"lznt1", fuzz::FuzzLznt1}, Corpus{"open_volume", fuzz::FuzzOpenVolume}),
     [](const ::testing::TestParamInfo<Corpus>& corpus) { return std::string(corpus.param.name); });
 
