@@ -11,7 +11,8 @@
 # exfat/<disk>.vmdk       the disk (monolithicSparse, qemu-img)
 # exfat/<disk>.files.tsv  path, sha256, size, mtime (Unix seconds), how it should be found:
 #                         "live", "deleted" (deleted, its clusters untouched since) or
-#                         "lost" (in a folder found only in free space; path below it)
+#                         "lost" (in a folder found only in free space; path below it),
+#                         atime (Unix seconds)
 # exfat/<disk>.fls.txt    `fls -r -p` of the volume (the Sleuth Kit)
 #
 # Needs (root): mkfs.exfat, mount.exfat-fuse, losetup, sfdisk, sgdisk, qemu-img, fls,
@@ -90,8 +91,9 @@ def write(rel, payload, mtime=None):
         os.utime(p, (mtime - 30 * 86400, mtime))
     return rel
 
-def note(rel, how, payload, mtime):
-    rows.append((rel, hashlib.sha256(payload).hexdigest(), len(payload), mtime, how))
+def note(rel, how, payload, mtime, atime=None):
+    atime = mtime - 30 * 86400 if atime is None else atime
+    rows.append((rel, hashlib.sha256(payload).hexdigest(), len(payload), mtime, how, atime))
 
 T = 1686836730  # 2023-06-15 13:45:30 UTC
 # Names of 1 to 255 characters, Unicode, plain files.
@@ -126,7 +128,7 @@ for i in range(0, max(len(pa), len(pb)), cluster):
 fa.close(); fb.close()
 for rel, p in (("frag/a.bin", pa), ("frag/b.bin", pb)):
     os.utime(os.path.join(root, rel), (T, T + 300))
-    note(rel, "live", p, T + 300)
+    note(rel, "live", p, T + 300, T)
 # A folder of several clusters that are not consecutive: its entries grow in turn with a
 # file in the root folder.
 os.makedirs(os.path.join(root, "many"), exist_ok=True)
@@ -141,7 +143,7 @@ for k in range(96):
         filler.write(pf[(k // 8) * cluster:(k // 8 + 1) * cluster]); filler.flush(); os.fsync(filler.fileno())
 filler.close()
 os.utime(os.path.join(root, "filler.bin"), (T, T + 600))
-note("filler.bin", "live", pf, T + 600)
+note("filler.bin", "live", pf, T + 600, T)
 # What will be deleted: files in the root and in a folder, a folder tree, and a folder
 # whose entry is wiped afterwards (made last, so that its set ends the root folder).
 gone = [("old notes.txt", 3000), ("trash/one.txt", 700), ("trash/inner/two.bin", cluster * 4 + 1),

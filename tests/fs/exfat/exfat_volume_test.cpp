@@ -22,12 +22,13 @@ struct Expected {
   std::string path, sha;
   uint64_t size = 0, mtime = 0;
   std::string how;  // live, deleted, lost
+  uint64_t atime = 0;
 };
 
 std::vector<Expected> ExpectedFiles(const std::string& disk) {
   std::vector<Expected> files;
   for (const auto& row : test::ReadTsv(test::DataPath("exfat/" + disk + ".files.tsv"), false))
-    files.push_back({row[0], row[1], std::stoull(row[2]), std::stoull(row[3]), row[4]});
+    files.push_back({row[0], row[1], std::stoull(row[2]), std::stoull(row[3]), row[4], std::stoull(row[5])});
   return files;
 }
 
@@ -122,6 +123,7 @@ TEST_P(ExfatFixtureTest, IntactFilesComeBackByteIdenticalWithTheirTimes) {
     struct stat st {};
     ASSERT_EQ(::stat(report.output.c_str(), &st), 0);
     EXPECT_EQ(static_cast<uint64_t>(st.st_mtim.tv_sec), f.mtime);
+    EXPECT_EQ(static_cast<uint64_t>(st.st_atim.tv_sec), f.atime);
     ++checked;
   }
   EXPECT_EQ(checked, ExpectedFiles(Disk()).size());
