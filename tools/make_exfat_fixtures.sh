@@ -26,7 +26,7 @@ repo="$(cd "$here/.." && pwd)"
 out="${1:-$repo/tests/data/exfat.tar.xz}"
 case "$out" in /*) ;; *) out="$PWD/$out" ;; esac
 
-LIB_NAME=make_exfat_fixtures
+export LIB_NAME=make_exfat_fixtures
 source "$here/lib.sh"
 require_tools mkfs.exfat mount.exfat-fuse losetup sfdisk sgdisk qemu-img fls python3 xz tar mountpoint
 require_root
@@ -45,8 +45,8 @@ mkdir -p "$MNT" "$tmp/exfat"
 cd "$tmp"
 
 wait_released() {
-  local i
-  for i in $(seq 300); do
+  local _
+  for _ in $(seq 300); do
     [[ -z "$(find /proc/[0-9]*/fd -lname "$1" 2>/dev/null)" ]] && return 0
     sleep 0.1
   done
@@ -241,7 +241,7 @@ make_disk() {
       -u 1:7b1f0c22-5a4e-4c1d-8e2f-3a9b6c5d4e71 "$raw" >/dev/null
   fi
   truncate -s $((sectors * 512)) "$part"
-  mkfs.exfat -c "$cluster" -L "$(tr a-z A-Z <<<"${name//-/}" | cut -c1-11)" "$part" >/dev/null
+  mkfs.exfat -c "$cluster" -L "$(tr '[:lower:]' '[:upper:]' <<<"${name//-/}" | cut -c1-11)" "$part" >/dev/null
   mount_volume "$part"
   fill_volume "$tmp/exfat/$name.files.tsv" "$cluster"
   unmount_volume

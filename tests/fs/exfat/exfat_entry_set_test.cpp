@@ -184,5 +184,18 @@ TEST(ExfatAssessTest, DeletedFolderOverAnAllocatedClusterIsOverwritten) {
   EXPECT_EQ(e.state, kStateRecoverable);
 }
 
+TEST(ExfatAssessTest, SetWithBadChecksumIsListedAndMarked) {
+  MemoryVolume m;
+  m.Allocate(10);
+  auto d = MakeSet({});
+  d[40] = std::byte{0x55};  // a byte of the stream extension changed behind the checksum
+  EntrySet set;
+  ASSERT_EQ(Decode(d, set), SetStep::kSet);
+  const FileEntry e = ExVolume(m.g).MakeEntry(set, 5, nullptr);
+  EXPECT_EQ(e.state, kStateExisting);
+  EXPECT_EQ(e.reserved43 & kExBadChecksum, kExBadChecksum);
+  EXPECT_EQ(e.time, ExfatTimeToFiletime(0x56CF6DAF, 0, 0));  // the modification time, all 8 bytes
+}
+
 }  // namespace
 }  // namespace torvane::exfat
