@@ -12,6 +12,7 @@
 #include "fs/cluster_tree.h"
 #include "fs/exfat/exfat_file_system.h"
 #include "fs/volume_fixture.h"
+#include "recovery/content_reader.h"
 #include "recovery/recovery_writer.h"
 #include "test_util.h"
 
@@ -161,6 +162,13 @@ TEST(ExfatFixtureProbeTest, DeletedOneClusterFileAcceptedByItsCheckIsRecoverable
   e = volume.MakeEntry(set, 4, fails);
   EXPECT_EQ(e.kind, kKindPartlyOverwritten);
   EXPECT_EQ(e.state, 0);
+  // A damaged entry whose first cluster is 1 reads nothing (not the FAT before the heap).
+  ReaderContext reader = v.Reader();
+  std::vector<std::byte> bytes;
+  e.link = 1;
+  EXPECT_FALSE(recovery::ReadItemToMemory(reader, e, e.size, bytes));
+  e.link = static_cast<uint32_t>(v.ws.geometry.clusterCount + 1);
+  EXPECT_FALSE(recovery::ReadItemToMemory(reader, e, e.size, bytes));
 }
 
 TEST(ExfatCliTest, LsRecoverAndScanWorkOnAnExfatVolume) {
