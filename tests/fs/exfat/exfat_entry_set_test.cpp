@@ -194,7 +194,7 @@ TEST(ExfatAssessTest, SetWithBadChecksumIsListedAndMarked) {
   const FileEntry e = ExVolume(m.g).MakeEntry(set, 5, nullptr);
   EXPECT_EQ(e.state, kStateExisting);
   EXPECT_EQ(e.reserved43 & kExBadChecksum, kExBadChecksum);
-  EXPECT_EQ(e.time, ExfatTimeToFiletime(0x56CF6DAF, 0, 0));  // the modification time, all 8 bytes
+  EXPECT_EQ(uint64_t{e.time}, ExfatTimeToFiletime(0x56CF6DAF, 0, 0));  // the modification time, all 8 bytes
 }
 
 }  // namespace

@@ -143,7 +143,7 @@ TEST(ExfatFixtureProbeTest, DeletedOneClusterFileAcceptedByItsCheckIsRecoverable
   auto it = paths.find("old notes.txt");
   ASSERT_NE(it, paths.end());
   FileEntry e = EntryAt(list, it->second);
-  ASSERT_LE(e.size, 4096u);
+  ASSERT_LE(uint64_t{e.size}, 4096u);
   // Its cluster taken by a file the content detection found: only the check vouches for it.
   AllocationMap map;
   ASSERT_TRUE(map.Resize(v.ws.geometry.clusterCount));
