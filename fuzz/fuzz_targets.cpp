@@ -15,6 +15,7 @@
 #include "disk/vdisk/sesparse_extent.h"
 #include "disk/vdisk/sparse_extent.h"
 #include "disk/vdisk/virtual_disk.h"
+#include "fs/exfat/exfat_entry_set.h"
 #include "fs/ntfs/lznt1.h"
 #include "fs/ntfs/ntfs_volume.h"
 #include "fs/ntfs/runlist.h"
@@ -288,6 +289,25 @@ int FuzzSessionFile(const uint8_t* data, size_t size) {
     session::ReadSessionFile(path, 501, loaded, error);  // a volume of 1,000 clusters
   }
   unlink(path);
+  return 0;
+}
+
+}  // namespace torvane::fuzz
+
+namespace torvane::fuzz {
+
+int FuzzExfatEntrySets(const uint8_t* data, size_t size) {
+  const ByteSpan dir{reinterpret_cast<const std::byte*>(data), size};
+  exfat::EntrySet set;
+  size_t pos = 0;
+  while (true) {
+    const exfat::SetStep step = exfat::DecodeEntrySet(dir, pos, set);
+    if (step == exfat::SetStep::kEnd) break;
+    // Every step moves on by whole entries and stays inside the folder.
+    if (set.bytes == 0 || set.bytes % exfat::kEntryBytes != 0 || pos + set.bytes > size) __builtin_trap();
+    if (step == exfat::SetStep::kSet && set.name.size() != set.nameLength) __builtin_trap();
+    pos += set.bytes;
+  }
   return 0;
 }
 

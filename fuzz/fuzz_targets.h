@@ -52,5 +52,7 @@ int FuzzIsoMediaProbes(const uint8_t* data, size_t size);
 int FuzzZipProbes(const uint8_t* data, size_t size);
 int FuzzCompoundFileProbes(const uint8_t* data, size_t size);
 int FuzzContainerProbes(const uint8_t* data, size_t size);
+// The bytes as an exFAT folder whose entry sets are decoded one after the other.
+int FuzzExfatEntrySets(const uint8_t* data, size_t size);
 
 }  // namespace torvane::fuzz

@@ -1,5 +1,6 @@
 #include "fs/file_system.h"
 
+#include "fs/exfat/exfat_file_system.h"
 #include "fs/ntfs/ntfs_file_system.h"
 
 namespace torvane {
@@ -16,9 +17,14 @@ std::unique_ptr<FileSystem> OpenFileSystem(DiskSource& source, const VolumeGeome
     case FsKind::kFat12:
     case FsKind::kFat16:
     case FsKind::kFat32:
-    case FsKind::kExfat:
       error = "not a volume that can be read yet";
       return nullptr;
+    case FsKind::kExfat:
+      if (geometry.damaged) {
+        error = "a damaged exFAT volume whose folders cannot be read";
+        return nullptr;
+      }
+      return std::make_unique<exfat::ExfatFileSystem>(source, geometry, store);
     case FsKind::kNone:
     case FsKind::kOther:
     case FsKind::kAutomatic:

@@ -338,8 +338,9 @@ ItemReport RecoveryRun::Recover(const RecoveryItem& item) {
     if (reader_.geometry.fsKind == FsKind::kNtfs) {
       NtfsTimes(reader_, e, times);
     } else if (reader_.geometry.fsKind == FsKind::kExfat) {
-      const uint32_t stamp = static_cast<uint32_t>(uint64_t{e.time});
-      times[0] = times[1] = DosTimeToTimespec(stamp >> 16, stamp & 0xFFFF);
+      // Modification time in `time`, access time in `recordSector` (FILETIMEs, UTC).
+      times[1] = FiletimeToTimespec(e.time);
+      times[0] = e.recordSector != 0 ? FiletimeToTimespec(e.recordSector) : times[1];
     } else {
       times[0] = times[1] = DosTimeToTimespec(static_cast<uint32_t>(uint64_t{e.time}) & 0xFFFF, 0);
     }
