@@ -1,5 +1,6 @@
 #include "fs/file_system.h"
 
+#include "fs/fat/fat_file_system.h"
 #include "fs/ntfs/ntfs_file_system.h"
 
 namespace torvane {
@@ -16,6 +17,7 @@ std::unique_ptr<FileSystem> OpenFileSystem(DiskSource& source, const VolumeGeome
     case FsKind::kFat12:
     case FsKind::kFat16:
     case FsKind::kFat32:
+      return std::make_unique<fat::FatFileSystem>(source, geometry, store);
     case FsKind::kExfat:
       error = "not a volume that can be read yet";
       return nullptr;
