@@ -29,5 +29,7 @@ int FuzzLznt1(const uint8_t* data, size_t size);
 // The bytes as a disk (a boot sector and the sectors after it) opened as one volume with its
 // tables, recognised and forced: the tables never take more memory than the disk.
 int FuzzOpenVolume(const uint8_t* data, size_t size);
+// The bytes as the content of a FAT folder, decoded item by item in every mode.
+int FuzzFatDirectory(const uint8_t* data, size_t size);
 
 }  // namespace torvane::fuzz
