@@ -234,7 +234,7 @@ TEST(FatVolume, LostFolderPlaceholdersAreKeyedOnTheWholeCluster) {
     const FileEntry p = EntryAt(v.ws.store.lostFiles, i);
     EXPECT_EQ(p.link, 0x110002BCu);
     EXPECT_EQ(p.state, kStatePlaceholder);
-    parents.insert(p.recordNumber);
+    parents.insert(uint64_t{p.recordNumber});
   }
   EXPECT_EQ(parents, (std::set<uint64_t>{700, 700 + (1u << 24)}));
 }
