@@ -13,7 +13,9 @@
 #include "fs/fat/assess.h"
 #include "fs/fat/fat_file_system.h"
 #include "fs/fat/lost_folders.h"
+#include "fs/open_volume.h"
 #include "fs/volume_fixture.h"
+#include "partitions/disk_builder.h"
 #include "recovery/content_reader.h"
 #include "recovery/reader_sink.h"
 #include "test_util.h"
@@ -237,6 +239,39 @@ TEST(FatVolume, LostFolderPlaceholdersAreKeyedOnTheWholeCluster) {
     parents.insert(uint64_t{p.recordNumber});
   }
   EXPECT_EQ(parents, (std::set<uint64_t>{700, 700 + (1u << 24)}));
+}
+
+TEST(FatVolume, FolderIsJudgedByItsEntriesNotByAnAccessDate) {
+  // A FAT32 volume of one-sector clusters: the root (cluster 2) names CAMERA (cluster 3),
+  // which begins with a photo's entry, no "." entries and no access date, as cameras write.
+  test::DiskBuilder disk(4096);
+  disk.Fat32Boot(0, 4096);
+  for (const uint64_t fat : {32u, 96u}) {
+    const auto s = disk.Span(fat);
+    for (size_t c = 0; c < 4; ++c) StoreLeU32(s, c * 4, c == 0 ? 0x0FFFFFF8 : 0x0FFFFFFF);
+  }
+  std::memcpy(disk.Sector(160), "CAMERA     ", 11);
+  disk.Sector(160)[11] = 0x10;
+  StoreLeU16(disk.Span(160), 0x1A, 3);
+  std::memcpy(disk.Sector(161), "PHOTO   JPG", 11);
+  disk.Sector(161)[11] = 0x20;
+  DiskSource source;
+  VolumeGeometry g;
+  OpenVolumeRequest r;
+  r.loadTables = true;
+  disk.Open(source);
+  ASSERT_EQ(OpenVolume(source, g, r), 1u);
+  ASSERT_EQ(g.fsKind, FsKind::kFat32);
+  ItemStore store;
+  std::string error;
+  const auto fileSystem = OpenFileSystem(source, g, store, error);
+  ASSERT_NE(fileSystem, nullptr) << error;
+  WalkSummary walk;
+  ASSERT_TRUE(fileSystem->Walk({}, walk, error)) << error;
+  const auto tree = fileSystem->MakeTree();
+  std::set<std::string> paths;
+  for (uint64_t i = 0; i < EntryCount(store.deletedEntries); ++i) paths.insert(EntryPath(*tree, i));
+  EXPECT_EQ(paths, (std::set<std::string>{"CAMERA", "CAMERA/PHOTO.JPG"}));
 }
 
 std::string Quote(const std::filesystem::path& p) {
