@@ -16,6 +16,7 @@
 #include "disk/vdisk/sparse_extent.h"
 #include "disk/vdisk/virtual_disk.h"
 #include "fs/exfat/exfat_entry_set.h"
+#include "fs/fat/dir_entry.h"
 #include "fs/ntfs/lznt1.h"
 #include "fs/ntfs/ntfs_volume.h"
 #include "fs/ntfs/runlist.h"
@@ -140,6 +141,23 @@ int FuzzRunlist(const uint8_t* data, size_t size) {
   ntfs::FirstRunLcn(runs);
   ntfs::LastRunLcn(runs);
   for (uint64_t vcn : {uint64_t{0}, uint64_t{1}, uint64_t{1000}, ~uint64_t{0}}) ntfs::MapVcn(runs, vcn);
+  return 0;
+}
+
+int FuzzFatDirectory(const uint8_t* data, size_t size) {
+  const ByteSpan folder(reinterpret_cast<const std::byte*>(data), size);
+  for (const uint32_t mode : {fat::kModeFull, fat::kModeNoLongNames}) {
+    for (const bool fat32 : {false, true}) {
+      fat::DirItem item;
+      for (size_t at = 0;;) {
+        const fat::DecodeStep step = fat::DecodeEntry(folder, at, mode, fat32, item);
+        if (step.used == 0) break;
+        if (step.produced && (item.name.size() > fat::kMaxLongNameUnits + 4 || item.offset + 32 > size))
+          __builtin_trap();
+        at += step.used;
+      }
+    }
+  }
   return 0;
 }
 

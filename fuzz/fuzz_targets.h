@@ -54,5 +54,7 @@ int FuzzCompoundFileProbes(const uint8_t* data, size_t size);
 int FuzzContainerProbes(const uint8_t* data, size_t size);
 // The bytes as an exFAT folder whose entry sets are decoded one after the other.
 int FuzzExfatEntrySets(const uint8_t* data, size_t size);
+// The bytes as the content of a FAT folder, decoded item by item in every mode.
+int FuzzFatDirectory(const uint8_t* data, size_t size);
 
 }  // namespace torvane::fuzz

@@ -53,7 +53,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Corpus{"container_probes", fuzz::FuzzContainerProbes},
                       Corpus{"quicklz", fuzz::FuzzQuickLz},
                       Corpus{"session_file", fuzz::FuzzSessionFile},
-                      Corpus{"exfat_entry_sets", fuzz::FuzzExfatEntrySets}),
+                      Corpus{"exfat_entry_sets", fuzz::FuzzExfatEntrySets},
+                      Corpus{"fat_directory", fuzz::FuzzFatDirectory}),
     [](const ::testing::TestParamInfo<Corpus>& corpus) { return std::string(corpus.param.name); });
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "fs/file_system.h"
 
 #include "fs/exfat/exfat_file_system.h"
+#include "fs/fat/fat_file_system.h"
 #include "fs/ntfs/ntfs_file_system.h"
 
 namespace torvane {
@@ -17,8 +18,7 @@ std::unique_ptr<FileSystem> OpenFileSystem(DiskSource& source, const VolumeGeome
     case FsKind::kFat12:
     case FsKind::kFat16:
     case FsKind::kFat32:
-      error = "not a volume that can be read yet";
-      return nullptr;
+      return std::make_unique<fat::FatFileSystem>(source, geometry, store);
     case FsKind::kExfat:
       if (geometry.damaged) {
         error = "a damaged exFAT volume whose folders cannot be read";

@@ -259,7 +259,8 @@ ItemReport RecoveryRun::Recover(const RecoveryItem& item) {
     // The deleted-entry mark of FAT directories is no part of the name.
     if ((reader_.geometry.fsKind != FsKind::kNtfs) && !name.empty() && name[0] == u'?') name[0] = u'_';
   }
-  const bool encrypted = (e.attributes & kAttributeEncrypted) != 0 && e.kind != kKindRaw;
+  const bool encrypted =
+      (e.attributes & kAttributeEncrypted) != 0 && e.kind != kKindRaw && reader_.geometry.fsKind == FsKind::kNtfs;
   if (encrypted) name += u".efs";  // the raw export stream, for import where the key is
 
   // A damaged record may claim any size; no file of the volume holds more than the volume.
@@ -342,7 +343,9 @@ ItemReport RecoveryRun::Recover(const RecoveryItem& item) {
       times[1] = FiletimeToTimespec(e.time);
       times[0] = e.recordSector != 0 ? FiletimeToTimespec(e.recordSector) : times[1];
     } else {
-      times[0] = times[1] = DosTimeToTimespec(static_cast<uint32_t>(uint64_t{e.time}) & 0xFFFF, 0);
+      // FAT entries keep their write time as a FILETIME and their access date at 0x40.
+      times[1] = FiletimeToTimespec(e.time);
+      times[0] = e.parentHigh != 0 ? DosTimeToTimespec(e.parentHigh, 0) : times[1];
     }
     ::futimens(fd, times);
   }
