@@ -1,10 +1,13 @@
-// The state of one recovery: the open disk, the open volume, the found items and the drive
-// list. The front ends create one and pass it by reference; nothing here is global, so
+// The state of one recovery: the open disk, the open volume and its file system, the found
+// items and the drive list. The front ends create one and pass it by reference; nothing here is global, so
 // tests can make as many as they like.
 #pragma once
 
+#include <memory>
 #include "app/drive_list.h"
+
 #include "disk/disk_source.h"
+#include "fs/file_system.h"
 #include "fs/volume_geometry.h"
 #include "store/item_store.h"
 
@@ -15,6 +18,9 @@ struct Workspace {
   VolumeGeometry geometry;
   DriveList driveList;
   ItemStore store;
+  // The open volume's file system, once a front end opened it (after the store: it refers
+  // to the store, so it goes first).
+  std::unique_ptr<FileSystem> fileSystem;
 };
 
 }  // namespace torvane

@@ -18,6 +18,7 @@
 
 namespace torvane {
 
+class FileSystem;
 namespace ntfs {
 class NtfsVolume;
 }
@@ -45,6 +46,9 @@ struct ReaderContext {
   // Checked before every read: the user's cancel, and the content search's stop.
   const std::atomic<bool>* cancel = nullptr;
   const std::atomic<bool>* searchStop = nullptr;
+  // The volume's file system, which reads its items' content. Without one the reader
+  // chooses by the volume's kind (NTFS then needs `ntfs`).
+  FileSystem* fileSystem = nullptr;
 };
 
 struct ReadOutcome {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "fs/fat/fat_content.h"
+#include "fs/file_system.h"
 #include "fs/ntfs/ntfs_content.h"
 
 namespace torvane::recovery {
@@ -34,6 +35,8 @@ ReadOutcome ReadWindow(ReaderContext& ctx, const FileEntry& item, uint64_t first
       }
       sector += sectors;
     }
+  } else if (ctx.fileSystem != nullptr) {
+    ok = ctx.fileSystem->ReadItem(ctx, item, out, outcome);
   } else if (ctx.geometry.fsKind == FsKind::kNtfs) {
     ok = ntfs::ReadNtfsItem(ctx, item, out, outcome);
   } else {

@@ -2,28 +2,19 @@
 
 #include <algorithm>
 
-#include "fs/ntfs/ntfs_tree.h"
 #include "util/text.h"
 
 namespace torvane::recovery {
 
-bool IsNtfsSystemPath(const std::vector<std::u16string_view>& components, const std::vector<uint64_t>& records) {
-  return !components.empty() && !records.empty() && !components[0].empty() && components[0][0] == u'$' &&
-         records[0] < kNtfsFirstUserRecord;
-}
-
-Selection SelectItems(const DynList& list, const SelectionRequest& request) {
+Selection SelectItems(const DynList& list, const ItemTree& tree, const SelectionRequest& request) {
   Selection selection;
-  const ntfs::NtfsTree tree(list);
   const auto& wanted = request.paths;
   std::vector<bool> matched(wanted.size(), false);
-  std::vector<uint64_t> positions, records;
   std::vector<std::string> names;
   for (uint64_t i = 0; i < EntryCount(list); ++i) {
     const FileEntry e = EntryAt(list, i);
     bool lost = false;
-    positions.clear();
-    const auto components = tree.PathComponents(i, &lost, &positions);
+    const auto components = tree.PathComponents(i, &lost);
     if (components.empty()) continue;
     names.clear();
     std::string path;
@@ -41,11 +32,7 @@ Selection SelectItems(const DynList& list, const SelectionRequest& request) {
     }
     if (!named && !request.all) continue;
     if (request.deletedOnly && e.state == kStateExisting) continue;
-    if (!named && !request.includeSystem && !lost) {
-      records.clear();
-      for (uint64_t at : positions) records.push_back(uint64_t{EntryAt(list, at).recordNumber});
-      if (IsNtfsSystemPath(components, records)) continue;
-    }
+    if (!named && !request.includeSystem && !lost && tree.IsSystemEntry(i)) continue;
     SelectedItem selected;
     selected.item.entry = e;
     selected.item.name = std::u16string(components.back());

@@ -3,8 +3,6 @@
 #include <chrono>
 #include <thread>
 
-#include "fs/ntfs/ntfs_scan_family.h"
-#include "fs/ntfs/record_search.h"
 #include "scan/scan_driver.h"
 
 namespace torvane {
@@ -21,33 +19,24 @@ const char* ScanOutcomeName(ScanOutcome outcome) {
   return "";
 }
 
-bool WalkNtfsVolume(DiskSource& source, const VolumeGeometry& geometry, ItemStore& store,
-                    std::unique_ptr<ntfs::NtfsVolume>& volume, ntfs::MftWalkResult& walk,
-                    const std::function<void(uint32_t permille)>& progress, std::string& error) {
-  volume.reset();
-  if (geometry.fsKind != FsKind::kNtfs || geometry.damaged) {
-    error = "not an NTFS volume that can be read yet";
-    return false;
-  }
-  store.Create();
-  volume = std::make_unique<ntfs::NtfsVolume>(source, geometry, &store.Messages());
-  ntfs::MftWalkControl control;
-  control.progress = progress;
-  walk = ntfs::RunMftWalk(*volume, store, control);
-  if (!walk.ok) error = walk.error;
-  return walk.ok;
+bool WalkVolume(DiskSource& source, const VolumeGeometry& geometry, ItemStore& store,
+                std::unique_ptr<FileSystem>& fileSystem, WalkSummary& summary,
+                const std::function<void(uint32_t permille)>& progress, std::string& error) {
+  fileSystem = OpenFileSystem(source, geometry, store, error);
+  if (fileSystem == nullptr) return false;
+  return fileSystem->Walk(progress, summary, error);
 }
 
-VolumeScanResult ScanNtfsVolume(DiskSource& source, const VolumeGeometry& geometry, ItemStore& store,
-                                ntfs::NtfsVolume& volume, const VolumeScanOptions& options) {
+VolumeScanResult ScanFileSystem(DiskSource& source, const VolumeGeometry& geometry, ItemStore& store,
+                                FileSystem& fileSystem, const VolumeScanOptions& options) {
   VolumeScanResult result;
   const uint64_t before = EntryCount(store.deletedEntries);
   if (options.stop != nullptr && *options.stop) {
     result.outcome = ScanOutcome::kStopped;
     return result;
   }
-  ntfs::NtfsScanFamily family(volume, store);
-  ScanDriver driver(source, geometry, store, family);
+  const std::unique_ptr<ScanFamily> family = fileSystem.MakeScanFamily();
+  ScanDriver driver(source, geometry, store, *family);
   driver.reverse = options.reverse;
   driver.events = [&](const ScanEvent& e) {
     if (e.kind == ScanEvent::Kind::kTitle && e.percent != 0 && options.progress) options.progress(e.percent);
@@ -62,7 +51,7 @@ VolumeScanResult ScanNtfsVolume(DiskSource& source, const VolumeGeometry& geomet
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   driver.Wait();
-  if (store.pendingRebuildCount > 0) ntfs::MergeRebuiltEntries(store);
+  fileSystem.AfterScan();
   // A volume without free space ends at once without finishing; that is complete too.
   result.outcome = driver.finished        ? ScanOutcome::kFinished
                    : driver.interrupted   ? ScanOutcome::kInterrupted

@@ -1,6 +1,6 @@
 // The steps a front end takes to look into an opened volume (OpenDriveListRow opens it): walk
-// its MFT into the item store, and search its free space (or the whole volume) for lost
-// records. Nothing here prints: progress leaves through callbacks, and a
+// its file system into the item store, and search its free space (or the whole volume) for
+// lost records. Nothing here prints: progress leaves through callbacks, and a
 // scan's end is told by its outcome. The command line and the windows call the same code.
 #pragma once
 
@@ -12,8 +12,7 @@
 #include <string>
 
 #include "disk/disk_source.h"
-#include "fs/ntfs/mft_walk.h"
-#include "fs/ntfs/ntfs_volume.h"
+#include "fs/file_system.h"
 #include "fs/volume_geometry.h"
 #include "store/item_store.h"
 
@@ -26,12 +25,12 @@ enum class ScanOutcome { kFinished, kStopped, kInterrupted };
 // "finished", "stopped" or "interrupted".
 const char* ScanOutcomeName(ScanOutcome outcome);
 
-// Checks that the open volume is an NTFS volume the readers can walk, creates the store's
-// lists and walks the MFT into them. `volume` receives the reader; `progress` (may be empty)
-// gets thousandths. False with a one-line reason.
-bool WalkNtfsVolume(DiskSource& source, const VolumeGeometry& geometry, ItemStore& store,
-                    std::unique_ptr<ntfs::NtfsVolume>& volume, ntfs::MftWalkResult& walk,
-                    const std::function<void(uint32_t permille)>& progress, std::string& error);
+// Opens the file system of the open volume (OpenFileSystem), creates the store's lists and
+// walks the volume's structures into them. `fileSystem` receives the reader even when the
+// walk failed; `progress` (may be empty) gets thousandths. False with a one-line reason.
+bool WalkVolume(DiskSource& source, const VolumeGeometry& geometry, ItemStore& store,
+                std::unique_ptr<FileSystem>& fileSystem, WalkSummary& summary,
+                const std::function<void(uint32_t permille)>& progress, std::string& error);
 
 struct VolumeScanOptions {
   bool reverse = false;  // the whole volume from its end instead of the free space
@@ -47,9 +46,9 @@ struct VolumeScanResult {
   uint64_t added = 0;  // entries the scan added to the deleted-entries list
 };
 
-// Runs the scan of the open NTFS volume on the scan driver's thread and waits for it. Entries
+// Runs the scan of the open volume on the scan driver's thread and waits for it. Entries
 // still waiting for the merge join the list even when the scan was stopped or interrupted.
-VolumeScanResult ScanNtfsVolume(DiskSource& source, const VolumeGeometry& geometry, ItemStore& store,
-                                ntfs::NtfsVolume& volume, const VolumeScanOptions& options);
+VolumeScanResult ScanFileSystem(DiskSource& source, const VolumeGeometry& geometry, ItemStore& store,
+                                FileSystem& fileSystem, const VolumeScanOptions& options);
 
 }  // namespace torvane

@@ -1,6 +1,6 @@
 // A volume of a fixture disk opened the way the front ends open it: its row of the drive
-// list (OpenDriveListRow), then for NTFS its MFT walked into the store (WalkNtfsVolume) and,
-// when asked, its free space or whole volume searched (ScanNtfsVolume).
+// list (OpenDriveListRow), then its file system walked into the store (WalkVolume) and,
+// when asked, its free space or whole volume searched (ScanFileSystem).
 #pragma once
 
 #include <filesystem>
@@ -9,7 +9,7 @@
 
 #include "app/drive_list.h"
 #include "app/workspace.h"
-#include "fs/ntfs/mft_walk.h"
+#include "fs/ntfs/ntfs_file_system.h"
 #include "fs/ntfs/ntfs_tree.h"
 #include "fs/ntfs/ntfs_volume.h"
 #include "recovery/content_reader.h"
@@ -20,14 +20,16 @@ namespace torvane::test {
 
 struct FixtureVolume {
   Workspace ws;
-  std::unique_ptr<ntfs::NtfsVolume> ntfs;  // set once the MFT is walked
-  ntfs::MftWalkResult walk;
+  ntfs::NtfsVolume* ntfs = nullptr;  // the NTFS reader, once an NTFS volume is walked
+  WalkSummary walk;
   std::string error;  // why opening or walking failed; empty when all went well
 
-  // Opens row `row` of `disk`'s drive list; with `walkMft`, walks its MFT too.
-  explicit FixtureVolume(const std::filesystem::path& disk, bool walkMft = true, size_t row = 0) {
+  // Opens row `row` of `disk`'s drive list; with `walk`, walks its file system too.
+  explicit FixtureVolume(const std::filesystem::path& disk, bool walkVolume = true, size_t row = 0) {
     if (!OpenDriveListRow(ws.driveList, ws.source, ws.geometry, disk, row, error)) return;
-    if (walkMft) WalkNtfsVolume(ws.source, ws.geometry, ws.store, ntfs, walk, {}, error);
+    if (!walkVolume) return;
+    WalkVolume(ws.source, ws.geometry, ws.store, ws.fileSystem, walk, {}, error);
+    if (auto* n = dynamic_cast<ntfs::NtfsFileSystem*>(ws.fileSystem.get())) ntfs = &n->Volume();
   }
   bool ok() const { return error.empty(); }
 
@@ -35,14 +37,18 @@ struct FixtureVolume {
   ScanOutcome Scan(bool reverse) {
     VolumeScanOptions options;
     options.reverse = reverse;
-    return ScanNtfsVolume(ws.source, ws.geometry, ws.store, *ntfs, options).outcome;
+    return ScanFileSystem(ws.source, ws.geometry, ws.store, *ws.fileSystem, options).outcome;
   }
 
-  ReaderContext Reader() { return {ws.source, ws.geometry, ntfs.get()}; }
+  ReaderContext Reader() {
+    ReaderContext ctx{ws.source, ws.geometry, ntfs};
+    ctx.fileSystem = ws.fileSystem.get();
+    return ctx;
+  }
 };
 
 // The "/"-separated path of an entry of the list the tree was built on, from the volume root.
-inline std::string EntryPath(const ntfs::NtfsTree& tree, uint64_t index) {
+inline std::string EntryPath(const ItemTree& tree, uint64_t index) {
   std::string path;
   for (auto part : tree.PathComponents(index)) path += (path.empty() ? "" : "/") + ToUtf8(part);
   return path;

@@ -9,8 +9,6 @@
 #include "app/cli/commands.h"
 #include "app/cli/progress_bar.h"
 #include "app/cli/volume_arg.h"
-#include "fs/ntfs/mft_walk.h"
-#include "fs/ntfs/ntfs_tree.h"
 #include "util/file_time.h"
 #include "util/format.h"
 #include "util/json_writer.h"
@@ -59,14 +57,13 @@ int RunLs(const Args& args) {
     return 2;
   }
   Workspace ws;
-  std::unique_ptr<ntfs::NtfsVolume> volume;
-  ntfs::MftWalkResult walk;
-  if (!OpenAndWalkNtfs(ws, p, volume, walk)) return 1;
+  WalkSummary walk;
+  if (!OpenAndWalk(ws, p, walk)) return 1;
   VolumeScanResult scan;
-  if (p.Has("--scan")) scan = ScanVolume(ws, *volume, p.Has("--reverse"));
+  if (p.Has("--scan")) scan = ScanVolume(ws, p.Has("--reverse"));
 
   const DynList& list = ws.store.deletedEntries;
-  const ntfs::NtfsTree tree(list);
+  const std::unique_ptr<ItemTree> tree = ws.fileSystem->MakeTree();
   const bool recursive = p.Has("-r"), deletedOnly = p.Has("--deleted"), json = p.Has("--json");
   if (!json && isatty(STDOUT_FILENO)) std::printf("Del State           Size  Time (UTC)            Path\n");
   bool folderSeen = wanted.empty();
@@ -74,7 +71,8 @@ int RunLs(const Args& args) {
   const uint64_t n = EntryCount(list);
   for (uint64_t i = 0; i < n; ++i) {
     const FileEntry e = EntryAt(list, i);
-    const auto components = tree.PathComponents(i);
+    const auto components = tree->PathComponents(i);
+    if (components.empty()) continue;
     std::vector<std::string> parts;
     parts.reserve(components.size());
     for (auto c : components) parts.push_back(ToUtf8(c));
@@ -105,8 +103,8 @@ int RunLs(const Args& args) {
   }
   std::fflush(stdout);
   if (!json)
-    std::fprintf(stderr, "%zu entries (%llu found in the MFT, %llu deleted)%s\n", shown,
-                 static_cast<unsigned long long>(walk.entries),
+    std::fprintf(stderr, "%zu entries (%llu found %s, %llu deleted)%s\n", shown,
+                 static_cast<unsigned long long>(walk.entries), walk.foundWhere.c_str(),
                  static_cast<unsigned long long>(ws.store.deletedCount.load()), walk.stopped ? ", stopped" : "");
   // A scan that did not finish still lists what it found, but the command fails.
   return ReportScanOutcome(scan) ? 0 : 1;

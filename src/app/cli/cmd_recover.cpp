@@ -15,7 +15,6 @@
 #include "app/cli/commands.h"
 #include "app/cli/progress_bar.h"
 #include "app/cli/volume_arg.h"
-#include "fs/ntfs/mft_walk.h"
 #include "recovery/recovery_selection.h"
 #include "recovery/recovery_writer.h"
 #include "util/format.h"
@@ -137,14 +136,13 @@ int RunRecover(const Args& args) {
   std::string error;
   CliUiPort ui(p.Has("--yes") ? std::optional<bool>(true) : p.Has("--no") ? std::optional<bool>(false) : std::nullopt);
   ws.store.SetUiPort(&ui);
-  std::unique_ptr<ntfs::NtfsVolume> volume;
-  ntfs::MftWalkResult walk;
-  if (!OpenAndWalkNtfs(ws, p, volume, walk)) return 1;
+  WalkSummary walk;
+  if (!OpenAndWalk(ws, p, walk)) return 1;
 
   // A stopped or interrupted scan still lets what it found be recovered; the run then ends
   // with 1.
   VolumeScanResult scan;
-  if (p.Has("--scan")) scan = ScanVolume(ws, *volume, p.Has("--reverse"));
+  if (p.Has("--scan")) scan = ScanVolume(ws, p.Has("--reverse"));
   const bool scanFinished = ReportScanOutcome(scan);
 
   // The items: every entry at or below a named path (or all), folders included so that
@@ -152,14 +150,16 @@ int RunRecover(const Args& args) {
   request.all = p.Has("--all");
   request.deletedOnly = p.Has("--deleted");
   request.includeSystem = p.Has("--system");
-  const recovery::Selection selection = recovery::SelectItems(ws.store.deletedEntries, request);
+  const recovery::Selection selection =
+      recovery::SelectItems(ws.store.deletedEntries, *ws.fileSystem->MakeTree(), request);
   if (!selection.unmatched.empty()) {
     PrintError("there is no file or folder " + p.positional[selection.unmatched.front() + 1] + " on volume " +
                p.Option("-v"));
     return 1;
   }
 
-  recovery::ReaderContext reader{ws.source, ws.geometry, volume.get()};
+  recovery::ReaderContext reader{ws.source, ws.geometry};
+  reader.fileSystem = ws.fileSystem.get();
   recovery::RecoveryOptions options;
   options.outputFolder = p.Option("-o");
   options.blockDuplicates = !p.Has("--no-block-duplicates");

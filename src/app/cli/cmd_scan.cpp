@@ -1,11 +1,11 @@
-// torvane scan DISK -v N [--reverse] [--json]: the MFT walk, then the search of the free
-// space (or, with --reverse, the whole volume from its end) for lost MFT records.
+// torvane scan DISK -v N [--reverse] [--json]: the walk of the volume's file system, then the
+// search of the free space (or, with --reverse, the whole volume from its end) for what the
+// file system no longer lists.
 #include <cstdio>
 
 #include "app/cli/args.h"
 #include "app/cli/commands.h"
 #include "app/cli/volume_arg.h"
-#include "fs/ntfs/ntfs_tree.h"
 #include "util/format.h"
 #include "util/text.h"
 
@@ -14,9 +14,10 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: torvane scan DISK -v N [--reverse] [--json]\n\n"
-    "Reads the MFT of volume N, then searches its free space for records of files that the\n"
-    "MFT no longer lists (a reformatted or damaged volume), and prints what the search found\n"
-    "beyond the MFT: counts, or with --json the entries as 'torvane ls --json' prints them.\n"
+    "Reads the file system of volume N (the MFT, or the folders of a FAT volume), then\n"
+    "searches its free space for records and folders that the file system no longer lists\n"
+    "(a reformatted or damaged volume), and prints what the search found beyond them:\n"
+    "counts, or with --json the entries as 'torvane ls --json' prints them.\n"
     "  --reverse  search the whole volume from its end to its start (badly damaged volumes)\n"
     "Ctrl-C (or SIGTERM) stops the search; what was found is still printed, and the command\n"
     "exits with 1, as it does when the disk cannot be read to the end.\n";
@@ -31,16 +32,16 @@ int RunScan(const Args& args) {
       p);
   if (early >= 0) return early;
   Workspace ws;
-  std::unique_ptr<ntfs::NtfsVolume> volume;
-  ntfs::MftWalkResult walk;
-  if (!OpenAndWalkNtfs(ws, p, volume, walk)) return 1;
+  WalkSummary walk;
+  if (!OpenAndWalk(ws, p, walk)) return 1;
   const uint64_t walked = EntryCount(ws.store.deletedEntries);
-  const VolumeScanResult scan = ScanVolume(ws, *volume, p.Has("--reverse"));
+  const VolumeScanResult scan = ScanVolume(ws, p.Has("--reverse"));
   const DynList& list = ws.store.deletedEntries;
   if (p.Has("--json")) {
-    const ntfs::NtfsTree tree(list);
+    const std::unique_ptr<ItemTree> tree = ws.fileSystem->MakeTree();
     for (uint64_t i = walked; i < EntryCount(list); ++i) {
-      const auto parts = tree.PathComponents(i);
+      const auto parts = tree->PathComponents(i);
+      if (parts.empty()) continue;
       std::printf("%s\n", EntryJson(SlashPath(parts), ToUtf8(parts.back()), EntryAt(list, i)).c_str());
     }
   }
@@ -48,8 +49,8 @@ int RunScan(const Args& args) {
   const char* ending = scan.outcome == ScanOutcome::kStopped       ? " before it was stopped"
                        : scan.outcome == ScanOutcome::kInterrupted ? " before the disk could not be read any more"
                                                                    : "";
-  std::fprintf(stderr, "%s entries in the MFT; the %s found %s more%s.\n", GroupThousands(walked).c_str(),
-               p.Has("--reverse") ? "search of the whole volume" : "search of the free space",
+  std::fprintf(stderr, "%s entries %s; the %s found %s more%s.\n", GroupThousands(walked).c_str(),
+               walk.foundWhere.c_str(), p.Has("--reverse") ? "search of the whole volume" : "search of the free space",
                GroupThousands(scan.added).c_str(), ending);
   return ReportScanOutcome(scan) ? 0 : 1;
 }

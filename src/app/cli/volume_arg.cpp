@@ -27,21 +27,21 @@ bool OpenVolumeRow(Workspace& ws, const std::string& disk, const std::string& ro
   return false;
 }
 
-bool OpenAndWalkNtfs(Workspace& ws, const std::string& disk, const std::string& row,
-                     std::unique_ptr<ntfs::NtfsVolume>& volume, ntfs::MftWalkResult& walk, std::string& error) {
+bool OpenAndWalk(Workspace& ws, const std::string& disk, const std::string& row, WalkSummary& summary,
+                 std::string& error) {
   if (!OpenVolumeRow(ws, disk, row, error)) return false;
-  ProgressBar bar("Reading MFT");
-  const bool ok = WalkNtfsVolume(
-      ws.source, ws.geometry, ws.store, volume, walk, [&](uint32_t permille) { bar.Update(permille, 1000); }, error);
+  ProgressBar bar("Reading the file system");
+  const bool ok = WalkVolume(
+      ws.source, ws.geometry, ws.store, ws.fileSystem, summary, [&](uint32_t permille) { bar.Update(permille, 1000); },
+      error);
   bar.Finish();
-  if (!ok && volume == nullptr) error = "volume " + row + " is " + error;
+  if (!ok && ws.fileSystem == nullptr) error = "volume " + row + " is " + error;
   return ok;
 }
 
-bool OpenAndWalkNtfs(Workspace& ws, const ParsedArgs& p, std::unique_ptr<ntfs::NtfsVolume>& volume,
-                     ntfs::MftWalkResult& walk) {
+bool OpenAndWalk(Workspace& ws, const ParsedArgs& p, WalkSummary& summary) {
   std::string error;
-  if (OpenAndWalkNtfs(ws, p.positional.at(0), p.Option("-v"), volume, walk, error)) return true;
+  if (OpenAndWalk(ws, p.positional.at(0), p.Option("-v"), summary, error)) return true;
   PrintError(error);
   return false;
 }
@@ -90,7 +90,7 @@ class StopSignals {
 
 }  // namespace
 
-VolumeScanResult ScanVolume(Workspace& ws, ntfs::NtfsVolume& volume, bool reverse) {
+VolumeScanResult ScanVolume(Workspace& ws, bool reverse) {
   ProgressBar bar(reverse ? "Scanning volume" : "Scanning free space");
   VolumeScanOptions options;
   options.reverse = reverse;
@@ -99,7 +99,7 @@ VolumeScanResult ScanVolume(Workspace& ws, ntfs::NtfsVolume& volume, bool revers
   VolumeScanResult result;
   {
     StopSignals signals;
-    result = ScanNtfsVolume(ws.source, ws.geometry, ws.store, volume, options);
+    result = ScanFileSystem(ws.source, ws.geometry, ws.store, *ws.fileSystem, options);
   }
   bar.Finish();
   return result;

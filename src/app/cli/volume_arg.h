@@ -1,5 +1,5 @@
 // The command line's side of opening the volume a command names with -v N (the row number
-// of `torvane volumes`), walking its MFT and scanning it: argument checks, progress bars,
+// of `torvane volumes`), walking its file system and scanning it: argument checks, progress bars,
 // Ctrl-C and one-line errors around the engine's steps (scan/volume_scan.h).
 #pragma once
 
@@ -9,7 +9,6 @@
 
 #include "app/cli/args.h"
 #include "app/workspace.h"
-#include "fs/ntfs/mft_walk.h"
 #include "scan/volume_scan.h"
 
 namespace torvane::cli {
@@ -18,21 +17,19 @@ namespace torvane::cli {
 // one-line reason, when the disk, the row or the volume cannot be opened.
 bool OpenVolumeRow(Workspace& ws, const std::string& disk, const std::string& row, std::string& error);
 
-// Opens row `row` as above, checks it is an NTFS volume the readers can walk, and walks its
-// MFT behind a progress bar into the workspace's store. `volume` receives the reader.
-// False with a one-line reason.
-bool OpenAndWalkNtfs(Workspace& ws, const std::string& disk, const std::string& row,
-                     std::unique_ptr<ntfs::NtfsVolume>& volume, ntfs::MftWalkResult& walk, std::string& error);
+// Opens row `row` as above, opens its file system into ws.fileSystem and walks it behind a
+// progress bar into the workspace's store. False with a one-line reason.
+bool OpenAndWalk(Workspace& ws, const std::string& disk, const std::string& row, WalkSummary& summary,
+                 std::string& error);
 // The same for the disk (first positional argument) and -v N of a parsed command line; prints
 // the error itself.
-bool OpenAndWalkNtfs(Workspace& ws, const ParsedArgs& p, std::unique_ptr<ntfs::NtfsVolume>& volume,
-                     ntfs::MftWalkResult& walk);
+bool OpenAndWalk(Workspace& ws, const ParsedArgs& p, WalkSummary& summary);
 
-// Runs the scan of the open NTFS volume (free region, or the whole volume backwards with
+// Runs the scan of the open volume (free region, or the whole volume backwards with
 // `reverse`) behind a progress bar. Ctrl-C and SIGTERM stop it the way the stop command does
 // (a second Ctrl-C ends the program); what was found stays. Returns the outcome and the
 // entries the scan added.
-VolumeScanResult ScanVolume(Workspace& ws, ntfs::NtfsVolume& volume, bool reverse);
+VolumeScanResult ScanVolume(Workspace& ws, bool reverse);
 
 // For a scan that did not finish: prints why on stderr ("torvane: the scan was stopped ...")
 // and returns false; true for a finished one. The command then exits with 1 but still shows

@@ -78,6 +78,14 @@ std::vector<std::u16string_view> NtfsTree::PathComponents(uint64_t index, bool* 
   return names;
 }
 
+bool NtfsTree::IsSystemEntry(uint64_t index) const {
+  bool lost = false;
+  std::vector<uint64_t> positions;
+  const auto names = PathComponents(index, &lost, &positions);
+  return !lost && !names.empty() && !positions.empty() && !names[0].empty() && names[0][0] == u'$' &&
+         EntryAt(list_, positions[0]).recordNumber < kFirstUserRecord;
+}
+
 std::u16string NtfsTree::BuildEntryPath(uint64_t index, std::u16string_view rootText) const {
   std::u16string path(rootText);
   for (auto name : PathComponents(index)) {

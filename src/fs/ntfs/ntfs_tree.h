@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "fs/file_system.h"
 #include "store/dyn_list.h"
 #include "store/file_entry.h"
 #include "store/item_store.h"
@@ -16,13 +17,16 @@
 namespace torvane::ntfs {
 
 constexpr uint64_t kRootFolderRecord = 5;
+// Records below this hold the metadata files ($MFT to $Extend are 0 to 11; 12 to 23 are
+// reserved for more).
+constexpr uint64_t kFirstUserRecord = 24;
 // The text before the first backslash of a path on a disk opened from an image.
 constexpr std::u16string_view kImageVolumeRoot = u"$:";
-constexpr std::u16string_view kLostFilesFolder = u"Lost files";
+constexpr std::u16string_view kLostFilesFolder = kLostFilesFolderName;
 // Parent chains deeper than this are damaged (NTFS paths end far earlier).
 constexpr size_t kMaxPathDepth = 512;
 
-class NtfsTree {
+class NtfsTree final : public ItemTree {
  public:
   // Indexes the entries of `list` by record number (a folder wins over a file of the same
   // number, then the first one found). The list must not change while the tree is used.
@@ -34,7 +38,10 @@ class NtfsTree {
   // ends there, as lost.
   // `positions`, when given, receives the indexes of the entries along the path, root first.
   std::vector<std::u16string_view> PathComponents(uint64_t index, bool* lost = nullptr,
-                                                  std::vector<uint64_t>* positions = nullptr) const;
+                                                  std::vector<uint64_t>* positions = nullptr) const override;
+  // NTFS metadata: a root entry whose name starts with "$" and whose record is below 24
+  // ($MFT to $Extend and the reserved records), or anything below such a folder ($Extend).
+  bool IsSystemEntry(uint64_t index) const override;
   // The full path as the explorer shows it: the root text, then each name after a backslash.
   std::u16string BuildEntryPath(uint64_t index, std::u16string_view rootText = kImageVolumeRoot) const;
 

@@ -1,0 +1,31 @@
+#include "fs/file_system.h"
+
+#include "fs/ntfs/ntfs_file_system.h"
+
+namespace torvane {
+
+std::unique_ptr<FileSystem> OpenFileSystem(DiskSource& source, const VolumeGeometry& geometry, ItemStore& store,
+                                           std::string& error) {
+  switch (geometry.fsKind) {
+    case FsKind::kNtfs:
+      if (geometry.damaged) {
+        error = "a damaged NTFS volume whose MFT cannot be found";
+        return nullptr;
+      }
+      return std::make_unique<ntfs::NtfsFileSystem>(source, geometry, store);
+    case FsKind::kFat12:
+    case FsKind::kFat16:
+    case FsKind::kFat32:
+    case FsKind::kExfat:
+      error = "not a volume that can be read yet";
+      return nullptr;
+    case FsKind::kNone:
+    case FsKind::kOther:
+    case FsKind::kAutomatic:
+      break;
+  }
+  error = "not a volume with a file system Torvane can read";
+  return nullptr;
+}
+
+}  // namespace torvane
