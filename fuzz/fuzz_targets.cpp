@@ -17,6 +17,8 @@
 #include "fs/ntfs/runlist.h"
 #include "fs/open_volume.h"
 #include "fs/recognize_volume.h"
+#include "partitions/partition_search.h"
+#include "partitions/table_repair.h"
 #include "partitions/volume_list.h"
 
 namespace torvane::fuzz {
@@ -162,6 +164,29 @@ int FuzzOpenVolume(const uint8_t* data, size_t size) {
         (geometry.fatBytes > diskBytes || geometry.allocationMap.size() > diskBytes ||
          geometry.volumeSectors > diskBytes / 512))
       std::abort();
+  }
+  return 0;
+}
+
+int FuzzSearchState(const uint8_t* data, size_t size) {
+  SearchState state;
+  std::string error;
+  if (ParseSearchState(AsBytes(data, size), state, error)) {
+    const auto again = SerializeSearchState(state);
+    SearchState back;
+    if (!ParseSearchState(AsBytes(again.data(), again.size()), back, error) || back.found.size() != state.found.size())
+      std::abort();
+  }
+  return 0;
+}
+
+int FuzzPartitionBackup(const uint8_t* data, size_t size) {
+  PartitionBackup backup;
+  std::string error;
+  ParseBackup(AsBytes(data, size), 4096, backup, error);
+  if (size >= 12 && ParseBackup(AsBytes(data, size), LeU64(AsBytes(data, size), 4), backup, error)) {
+    const auto again = SerializeBackup(backup);
+    if (again.size() != size) std::abort();
   }
   return 0;
 }

@@ -29,5 +29,10 @@ int FuzzLznt1(const uint8_t* data, size_t size);
 // The bytes as a disk (a boot sector and the sectors after it) opened as one volume with its
 // tables, recognised and forced: the tables never take more memory than the disk.
 int FuzzOpenVolume(const uint8_t* data, size_t size);
+// The bytes as a partition search state file (.tqsp), loaded and written again.
+int FuzzSearchState(const uint8_t* data, size_t size);
+// The bytes as a partition backup file (.tqb) for a disk of the size it names and of 4096
+// sectors.
+int FuzzPartitionBackup(const uint8_t* data, size_t size);
 
 }  // namespace torvane::fuzz

@@ -40,7 +40,9 @@ INSTANTIATE_TEST_SUITE_P(
                       Corpus{"recognize_volume", fuzz::FuzzRecognizeVolume},
                       Corpus{"partition_tables", fuzz::FuzzPartitionTables},
                       Corpus{"record_to_entry", fuzz::FuzzRecordToEntry}, Corpus{"runlist", fuzz::FuzzRunlist},
-                      Corpus{"lznt1", fuzz::FuzzLznt1}, Corpus{"open_volume", fuzz::FuzzOpenVolume}),
+                      Corpus{"lznt1", fuzz::FuzzLznt1}, Corpus{"open_volume", fuzz::FuzzOpenVolume},
+                      Corpus{"search_state", fuzz::FuzzSearchState},
+                      Corpus{"partition_backup", fuzz::FuzzPartitionBackup}),
     [](const ::testing::TestParamInfo<Corpus>& corpus) { return std::string(corpus.param.name); });
 
 }  // namespace

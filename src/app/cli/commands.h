@@ -15,6 +15,10 @@ int RunVolumes(const Args& args);
 int RunLs(const Args& args);
 int RunRecover(const Args& args);
 int RunScan(const Args& args);
+int RunPartsearch(const Args& args);
+int RunBackup(const Args& args);
+int RunRepair(const Args& args);
+int RunRestore(const Args& args);
 
 // Prints "torvane: <message>" on stderr.
 void PrintError(const std::string& message);
