@@ -176,3 +176,32 @@ TEST(PartitionSearchTest, EmptyDiskAndVolumesEndingBeforeTheSearchDoNotStallIt) 
 
 }  // namespace
 }  // namespace torvane
+
+namespace torvane {
+namespace {
+
+TEST(CliPartsearchTest, FoundVolumesAreListedAsJsonAndOpenWithV) {
+  test::TempDir dir;
+  const std::string disk = test::DataPath("partsearch/zeroed-gpt.raw").string(), state = (dir / "g.tqsp").string();
+  std::string out;
+  ASSERT_EQ(test::RunCli("partsearch " + disk + " --fast --json --save " + state, &out), 0) << out;
+  EXPECT_NE(out.find(R"({"index":0,"start":75776,"sectors":16383,"fs":"NTFS","label":"ZGNTFS","status":"lost"})"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find(R"("start":2048,"sectors":73710,"fs":"FAT32","label":"ZGFAT32","status":"lost")"),
+            std::string::npos);
+  ASSERT_EQ(test::RunCli("volumes " + disk + " --found " + state, &out), 0) << out;
+  EXPECT_NE(out.find("ZGFAT32"), std::string::npos) << out;
+  ASSERT_EQ(test::RunCli("ls " + disk + " -v " + state + ":0", &out), 0) << out;
+  EXPECT_NE(out.find("$MFT"), std::string::npos) << out;
+  EXPECT_EQ(test::RunCli("ls " + disk + " -v " + state + ":2", &out), 1);
+  EXPECT_NE(out.find("no found volume 2"), std::string::npos) << out;
+  // A state file of another disk is refused.
+  EXPECT_EQ(
+      test::RunCli("partsearch " + test::DataPath("partsearch/zeroed-mbr.raw").string() + " --resume " + state, &out),
+      1);
+  EXPECT_NE(out.find("belongs to a disk"), std::string::npos) << out;
+}
+
+}  // namespace
+}  // namespace torvane

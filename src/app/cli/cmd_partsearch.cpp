@@ -93,8 +93,13 @@ bool OpenWithState(DiskSource& source, const std::string& disk, const std::strin
                " has " + std::to_string(source.diskSectors));
     return false;
   }
-  const std::u16string name = std::filesystem::absolute(disk).u16string();
-  if (state.sourceName != name)
+  // The disk is matched by its size and its file name (the folder may have moved).
+  const std::filesystem::path saved(state.sourceName), given = std::filesystem::absolute(disk);
+  if (saved.filename() != given.filename()) {
+    PrintError(stateFile + " belongs to a disk named " + ToUtf8(state.sourceName) + ", not " + disk);
+    return false;
+  }
+  if (saved != given)
     std::fprintf(stderr, "torvane: note: %s was saved for %s\n", stateFile.c_str(), ToUtf8(state.sourceName).c_str());
   return true;
 }
