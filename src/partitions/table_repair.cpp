@@ -72,32 +72,35 @@ uint64_t PartitionSize(DiskSource& source, const PartitionRecord& r) {
   return size;
 }
 
-// The boot sector of a volume whose primary is damaged, taken from its backup when the
-// backup is a valid boot sector of the volume's kind (signature and text).
 void PlanBootSector(DiskSource& source, const PartitionRecord& r, RestorePlan& plan, std::set<uint64_t>& planned) {
   if (planned.count(r.startSector) != 0) return;
-  uint8_t primary[512], backup[512];
-  if (!ReadExact(source, primary, 1, r.startSector)) return;
-  if (r.fsKind == FsKind::kNtfs && !IsNtfsBoot(primary)) {
-    for (const uint64_t at : {r.startSector + r.sectors, r.startSector + r.sectors - 1}) {
-      if (r.sectors == 0 || !ReadExact(source, backup, 1, at) || !IsNtfsBoot(backup)) continue;
-      if (at - r.startSector != LeU64(AsBytes(backup, 512), 40)) continue;
-      plan.writes.push_back({r.startSector, std::vector<uint8_t>(backup, backup + 512)});
-      plan.details.push_back("NTFS boot sector of " + Describe(r) + " taken back from its backup at sector " +
-                             std::to_string(at));
-      planned.insert(r.startSector);
-      return;
-    }
-  } else if (r.fsKind == FsKind::kFat32 && !IsFat32Boot(primary)) {
-    if (!ReadExact(source, backup, 1, r.startSector + 6) || !IsFat32Boot(backup)) return;
-    plan.writes.push_back({r.startSector, std::vector<uint8_t>(backup, backup + 512)});
-    plan.details.push_back("FAT32 boot sector of " + Describe(r) + " taken back from its backup at sector " +
-                           std::to_string(uint64_t{r.startSector} + 6));
-    planned.insert(r.startSector);
-  }
+  uint8_t backup[512];
+  uint64_t at = 0;
+  if (!BackupBootSector(source, r, backup, at)) return;
+  plan.writes.push_back({r.startSector, std::vector<uint8_t>(backup, backup + 512)});
+  plan.details.push_back(ToUtf8(GetText(r.fsName)) + " boot sector of " + Describe(r) +
+                         " taken back from its backup at sector " + std::to_string(at));
+  planned.insert(r.startSector);
 }
 
 }  // namespace
+
+bool BackupBootSector(DiskSource& source, const PartitionRecord& r, uint8_t* out, uint64_t& at) {
+  uint8_t primary[512];
+  if (!ReadExact(source, primary, 1, r.startSector)) return false;
+  if (r.fsKind == FsKind::kNtfs && !IsNtfsBoot(primary) && r.sectors != 0) {
+    for (const uint64_t where : {r.startSector + r.sectors, r.startSector + r.sectors - 1}) {
+      if (!ReadExact(source, out, 1, where) || !IsNtfsBoot(out)) continue;
+      if (where - r.startSector != LeU64(AsBytes(out, 512), 40)) continue;
+      at = where;
+      return true;
+    }
+  } else if (r.fsKind == FsKind::kFat32 && !IsFat32Boot(primary)) {
+    at = r.startSector + 6;
+    return ReadExact(source, out, 1, at) && IsFat32Boot(out);
+  }
+  return false;
+}
 
 bool IsEntryInUse(const uint8_t* entry, uint64_t diskSectors) {
   const uint64_t start = EntryStart(entry), size = EntrySize(entry);

@@ -31,6 +31,12 @@ struct RestorePlan {
   bool Empty() const { return writes.empty(); }
 };
 
+// The backup boot sector of a volume whose primary boot sector is not valid: NTFS's at the
+// volume's end, FAT32's 6 sectors in; taken only when it is a valid boot sector of the
+// volume's kind (its text and the 0x55 0xAA signature; an NTFS size leading back to the
+// start). `out` gets 512 bytes, `at` the sector they came from.
+bool BackupBootSector(DiskSource& source, const PartitionRecord& record, uint8_t* out, uint64_t& at);
+
 // An MBR entry is in use when its type is not 0 and its start and size lie inside the disk
 // (an LVM, LUKS, BitLocker or unknown volume is never given away as free).
 bool IsEntryInUse(const uint8_t* entry, uint64_t diskSectors);
