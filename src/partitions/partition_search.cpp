@@ -255,11 +255,9 @@ bool PartitionSearch::ValidateFoundVolume(const PartitionRecord& r) {
     const ByteSpan b = AsBytes(boot, 512);
     const uint32_t spc = boot[13];
     const uint64_t mftCluster = LeU64(b, 48);
-    const int8_t recordField = static_cast<int8_t>(boot[64]);
     uint64_t mftSector = 0;
     if (spc == 0 || !CheckedMul(mftCluster, spc, mftSector) || !CheckedAdd(mftSector, r.startSector, mftSector))
       return false;
-    (void)recordField;
     // "FILE" opens the record; the update sequence only touches the ends of its sectors.
     return ReadInto(boot, 1, mftSector) && std::memcmp(boot, "FILE", 4) == 0;
   }

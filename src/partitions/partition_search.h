@@ -44,7 +44,7 @@ constexpr size_t kTqspHeaderBytes = 1052;
 constexpr size_t kTqspNameBytes = 1024;
 // A state file holds at most this many records (a search of a huge, much-used disk finds
 // thousands; this bounds what a forged count can make a load allocate).
-constexpr uint32_t kMaxFoundRecords = 1u << 20;
+constexpr uint32_t kMaxFoundRecords = 1u << 16;
 
 std::vector<uint8_t> SerializeSearchState(const SearchState& state);
 // Reads a state file's bytes: the magic is checked, the count bounded by the bytes present

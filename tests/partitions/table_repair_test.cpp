@@ -6,6 +6,7 @@
 
 #include "fs/recognize_volume.h"
 #include "partitions/disk_builder.h"
+#include "util/text.h"
 
 namespace torvane {
 namespace {
@@ -85,6 +86,22 @@ TEST(TableRepairTest, RepairOfTheZeroedMbrListsThePartitionsAgainAndRestoreUndoe
   }
   ASSERT_EQ(test::RunCli("restore " + disk.string() + " " + (dir / "r.tqb").string() + " --yes", &out), 0) << out;
   EXPECT_EQ(Sha256Of(disk), damaged);
+}
+
+TEST(TableRepairTest, RepairTakesAnOverwrittenBootSectorBackFromItsBackup) {
+  test::TempDir dir;
+  const fs::path disk = Copy(dir, "overwritten-start.raw");
+  std::string out;
+  ASSERT_EQ(test::RunCli("repair " + disk.string() + " --backup " + (dir / "o.tqb").string() + " --yes", &out), 0)
+      << out;
+  DiskSource source;
+  std::string error;
+  ASSERT_TRUE(source.OpenSource(disk, 0, error)) << error;
+  VolumeList list;
+  BuildVolumeList(source, list, &RecognizeVolume);
+  ASSERT_EQ(list.tableVolumes, 1u);
+  EXPECT_EQ(test::Val(list.volumes[0].bootRestored), 0u) << "the primary boot sector is sound again";
+  EXPECT_EQ(ToUtf8(GetText(list.volumes[0].label)), "OWNTFS");
 }
 
 TEST(TableRepairTest, HostileBackupsAreRefusedBeforeAnythingIsWritten) {
