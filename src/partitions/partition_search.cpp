@@ -230,6 +230,13 @@ bool PartitionSearch::Listed(uint64_t start) const {
   return false;
 }
 
+bool PartitionSearch::InsideFound(uint64_t sector) const {
+  std::lock_guard lock(mutex_);
+  for (const auto& r : found_)
+    if (sector >= r.startSector && sector - r.startSector < r.sectors) return true;
+  return false;
+}
+
 bool PartitionSearch::ReadInto(uint8_t* out, uint32_t count, uint64_t sector) {
   std::memset(out, 0, size_t{count} * 512);
   if (sector >= diskSectors_ || count > diskSectors_ - sector) return false;
@@ -405,7 +412,9 @@ uint64_t PartitionSearch::Examine(uint64_t sector, const uint8_t* data) {
   if (std::memcmp(data, "FILE0", 5) == 0 &&
       (HasWide(data + 242, 14, "$Bitmap") || HasWide(data + 258, 14, "$Bitmap"))) {
     const uint64_t before = 6 * 2 + kDefaultMftSector;  // six 1 KiB records, then the MFT offset
-    if (sector >= before && !Listed(sector - before)) {
+    // A record of a volume already found is that volume's (a small volume keeps its MFT
+    // elsewhere, and the default position would name a volume that is not there).
+    if (sector >= before && !Listed(sector - before) && !InsideFound(sector)) {
       PartitionRecord r;
       if (Recognize(sector - before, r) && r.fsKind == FsKind::kNtfs) ReportFoundVolume(r, false);
     }
@@ -417,11 +426,18 @@ bool PartitionSearch::Step(std::vector<uint8_t>& buffer) {
   const uint64_t at = next_.load();
   if (at >= diskSectors_) return false;
   const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(kChunkSectors, diskSectors_ - at));
-  // A refused read leaves the chunk looking empty; the search goes on.
-  ReadInto(buffer.data(), n, at);
+  // A refused read leaves the chunk looking empty; the search goes on. (A delivered read
+  // fills every byte, zeros where sectors failed.)
+  if (!source_.Read(buffer.data(), n, at).done) std::memset(buffer.data(), 0, size_t{n} * 512);
   uint64_t s = at;
   while (s < at + n) {
-    const uint64_t next = Examine(s, buffer.data() + 512 * (s - at));
+    const uint8_t* data = buffer.data() + 512 * (s - at);
+    // Only a boot sector (its signature) or an MFT record ("FILE") needs a closer look.
+    if (!HasSignature(data) && data[0] != 'F') {
+      ++s;
+      continue;
+    }
+    const uint64_t next = Examine(s, data);
     s = next > s ? next : s + 1;
   }
   next_ = std::min(s, diskSectors_);

@@ -72,7 +72,7 @@ class PartitionSearch {
   enum class Outcome { kFinished, kStopped };
 
   // Sectors per chunk: between two chunks the search looks at its flags.
-  static constexpr uint32_t kChunkSectors = 2048;
+  static constexpr uint32_t kChunkSectors = 8192;
 
   PartitionSearch(DiskSource& source, VolumeRecognizer recognize, SearchState state);
   ~PartitionSearch();
@@ -113,6 +113,7 @@ class PartitionSearch {
   bool ReadInto(uint8_t* out, uint32_t count, uint64_t sector);
   void Log(const std::string& line);
   bool Listed(uint64_t start) const;
+  bool InsideFound(uint64_t sector) const;
 
   DiskSource& source_;
   VolumeRecognizer recognize_;
