@@ -73,14 +73,14 @@ uint64_t PartitionSize(DiskSource& source, const PartitionRecord& r) {
 }
 
 void PlanBootSector(DiskSource& source, const PartitionRecord& r, RestorePlan& plan, std::set<uint64_t>& planned) {
-  if (planned.count(r.startSector) != 0) return;
+  if (planned.count(uint64_t{r.startSector}) != 0) return;
   uint8_t backup[512];
   uint64_t at = 0;
   if (!BackupBootSector(source, r, backup, at)) return;
   plan.writes.push_back({r.startSector, std::vector<uint8_t>(backup, backup + 512)});
   plan.details.push_back(ToUtf8(GetText(r.fsName)) + " boot sector of " + Describe(r) +
                          " taken back from its backup at sector " + std::to_string(at));
-  planned.insert(r.startSector);
+  planned.insert(uint64_t{r.startSector});
 }
 
 }  // namespace
@@ -140,7 +140,7 @@ RestorePlan BuildRestorePlan(DiskSource& source, const VolumeList& list, const s
             [](const PartitionRecord& a, const PartitionRecord& b) { return a.startSector < b.startSector; });
   std::set<uint64_t> seen;
   for (const auto& r : sorted) {
-    if (!seen.insert(r.startSector).second) continue;
+    if (!seen.insert(uint64_t{r.startSector}).second) continue;
     const uint64_t start = r.startSector, size = PartitionSize(source, r);
     std::string why;
     if (r.systemId == 0)
