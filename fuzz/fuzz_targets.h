@@ -35,4 +35,13 @@ int FuzzSearchState(const uint8_t* data, size_t size);
 // sectors.
 int FuzzPartitionBackup(const uint8_t* data, size_t size);
 
+// The bytes as a candidate file on a disk (first sector and what follows), run through
+// each probe of one family and through the whole identification; a size beyond the disk
+// aborts.
+int FuzzHeaderFieldProbes(const uint8_t* data, size_t size);
+int FuzzIsoMediaProbes(const uint8_t* data, size_t size);
+int FuzzZipProbes(const uint8_t* data, size_t size);
+int FuzzCompoundFileProbes(const uint8_t* data, size_t size);
+int FuzzContainerProbes(const uint8_t* data, size_t size);
+
 }  // namespace torvane::fuzz

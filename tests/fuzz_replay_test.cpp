@@ -42,7 +42,11 @@ INSTANTIATE_TEST_SUITE_P(
                       Corpus{"record_to_entry", fuzz::FuzzRecordToEntry}, Corpus{"runlist", fuzz::FuzzRunlist},
                       Corpus{"lznt1", fuzz::FuzzLznt1}, Corpus{"open_volume", fuzz::FuzzOpenVolume},
                       Corpus{"search_state", fuzz::FuzzSearchState},
-                      Corpus{"partition_backup", fuzz::FuzzPartitionBackup}),
+                      Corpus{"partition_backup", fuzz::FuzzPartitionBackup},
+                      Corpus{"header_field_probes", fuzz::FuzzHeaderFieldProbes},
+                      Corpus{"iso_media_probes", fuzz::FuzzIsoMediaProbes}, Corpus{"zip_probes", fuzz::FuzzZipProbes},
+                      Corpus{"compound_file_probes", fuzz::FuzzCompoundFileProbes},
+                      Corpus{"container_probes", fuzz::FuzzContainerProbes}),
     [](const ::testing::TestParamInfo<Corpus>& corpus) { return std::string(corpus.param.name); });
 
 }  // namespace

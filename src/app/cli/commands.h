@@ -19,6 +19,7 @@ int RunPartsearch(const Args& args);
 int RunBackup(const Args& args);
 int RunRepair(const Args& args);
 int RunRestore(const Args& args);
+int RunIdentify(const Args& args);
 
 // Prints "torvane: <message>" on stderr.
 void PrintError(const std::string& message);

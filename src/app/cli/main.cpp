@@ -23,11 +23,12 @@ constexpr Command kCommands[] = {
     {"ls", torvane::cli::RunLs, "list the files of a volume, deleted ones included"},
     {"scan", torvane::cli::RunScan, "search a volume's free space for lost files"},
     {"recover", torvane::cli::RunRecover, "copy files of a volume, deleted ones included, to a folder"},
-    {"image", torvane::cli::RunImage, "copy a whole virtual disk into a raw image file"},
+    {"image", torvane::cli::RunImage, "copy a whole virtual disk, or one of its volumes, into a raw image file"},
     {"partsearch", torvane::cli::RunPartsearch, "search the whole disk for lost and overwritten partitions"},
     {"backup", torvane::cli::RunBackup, "save the partition-table sectors a repair would write"},
     {"repair", torvane::cli::RunRepair, "write lost partitions back into the partition table"},
     {"restore", torvane::cli::RunRestore, "write a partition-table backup back to its disk"},
+    {"identify", torvane::cli::RunIdentify, "name the file type and measure the size of files, as carving would"},
 };
 
 void PrintUsage(FILE* out) {
