@@ -22,6 +22,8 @@
 #include "fs/ntfs/runlist.h"
 #include "fs/open_volume.h"
 #include "fs/recognize_volume.h"
+#include "partitions/partition_search.h"
+#include "partitions/table_repair.h"
 #include "partitions/volume_list.h"
 #include "raw/probes/exif.h"
 #include "raw/probes/file_type_by_tag.h"
@@ -325,6 +327,25 @@ int FuzzExfatEntrySets(const uint8_t* data, size_t size) {
     if (set.bytes == 0 || set.bytes % exfat::kEntryBytes != 0 || pos + set.bytes > size) __builtin_trap();
     if (step == exfat::SetStep::kSet && set.name.size() != set.nameLength) __builtin_trap();
     pos += set.bytes;
+int FuzzSearchState(const uint8_t* data, size_t size) {
+  SearchState state;
+  std::string error;
+  if (ParseSearchState(AsBytes(data, size), state, error)) {
+    const auto again = SerializeSearchState(state);
+    SearchState back;
+    if (!ParseSearchState(AsBytes(again.data(), again.size()), back, error) || back.found.size() != state.found.size())
+      std::abort();
+  }
+  return 0;
+}
+
+int FuzzPartitionBackup(const uint8_t* data, size_t size) {
+  PartitionBackup backup;
+  std::string error;
+  ParseBackup(AsBytes(data, size), 4096, backup, error);
+  if (size >= 12 && ParseBackup(AsBytes(data, size), LeU64(AsBytes(data, size), 4), backup, error)) {
+    const auto again = SerializeBackup(backup);
+    if (again.size() != size) std::abort();
   }
   return 0;
 }

@@ -34,6 +34,11 @@ int FuzzOpenVolume(const uint8_t* data, size_t size);
 int FuzzQuickLz(const uint8_t* data, size_t size);
 // The bytes as a scan session file, read whole for a volume of 1,000 clusters.
 int FuzzSessionFile(const uint8_t* data, size_t size);
+// The bytes as a partition search state file (.tqsp), loaded and written again.
+int FuzzSearchState(const uint8_t* data, size_t size);
+// The bytes as a partition backup file (.tqb) for a disk of the size it names and of 4096
+// sectors.
+int FuzzPartitionBackup(const uint8_t* data, size_t size);
 
 // The bytes as a disk at a JPEG candidate, measured by the JPEG probe; and as an EXIF block.
 int FuzzJpegProbe(const uint8_t* data, size_t size);

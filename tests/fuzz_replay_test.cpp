@@ -46,6 +46,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Corpus{"tiff_probe", fuzz::FuzzTiffProbe},
                       Corpus{"stream_probes", fuzz::FuzzStreamProbes},
                       Corpus{"content_check", fuzz::FuzzContentCheck},
+                      Corpus{"search_state", fuzz::FuzzSearchState},
+                      Corpus{"partition_backup", fuzz::FuzzPartitionBackup}),
                       Corpus{"header_field_probes", fuzz::FuzzHeaderFieldProbes},
                       Corpus{"iso_media_probes", fuzz::FuzzIsoMediaProbes},
                       Corpus{"zip_probes", fuzz::FuzzZipProbes},

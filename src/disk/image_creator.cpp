@@ -122,8 +122,29 @@ ImageResult CreateImage(DiskSource& source, const ImageJob& job, const ImageProg
   // Opened first and checked by what was opened, so that nothing can swap the name for a
   // file of the source between the check and the truncation.
   const OutputGuard guard = SourceOutputGuard(source);
-  UniqueFd file =
-      job.overwrite ? guard.OpenForReplace(job.output, result.error) : guard.CreateNew(job.output, result.error);
+  UniqueFd file;
+  uint64_t done = 0;
+  if (job.resume) {
+    file = UniqueFd(::open(job.output.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st {};
+    if (!file || ::fstat(file.Get(), &st) != 0) {
+      result.error = "cannot open " + job.output.string() + " to continue it: " + std::strerror(errno);
+      return result;
+    }
+    if (!S_ISREG(st.st_mode) || guard.IsProtected(file.Get())) {
+      result.error = job.output.string() + " is not an image file that can be continued";
+      return result;
+    }
+    if (static_cast<uint64_t>(st.st_size) > total * 512) {
+      result.error = job.output.string() + " is longer than what it images; it is not continued";
+      return result;
+    }
+    done = static_cast<uint64_t>(st.st_size) / 512;
+    result.resumedAt = done;
+    if (job.log) job.log("Continuing the image at sector " + std::to_string(done));
+  } else {
+    file = job.overwrite ? guard.OpenForReplace(job.output, result.error) : guard.CreateNew(job.output, result.error);
+  }
   if (!file) return result;
   const int fd = file.Get();
 
@@ -149,7 +170,6 @@ ImageResult CreateImage(DiskSource& source, const ImageJob& job, const ImageProg
   });
 
   const uint64_t failedBefore = source.failedSectors;
-  uint64_t done = 0;
   while (done < total && !writeFailed) {
     if ((stop != nullptr && *stop) || source.stopRequested) {
       result.stopped = true;
@@ -157,11 +177,24 @@ ImageResult CreateImage(DiskSource& source, const ImageJob& job, const ImageProg
     }
     Chunk* c = queue.Pop(queue.empty);
     const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(kChunkSectors, total - done));
-    if (source.ReadSectorsForImage(c->buffer.data(), n, job.firstSector + done) == 0) {
+    // The image's reads clear the device-wait flags first, as ReadSectorsForImage does.
+    source.waitPromptShown = 0;
+    source.stopRequested = 0;
+    const ReadResult read = source.Read(c->buffer.data(), n, job.firstSector + done);
+    if (!read.done) {
       // Refused (the device went away): the image cannot be completed.
       queue.Push(queue.empty, c);
       result.error = "the disk refused a read at sector " + std::to_string(job.firstSector + done);
       break;
+    }
+    if (job.log)
+      for (const auto& range : read.failedRanges)
+        job.log("Sectors " + std::to_string(job.firstSector + done + range.start) + "-" +
+                std::to_string(job.firstSector + done + range.start + range.count - 1) +
+                " could not be read; the image holds zeros there");
+    if (done == 0 && job.firstSectorReplacement.size() == 512) {
+      std::memcpy(c->buffer.data(), job.firstSectorReplacement.data(), 512);
+      if (job.log) job.log("The backup boot sector stands in the image for the damaged primary");
     }
     c->byteOffset = done * 512;
     c->bytes = uint64_t{n} * 512;
@@ -191,6 +224,9 @@ ImageResult CreateImage(DiskSource& source, const ImageJob& job, const ImageProg
     result.ok = false;
     result.error = "cannot finish " + job.output.string() + ": " + std::strerror(errno);
   }
+  result.status = result.ok                                ? ImageStatus::kDone
+                  : result.stopped && result.error.empty() ? ImageStatus::kAborted
+                                                           : ImageStatus::kFailed;
   return result;
 }
 

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "disk/disk_source.h"
 #include "util/output_guard.h"
@@ -21,10 +22,22 @@ struct ImageJob {
   uint64_t firstSector = 0;  // relative to the source's volume start
   uint64_t sectorCount = 0;  // 0: up to the end of the volume or disk
   bool overwrite = false;    // replace an existing output file (never one of the source's)
+  // Go on with an unfinished image: the sectors the file holds are kept and the copy goes on
+  // after them. A file longer than the sectors to copy is refused.
+  bool resume = false;
+  // 512 bytes that stand in the image for the first sector copied (a volume's backup boot
+  // sector when its primary is damaged), or empty.
+  std::vector<uint8_t> firstSectorReplacement;
+  // The event log: unreadable ranges, the boot sector taken from the backup, the resume.
+  std::function<void(const std::string&)> log;
 };
 
+enum class ImageStatus { kDone, kAborted, kFailed };
+
 struct ImageResult {
-  bool ok = false;  // the image was written completely (some sectors may have read as zeros)
+  ImageStatus status = ImageStatus::kFailed;
+  uint64_t resumedAt = 0;  // sectors the file already held when resuming
+  bool ok = false;         // the image was written completely (some sectors may have read as zeros)
   bool stopped = false;
   std::string error;
   uint64_t sectorsCopied = 0;

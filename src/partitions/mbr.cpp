@@ -106,12 +106,15 @@ void VolumeListBuilder::FollowExtendedChain(uint64_t extendedStart) {
 }
 
 uint32_t VolumeListBuilder::IsFreeEntry(const uint8_t* entry) {
+  // A typed entry inside the disk is in use whatever lies there (LVM, LUKS, BitLocker and
+  // unknown volumes are not recognised, and must never be given away).
+  const uint64_t start = EntryStart(entry), size = EntrySize(entry), disk = source_.diskSectors;
+  if (entry[4] != 0 && start != 0 && size != 0 && start < disk && size <= disk - start) return 0;
   uint8_t recomputed[16];
   std::memcpy(recomputed, entry, sizeof recomputed);
   EncodeChs(recomputed, EntryStart(entry), EntrySize(entry));
   const auto word = [](const uint8_t* e, size_t at) { return LeU16(AsBytes(e, 16), at); };
   if (word(recomputed, 2) == word(entry, 2) || word(recomputed, 6) == word(entry, 6)) {
-    const uint64_t disk = source_.diskSectors;
     if (EntryStart(entry) == 0 || EntrySize(entry) == 0) return 1;
     if (disk < (uint64_t{1} << 32) && (EntryStart(entry) > disk || EntrySize(entry) > disk)) return 1;
     return 0;

@@ -4,6 +4,7 @@
 
 #include "app/cli/args.h"
 #include "app/cli/commands.h"
+#include "app/cli/found_volumes.h"
 #include "app/drive_list.h"
 #include "util/format.h"
 #include "util/json_writer.h"
@@ -13,10 +14,12 @@ namespace torvane::cli {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: torvane volumes DISK [--json]\n\n"
+    "usage: torvane volumes DISK [--json] [--found FILE.tqsp]\n\n"
     "Lists the volumes of a disk as found through its partition tables, a walk of the disk for\n"
     "volumes no table lists any more, and the backup boot sectors of damaged volumes. The row\n"
-    "number is the -v N of the commands that work on a volume.\n";
+    "number is the -v N of the commands that work on a volume.\n"
+    "With --found, lists the volumes a partition search saved in FILE.tqsp instead; found\n"
+    "volume N is opened with -v FILE.tqsp:N (see 'torvane partsearch --help').\n";
 
 constexpr const char* kNoFreeSpace = "-";
 
@@ -60,8 +63,9 @@ std::string Flags(const PartitionRecord& r) {
 
 int RunVolumes(const Args& args) {
   ParsedArgs p;
-  const int early = ParseCommandLine(args, {kUsage, {"--json"}, {}, 1, 1, "volumes takes one disk", {}}, p);
+  const int early = ParseCommandLine(args, {kUsage, {"--json"}, {"--found"}, 1, 1, "volumes takes one disk", {}}, p);
   if (early >= 0) return early;
+  if (!p.Option("--found").empty()) return PrintFoundVolumes(p.positional[0], p.Option("--found"), p.Has("--json"));
   DiskSource source;
   VolumeGeometry geometry;
   DriveList list;

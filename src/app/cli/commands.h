@@ -16,6 +16,10 @@ int RunLs(const Args& args);
 int RunRecover(const Args& args);
 int RunScan(const Args& args);
 int RunSession(const Args& args);
+int RunPartsearch(const Args& args);
+int RunBackup(const Args& args);
+int RunRepair(const Args& args);
+int RunRestore(const Args& args);
 int RunIdentify(const Args& args);
 
 // Prints "torvane: <message>" on stderr.

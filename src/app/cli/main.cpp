@@ -24,7 +24,11 @@ constexpr Command kCommands[] = {
     {"scan", torvane::cli::RunScan, "search a volume's free space for lost files"},
     {"session", torvane::cli::RunSession, "describe a scan session saved by 'scan --save'"},
     {"recover", torvane::cli::RunRecover, "copy files of a volume, deleted ones included, to a folder"},
-    {"image", torvane::cli::RunImage, "copy a whole virtual disk into a raw image file"},
+    {"image", torvane::cli::RunImage, "copy a whole virtual disk, or one of its volumes, into a raw image file"},
+    {"partsearch", torvane::cli::RunPartsearch, "search the whole disk for lost and overwritten partitions"},
+    {"backup", torvane::cli::RunBackup, "save the partition-table sectors a repair would write"},
+    {"repair", torvane::cli::RunRepair, "write lost partitions back into the partition table"},
+    {"restore", torvane::cli::RunRestore, "write a partition-table backup back to its disk"},
     {"identify", torvane::cli::RunIdentify, "name the file type and measure the size of files, as carving would"},
 };
 
@@ -33,7 +37,7 @@ void PrintUsage(FILE* out) {
                "usage: torvane COMMAND [options]\n\n"
                "Torvane recovers files from VMware virtual disks (.vmdk).\n\ncommands:\n");
   for (const auto& c : kCommands)
-    std::fprintf(out, "  %-8s %s\n", std::string(c.name).c_str(), std::string(c.summary).c_str());
+    std::fprintf(out, "  %-10s %s\n", std::string(c.name).c_str(), std::string(c.summary).c_str());
   std::fprintf(out, "\n'torvane COMMAND --help' describes a command.\n");
 }
 

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "app/cli/commands.h"
+#include "app/cli/found_volumes.h"
 #include "app/cli/progress_bar.h"
 #include "util/file_time.h"
 #include "util/json_writer.h"
@@ -16,6 +17,7 @@
 namespace torvane::cli {
 
 bool OpenVolumeRow(Workspace& ws, const std::string& disk, const std::string& row, std::string& error) {
+  if (IsFoundVolumeRow(row)) return OpenFoundVolumeRow(ws, disk, row, error);
   size_t index = 0;
   auto [end, ec] = std::from_chars(row.data(), row.data() + row.size(), index);
   if (row.empty() || ec != std::errc() || end != row.data() + row.size()) {

@@ -1,0 +1,432 @@
+#include "partitions/table_repair.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <set>
+
+#include "util/text.h"
+
+namespace torvane {
+namespace {
+
+constexpr char kTqbMagic[4] = {'T', 'Q', 'B', 'K'};
+constexpr size_t kTqbNameChars = 63;
+// A block holds at most this many sectors (the largest boot area is 16 sectors of 512 bytes;
+// this leaves room for 4 KiB sectors and bounds what a forged count can claim).
+constexpr uint32_t kMaxBlockSectors = 2048;
+
+MutableByteSpan Mutable(uint8_t* p, size_t n) {
+  return {reinterpret_cast<std::byte*>(p), n};
+}
+
+uint32_t EntryStart(const uint8_t* e) {
+  return LeU32(AsBytes(e, 16), 8);
+}
+uint32_t EntrySize(const uint8_t* e) {
+  return LeU32(AsBytes(e, 16), 12);
+}
+bool IsExtendedType(uint8_t type) {
+  return type == 0x05 || type == 0x0F || type == 0x85;
+}
+
+bool ReadExact(DiskSource& source, uint8_t* out, uint32_t count, uint64_t sector) {
+  const ReadResult r = source.Read(out, count, sector);
+  return r.done && r.sectorsRead == count && r.failedSectors == 0;
+}
+
+bool IsNtfsBoot(const uint8_t* s) {
+  return std::memcmp(s + 3, "NTFS    ", 8) == 0 && s[510] == 0x55 && s[511] == 0xAA;
+}
+bool IsFat32Boot(const uint8_t* s) {
+  return std::memcmp(s + 82, "FAT32   ", 8) == 0 && s[510] == 0x55 && s[511] == 0xAA && s[13] != 0;
+}
+
+std::string Describe(const PartitionRecord& r) {
+  return ToUtf8(GetText(r.fsName)) + " '" + ToUtf8(GetText(r.label)) + "' at sector " +
+         std::to_string(uint64_t{r.startSector});
+}
+
+// The sector after the NTFS volume's own size holds its backup boot sector when the
+// partition reaches it: then the partition is one sector longer than the file system.
+uint64_t PartitionSize(DiskSource& source, const PartitionRecord& r) {
+  uint64_t size = r.sectors;
+  uint8_t s[512];
+  // A FAT or exFAT volume may end with sectors no cluster covers: its boot sector's size.
+  if ((r.fsKind == FsKind::kFat12 || r.fsKind == FsKind::kFat16 || r.fsKind == FsKind::kFat32 ||
+       r.fsKind == FsKind::kExfat) &&
+      ReadExact(source, s, 1, r.startSector) && s[510] == 0x55 && s[511] == 0xAA) {
+    const ByteSpan b = AsBytes(s, 512);
+    uint64_t total = r.fsKind == FsKind::kExfat ? LeU64(b, 72) : LeU16(b, 19);
+    if (total == 0 && r.fsKind != FsKind::kExfat) total = LeU32(b, 32);
+    if (total >= size && total - size < 65536 &&
+        total <= source.diskSectors - std::min(source.diskSectors, uint64_t{r.startSector}))
+      size = total;
+  }
+  if (r.fsKind == FsKind::kNtfs && ReadExact(source, s, 1, r.startSector + r.sectors) && IsNtfsBoot(s) &&
+      LeU64(AsBytes(s, 512), 40) == r.sectors)
+    ++size;
+  return size;
+}
+
+void PlanBootSector(DiskSource& source, const PartitionRecord& r, RestorePlan& plan, std::set<uint64_t>& planned) {
+  if (planned.count(uint64_t{r.startSector}) != 0) return;
+  uint8_t backup[512];
+  uint64_t at = 0;
+  if (!BackupBootSector(source, r, backup, at)) return;
+  plan.writes.push_back({r.startSector, std::vector<uint8_t>(backup, backup + 512)});
+  plan.details.push_back(ToUtf8(GetText(r.fsName)) + " boot sector of " + Describe(r) +
+                         " taken back from its backup at sector " + std::to_string(at));
+  planned.insert(uint64_t{r.startSector});
+}
+
+}  // namespace
+
+bool BackupBootSector(DiskSource& source, const PartitionRecord& r, uint8_t* out, uint64_t& at) {
+  uint8_t primary[512];
+  if (!ReadExact(source, primary, 1, r.startSector)) return false;
+  if (r.fsKind == FsKind::kNtfs && !IsNtfsBoot(primary) && r.sectors != 0) {
+    for (const uint64_t where : {r.startSector + r.sectors, r.startSector + r.sectors - 1}) {
+      if (!ReadExact(source, out, 1, where) || !IsNtfsBoot(out)) continue;
+      if (where - r.startSector != LeU64(AsBytes(out, 512), 40)) continue;
+      at = where;
+      return true;
+    }
+  } else if (r.fsKind == FsKind::kFat32 && !IsFat32Boot(primary)) {
+    at = r.startSector + 6;
+    return ReadExact(source, out, 1, at) && IsFat32Boot(out);
+  }
+  return false;
+}
+
+bool IsEntryInUse(const uint8_t* entry, uint64_t diskSectors) {
+  const uint64_t start = EntryStart(entry), size = EntrySize(entry);
+  return entry[4] != 0 && start != 0 && size != 0 && start < diskSectors && size <= diskSectors - start;
+}
+
+RestorePlan BuildRestorePlan(DiskSource& source, const VolumeList& list, const std::vector<PartitionRecord>& lost) {
+  RestorePlan plan;
+  const uint64_t disk = source.diskSectors;
+  uint8_t mbr[512];
+  if (!ReadExact(source, mbr, 1, 0)) {
+    plan.notRestored.push_back("the MBR cannot be read");
+    return plan;
+  }
+  std::vector<uint8_t> before(mbr, mbr + 512);
+  for (int i = 0; i < 4; ++i)
+    if (mbr[446 + 16 * i + 4] == 0xEE && IsEntryInUse(mbr + 446 + 16 * i, disk)) {
+      plan.notRestored.push_back("the disk has a GPT; its partition table is not rewritten");
+      return plan;
+    }
+  // Ranges the table uses, and the extended partition.
+  std::vector<std::pair<uint64_t, uint64_t>> used;
+  uint64_t extStart = 0, extEnd = 0;
+  bool slotTaken[4] = {};
+  for (int i = 0; i < 4; ++i) {
+    const uint8_t* e = mbr + 446 + 16 * i;
+    if (!IsEntryInUse(e, disk)) continue;
+    slotTaken[i] = true;
+    used.emplace_back(EntryStart(e), uint64_t{EntryStart(e)} + EntrySize(e));
+    if (IsExtendedType(e[4])) {
+      extStart = EntryStart(e);
+      extEnd = uint64_t{EntryStart(e)} + EntrySize(e);
+    }
+  }
+  std::vector<PartitionRecord> sorted = lost;
+  std::sort(sorted.begin(), sorted.end(),
+            [](const PartitionRecord& a, const PartitionRecord& b) { return a.startSector < b.startSector; });
+  std::set<uint64_t> seen;
+  for (const auto& r : sorted) {
+    if (!seen.insert(uint64_t{r.startSector}).second) continue;
+    const uint64_t start = r.startSector, size = PartitionSize(source, r);
+    std::string why;
+    if (r.systemId == 0)
+      why = "its partition type is unknown";
+    else if (start == 0 || start > 0xFFFFFFFF || size == 0 || size > 0xFFFFFFFF || start >= disk || size > disk - start)
+      why = "an MBR entry cannot describe it";
+    else if (extEnd != 0 && start >= extStart && start < extEnd)
+      why = "it lies inside the extended partition";
+    for (const auto& [from, to] : used)
+      if (why.empty() && start < to && from < start + size) why = "it overlaps a partition in use";
+    int slot = -1;
+    for (int i = 0; i < 4 && slot < 0 && why.empty(); ++i)
+      if (!slotTaken[i]) slot = i;
+    if (why.empty() && slot < 0) why = "no MBR entry is free";
+    if (!why.empty()) {
+      plan.notRestored.push_back(Describe(r) + ": " + why);
+      continue;
+    }
+    uint8_t* e = mbr + 446 + 16 * slot;
+    std::memset(e, 0, 16);
+    e[4] = r.systemId;
+    StoreLeU32(Mutable(e, 16), 8, static_cast<uint32_t>(start));
+    StoreLeU32(Mutable(e, 16), 12, static_cast<uint32_t>(size));
+    EncodeChs(e, start, size);
+    slotTaken[slot] = true;
+    used.emplace_back(start, start + size);
+    char type[8];
+    std::snprintf(type, sizeof type, "0x%02X", r.systemId);
+    plan.details.push_back("MBR entry " + std::to_string(slot + 1) + ": type " + type + ", start " +
+                           std::to_string(start) + ", " + std::to_string(size) + " sectors for " + Describe(r));
+  }
+  if (std::memcmp(before.data(), mbr, 512) != 0) {
+    mbr[510] = 0x55;
+    mbr[511] = 0xAA;
+    plan.writes.push_back({0, std::vector<uint8_t>(mbr, mbr + 512)});
+  }
+  // The rebuilt blocks of the extended chain.
+  for (const auto& epp : list.eppBlocks) {
+    uint8_t block[512];
+    if (epp.sector >= disk || !ReadExact(source, block, 1, epp.sector)) continue;
+    const std::vector<uint8_t> old(block, block + 512);
+    if (epp.firstValid) std::memcpy(block + 446, epp.firstEntry, 16);
+    if (epp.secondValid) std::memcpy(block + 462, epp.secondEntry, 16);
+    block[510] = 0x55;
+    block[511] = 0xAA;
+    if (std::memcmp(old.data(), block, 512) == 0) continue;
+    plan.writes.push_back({epp.sector, std::vector<uint8_t>(block, block + 512)});
+    plan.details.push_back("EPP at sector: " + std::to_string(uint64_t{epp.sector}));
+  }
+  // Boot sectors taken back from their backups, for listed and lost volumes alike.
+  std::set<uint64_t> planned;
+  for (const auto* records : {&list.volumes, &lost})
+    for (const auto& r : *records)
+      if ((r.bootFromBackup || r.bootRestored) && !r.bootRebuilt && !r.wholeDisk)
+        PlanBootSector(source, r, plan, planned);
+  return plan;
+}
+
+std::vector<SectorBlock> BackupRanges(const VolumeList& list, const RestorePlan& plan) {
+  std::vector<SectorBlock> ranges;
+  std::set<uint64_t> covered;
+  auto add = [&](uint64_t sector, uint32_t count) {
+    bool allCovered = true;
+    for (uint32_t i = 0; i < count; ++i) allCovered &= covered.count(sector + i) != 0;
+    if (allCovered) return;
+    for (uint32_t i = 0; i < count; ++i) covered.insert(sector + i);
+    SectorBlock b;
+    b.sector = sector;
+    b.data.resize(size_t{count} * 512);
+    ranges.push_back(std::move(b));
+  };
+  for (const auto& w : plan.writes) add(w.sector, w.Count());
+  add(0, 1);
+  for (const auto& epp : list.eppBlocks) add(epp.sector, 1);
+  for (const auto& v : list.volumes)
+    if (!v.wholeDisk) add(v.startSector, v.fsKind == FsKind::kNtfs ? 8192 / 512 : 1);
+  return ranges;
+}
+
+std::vector<uint8_t> SerializeBackup(const PartitionBackup& backup) {
+  size_t total = kTqbHeaderBytes;
+  for (const auto& b : backup.blocks) total += 12 + b.data.size();
+  std::vector<uint8_t> out(total);
+  const MutableByteSpan o = Mutable(out.data(), out.size());
+  std::memcpy(out.data(), kTqbMagic, 4);
+  StoreLeU64(o, 4, backup.diskSectors);
+  const size_t chars = std::min(backup.sourceName.size(), kTqbNameChars);
+  for (size_t i = 0; i < chars; ++i) StoreLeU16(o, 12 + 2 * i, backup.sourceName[i]);
+  StoreLeU32(o, 140, static_cast<uint32_t>(backup.blocks.size()));
+  size_t at = kTqbHeaderBytes;
+  for (const auto& b : backup.blocks) {
+    StoreLeU64(o, at, b.sector);
+    StoreLeU32(o, at + 8, b.Count());
+    std::memcpy(out.data() + at + 12, b.data.data(), b.data.size());
+    at += 12 + b.data.size();
+  }
+  return out;
+}
+
+bool ParseBackup(ByteSpan bytes, uint64_t diskSectors, PartitionBackup& backup, std::string& error) {
+  if (bytes.size() < kTqbHeaderBytes || std::memcmp(bytes.data(), kTqbMagic, 4) != 0) {
+    error = "This file is damaged or not compatible! (no TQBK header)";
+    return false;
+  }
+  PartitionBackup b;
+  b.diskSectors = LeU64(bytes, 4);
+  for (size_t i = 0; i < kTqbNameChars; ++i) {
+    const char16_t c = LeU16(bytes, 12 + 2 * i);
+    if (c == 0) break;
+    b.sourceName += c;
+  }
+  if (b.diskSectors != diskSectors) {
+    error = "the backup was made of a disk of " + std::to_string(b.diskSectors) + " sectors; this disk has " +
+            std::to_string(diskSectors);
+    return false;
+  }
+  const uint32_t count = LeU32(bytes, 140);
+  if (count == 0 || count > (bytes.size() - kTqbHeaderBytes) / 12) {
+    error = "the backup claims " + std::to_string(count) + " blocks, more than the file holds";
+    return false;
+  }
+  size_t at = kTqbHeaderBytes;
+  for (uint32_t i = 0; i < count; ++i) {
+    if (bytes.size() - at < 12) {
+      error = "block " + std::to_string(i) + " lies past the file's end";
+      return false;
+    }
+    const uint64_t sector = LeU64(bytes, at);
+    const uint32_t n = LeU32(bytes, at + 8);
+    const uint64_t length = uint64_t{n} * 512;
+    if (n == 0 || n > kMaxBlockSectors || length > bytes.size() - at - 12) {
+      error = "block " + std::to_string(i) + " claims " + std::to_string(n) + " sectors, more than the file holds";
+      return false;
+    }
+    if (sector >= diskSectors || n > diskSectors - sector) {
+      error = "block " + std::to_string(i) + " names sector " + std::to_string(sector) + ", past the disk's end";
+      return false;
+    }
+    SectorBlock block;
+    block.sector = sector;
+    block.data.assign(reinterpret_cast<const uint8_t*>(bytes.data()) + at + 12,
+                      reinterpret_cast<const uint8_t*>(bytes.data()) + at + 12 + length);
+    b.blocks.push_back(std::move(block));
+    at += 12 + length;
+  }
+  if (at != bytes.size()) {
+    error = "the backup has " + std::to_string(bytes.size() - at) + " bytes after its last block";
+    return false;
+  }
+  backup = std::move(b);
+  return true;
+}
+
+bool LoadPartitionBackup(const std::filesystem::path& path, uint64_t diskSectors, PartitionBackup& backup,
+                         std::string& error) {
+  std::error_code ec;
+  const uint64_t size = std::filesystem::file_size(path, ec);
+  if (ec) {
+    error = "cannot read " + path.string() + ": " + ec.message();
+    return false;
+  }
+  // At most a block of the largest size per sector of the disk, and never above 1 GiB.
+  if (size > (uint64_t{1} << 30)) {
+    error = path.string() + " is too large for a partition backup";
+    return false;
+  }
+  std::vector<uint8_t> bytes(size);
+  std::ifstream in(path, std::ios::binary);
+  if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size))) {
+    error = "cannot read " + path.string();
+    return false;
+  }
+  if (!ParseBackup(AsBytes(bytes.data(), bytes.size()), diskSectors, backup, error)) {
+    error = path.string() + ": " + error;
+    return false;
+  }
+  return true;
+}
+
+bool CreatePartitionBackup(DiskSource& source, const std::vector<SectorBlock>& ranges,
+                           const std::filesystem::path& path, const OutputGuard& guard, std::string& error) {
+  PartitionBackup backup;
+  backup.diskSectors = source.diskSectors;
+  backup.sourceName = std::filesystem::absolute(source.sourcePath).u16string();
+  for (const auto& r : ranges) {
+    SectorBlock b{r.sector, std::vector<uint8_t>(r.data.size())};
+    if (!ReadExact(source, b.data.data(), b.Count(), b.sector)) {
+      error = "Backup not created! I/O Errors occured. (sectors " + std::to_string(r.sector) + "-" +
+              std::to_string(r.sector + r.Count() - 1) + " cannot be read)";
+      return false;
+    }
+    backup.blocks.push_back(std::move(b));
+  }
+  if (guard.IsProtected(path)) {
+    error = path.string() + " is one of the source disk's files";
+    return false;
+  }
+  const std::vector<uint8_t> bytes = SerializeBackup(backup);
+  PendingFile file;
+  if (!file.CreateFor(path, error)) return false;
+  for (size_t done = 0; done < bytes.size();) {
+    const ssize_t n = ::write(file.Fd(), bytes.data() + done, bytes.size() - done);
+    if (n <= 0) {
+      error =
+          "Backup not created! I/O Errors occured. (" + std::string(n < 0 ? std::strerror(errno) : "short write") + ")";
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  if (::fsync(file.Fd()) != 0) {
+    error = "Backup not created! I/O Errors occured. (" + std::string(std::strerror(errno)) + ")";
+    return false;
+  }
+  switch (file.Commit(file.TargetName(), error, /*replace=*/false, &guard)) {
+    case PendingFile::CommitResult::kDone:
+      break;
+    case PendingFile::CommitResult::kExists:
+      error = path.string() + " already exists";
+      return false;
+    case PendingFile::CommitResult::kFailed:
+      return false;
+  }
+  // Read back: the file must hold what the disk holds.
+  PartitionBackup check;
+  if (!LoadPartitionBackup(path, source.diskSectors, check, error)) return false;
+  if (check.blocks.size() != backup.blocks.size()) {
+    error = "the backup read back differs from the disk";
+    return false;
+  }
+  for (size_t i = 0; i < check.blocks.size(); ++i) {
+    std::vector<uint8_t> now(check.blocks[i].data.size());
+    if (check.blocks[i].sector != backup.blocks[i].sector ||
+        !ReadExact(source, now.data(), check.blocks[i].Count(), check.blocks[i].sector) ||
+        now != check.blocks[i].data) {
+      error = "the backup read back differs from the disk at sector " + std::to_string(check.blocks[i].sector);
+      return false;
+    }
+  }
+  return true;
+}
+
+bool WriteBlocks(const std::filesystem::path& diskPath, const std::vector<SectorBlock>& blocks, size_t& written,
+                 std::string& error) {
+  written = 0;
+  {
+    DiskSource target;
+    if (!target.OpenSource(diskPath, 0, error, /*writable=*/true)) return false;
+    const uint32_t perWrite = static_cast<uint32_t>(target.sectorBuffer.size() / 512);
+    for (const auto& b : blocks) {
+      if (b.data.empty() || b.data.size() % 512 != 0 || b.sector >= target.diskSectors ||
+          b.Count() > target.diskSectors - b.sector) {
+        error = "a block at sector " + std::to_string(b.sector) + " does not fit the disk";
+        return false;
+      }
+      for (uint32_t done = 0; done < b.Count();) {
+        const uint32_t n = std::min(perWrite, b.Count() - done);
+        std::memcpy(target.sectorBuffer.data(), b.data.data() + size_t{done} * 512, size_t{n} * 512);
+        if (target.WriteSectors(n, b.sector + done) != 1) {
+          error = "cannot write sectors " + std::to_string(b.sector + done) + "-" +
+                  std::to_string(b.sector + done + n - 1) + " of " + diskPath.string() +
+                  " (only sectors stored in the disk's own files can be written)";
+          return false;
+        }
+        done += n;
+      }
+      ++written;
+    }
+  }
+  // Flushed to the device before the read-back.
+  const int fd = ::open(diskPath.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0 || ::fsync(fd) != 0 || ::syncfs(fd) != 0) {
+    error = "cannot flush " + diskPath.string() + ": " + std::strerror(errno);
+    if (fd >= 0) ::close(fd);
+    return false;
+  }
+  ::close(fd);
+  DiskSource check;
+  if (!check.OpenSource(diskPath, 0, error)) return false;
+  for (const auto& b : blocks) {
+    std::vector<uint8_t> now(b.data.size());
+    if (!ReadExact(check, now.data(), b.Count(), b.sector) || now != b.data) {
+      error = "sectors at " + std::to_string(b.sector) + " do not read back as written";
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace torvane
