@@ -327,6 +327,10 @@ int FuzzExfatEntrySets(const uint8_t* data, size_t size) {
     if (set.bytes == 0 || set.bytes % exfat::kEntryBytes != 0 || pos + set.bytes > size) __builtin_trap();
     if (step == exfat::SetStep::kSet && set.name.size() != set.nameLength) __builtin_trap();
     pos += set.bytes;
+  }
+  return 0;
+}
+
 int FuzzSearchState(const uint8_t* data, size_t size) {
   SearchState state;
   std::string error;

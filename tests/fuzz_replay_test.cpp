@@ -47,7 +47,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Corpus{"stream_probes", fuzz::FuzzStreamProbes},
                       Corpus{"content_check", fuzz::FuzzContentCheck},
                       Corpus{"search_state", fuzz::FuzzSearchState},
-                      Corpus{"partition_backup", fuzz::FuzzPartitionBackup}),
+                      Corpus{"partition_backup", fuzz::FuzzPartitionBackup},
                       Corpus{"header_field_probes", fuzz::FuzzHeaderFieldProbes},
                       Corpus{"iso_media_probes", fuzz::FuzzIsoMediaProbes},
                       Corpus{"zip_probes", fuzz::FuzzZipProbes},
