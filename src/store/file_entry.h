@@ -6,7 +6,8 @@
 // The meanings noted are those of NTFS entries; the FAT and exFAT readers reuse some fields
 // (the entry's byte offset inside its folder in `attributes`, the holding folder in the low
 // half of `dataStart`, a deleted flag at 0x20 and an assessment flag at 0x21, the FAT
-// attribute byte in `folderFlag`, a DOS date or 32-bit time stamp in place of `time`).
+// attribute byte in `folderFlag`; `time` is a FILETIME for every file system, the FAT access
+// date sits in the 16 bits at 0x40 and the exFAT access time in `recordSector`).
 #pragma once
 
 #include <bit>
