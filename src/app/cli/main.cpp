@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/cli/cli_language.h"
 #include "app/cli/commands.h"
 #include "disk/disk_source.h"
 
@@ -23,6 +24,7 @@ constexpr Command kCommands[] = {
     {"ls", torvane::cli::RunLs, "list the files of a volume, deleted ones included"},
     {"scan", torvane::cli::RunScan, "search a volume's free space for lost files"},
     {"recover", torvane::cli::RunRecover, "copy files of a volume, deleted ones included, to a folder"},
+    {"hexdump", torvane::cli::RunHexdump, "show the bytes of a file of a volume in hexadecimal"},
     {"image", torvane::cli::RunImage, "copy a whole virtual disk into a raw image file"},
 };
 
@@ -44,6 +46,10 @@ void PrintError(const std::string& message) {
 }  // namespace torvane::cli
 
 int main(int argc, char** argv) {
+  if (std::string error; !torvane::cli::InitLanguage(argc, argv, error)) {
+    torvane::cli::PrintError(error);
+    return 2;
+  }
   if (argc < 2) {
     PrintUsage(stderr);
     return 2;
