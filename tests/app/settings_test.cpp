@@ -159,5 +159,24 @@ TEST(LanguageTest, HostileLanguageNamesAreRefused) {
   EXPECT_TRUE(IsValidLanguageName("Portugu\xC3\xAAs (Brasil)"));
 }
 
+TEST(CliLanguageTest, LangChoosesTheLanguageOfMessages) {
+  test::TempDir dir;
+  std::filesystem::create_directories(dir / "torvane" / "language");
+  test::WriteFile(dir / "torvane" / "language" / "Test.lng",
+                  std::string("[EXT_STRINGS]\nszHexValuesParity=Ungerade Anzahl von Ziffern\n"));
+  ASSERT_EQ(setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1), 0);
+  const std::string disk = "'" + test::DataPath("ntfs/ntfs.vmdk").string() + "'";
+  std::string text;
+  EXPECT_EQ(test::RunCli("search " + disk + " -v 0 --hex ABC --lang Test", &text), 2);
+  EXPECT_NE(text.find("Ungerade Anzahl von Ziffern"), std::string::npos) << text;
+  EXPECT_EQ(test::RunCli("--lang=Test search " + disk + " -v 0 --hex 0a1", &text), 2);
+  EXPECT_NE(text.find("Ungerade"), std::string::npos) << text;
+  EXPECT_EQ(test::RunCli("search " + disk + " -v 0 --hex ABC", &text), 2);
+  EXPECT_NE(text.find("length is parity"), std::string::npos) << text;
+  EXPECT_EQ(test::RunCli("search " + disk + " -v 0 --hex ABC --lang ../torvane/language/Test", &text), 2);
+  EXPECT_NE(text.find("refused"), std::string::npos) << text;
+  unsetenv("XDG_CONFIG_HOME");
+}
+
 }  // namespace
 }  // namespace torvane::app

@@ -24,6 +24,7 @@ constexpr Command kCommands[] = {
     {"ls", torvane::cli::RunLs, "list the files of a volume, deleted ones included"},
     {"scan", torvane::cli::RunScan, "search a volume's free space for lost files"},
     {"recover", torvane::cli::RunRecover, "copy files of a volume, deleted ones included, to a folder"},
+    {"search", torvane::cli::RunSearch, "find files of a volume by name, content, size or date"},
     {"hexdump", torvane::cli::RunHexdump, "show the bytes of a file of a volume in hexadecimal"},
     {"image", torvane::cli::RunImage, "copy a whole virtual disk into a raw image file"},
 };
