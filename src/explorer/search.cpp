@@ -1,6 +1,7 @@
 #include "explorer/search.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 #include "store/dyn_list.h"
@@ -175,6 +176,7 @@ bool TextPattern(std::u16string_view text, ContentKind kind, std::vector<uint8_t
 }
 
 std::pair<uint64_t, uint64_t> SizeBand(uint64_t size, uint32_t percent) {
+  percent = std::min<uint32_t>(percent, 100);
   const uint64_t delta = size / 100 * percent + size % 100 * percent / 100;
   return {size - std::min(size, delta), size + delta < size ? UINT64_MAX : size + delta};
 }

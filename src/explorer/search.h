@@ -83,7 +83,8 @@ bool ParseHexPattern(std::string_view text, std::vector<uint8_t>& out, std::stri
 // A text pattern: ASCII as Latin-1 bytes (characters above U+00FF are refused: false), or
 // UTF-16LE for UNICODE.
 bool TextPattern(std::u16string_view text, ContentKind kind, std::vector<uint8_t>& out);
-// The band of "=" with a tolerance: size ± size × percent / 100, the lower end at least 0.
+// The band of "=" with a tolerance: size ± size × percent / 100 (percent at most 100), the
+// lower end at least 0.
 std::pair<uint64_t, uint64_t> SizeBand(uint64_t size, uint32_t percent);
 
 // Matches content piece by piece as the reader delivers it: a pattern across the border of

@@ -88,9 +88,9 @@ int RunHexdump(const Args& args) {
   reader.fileSystem = ws.fileSystem.get();
   explorer::HexRows rows = explorer::HexRows::ForItem(reader, *file);
   std::printf("%s\n", explorer::HexHeader(Language().Text("WINDOW_HEX_VIEW", "szOffset")).c_str());
-  const uint64_t first = offset / explorer::kHexRowBytes;
+  const uint64_t first = offset / explorer::kHexRowBytes, size = file->size;  // a copy: the entry is packed
   const uint64_t end = length == 0 ? first
-                       : offset > file->size - std::min<uint64_t>(file->size, length)
+                       : offset > size - std::min<uint64_t>(size, length)
                            ? rows.RowCount()
                            : (offset + length - 1) / explorer::kHexRowBytes + 1;
   uint64_t unreadable = 0;
