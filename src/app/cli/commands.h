@@ -21,6 +21,8 @@ int RunBackup(const Args& args);
 int RunRepair(const Args& args);
 int RunRestore(const Args& args);
 int RunIdentify(const Args& args);
+int RunSearch(const Args& args);
+int RunHexdump(const Args& args);
 
 // Prints "torvane: <message>" on stderr.
 void PrintError(const std::string& message);

@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/cli/cli_language.h"
 #include "app/cli/commands.h"
 #include "disk/disk_source.h"
 
@@ -24,6 +25,8 @@ constexpr Command kCommands[] = {
     {"scan", torvane::cli::RunScan, "search a volume's free space for lost files"},
     {"session", torvane::cli::RunSession, "describe a scan session saved by 'scan --save'"},
     {"recover", torvane::cli::RunRecover, "copy files of a volume, deleted ones included, to a folder"},
+    {"search", torvane::cli::RunSearch, "find files of a volume by name, content, size or date"},
+    {"hexdump", torvane::cli::RunHexdump, "show the bytes of a file of a volume in hexadecimal"},
     {"image", torvane::cli::RunImage, "copy a whole virtual disk, or one of its volumes, into a raw image file"},
     {"partsearch", torvane::cli::RunPartsearch, "search the whole disk for lost and overwritten partitions"},
     {"backup", torvane::cli::RunBackup, "save the partition-table sectors a repair would write"},
@@ -50,6 +53,10 @@ void PrintError(const std::string& message) {
 }  // namespace torvane::cli
 
 int main(int argc, char** argv) {
+  if (std::string error; !torvane::cli::InitLanguage(argc, argv, error)) {
+    torvane::cli::PrintError(error);
+    return 2;
+  }
   if (argc < 2) {
     PrintUsage(stderr);
     return 2;
