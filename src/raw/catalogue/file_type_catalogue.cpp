@@ -388,6 +388,7 @@ void ProbeContext::ResetOutputs() {
   resultCode = kProbeResultDefault;
   skipBytes = 0;
   nameSuffix.clear();
+  sizeEstimated = false;
 }
 
 std::span<const FileTypeEntry, kFileTypeCount> FileTypeCatalogue() {

@@ -52,6 +52,9 @@ struct ProbeContext {
   uint32_t bytesPerSector = 512;
   const SectorReader* read = nullptr;
   const FileTypeEntry* entry = nullptr;  // the candidate entry the probe is called for
+  // Bytes from the candidate's start to the end of the volume (or disk, or file): no probe
+  // reads or reports a size beyond it. 0 = only the first sector is known to exist.
+  uint64_t bytesAvailable = 0;
 
   // Output besides the size: a narrower entry (a ZIP that is a DOCX), the result code,
   // a skip request in bytes and a suffix for the RAW file's name.
@@ -59,13 +62,16 @@ struct ProbeContext {
   uint32_t resultCode = kProbeResultDefault;
   uint64_t skipBytes = 0;
   std::string nameSuffix;
+  // True when the size is a cap or a guess (a limit cut the walk, the structure ran out
+  // before its end record) rather than the file's measured length.
+  bool sizeEstimated = false;
 
   // Scratch space of the entry's probes, kept across ResetOutputs so that what the confirm
   // probe found (the stream that identified a compound file) reaches the size probe.
   std::array<std::byte, kProbeWorkAreaBytes> workArea{};
 
   // Between the confirm probe and the size probe: no narrower entry, result code 100, no
-  // skip, no suffix.
+  // skip, no suffix, not estimated.
   void ResetOutputs();
 };
 
