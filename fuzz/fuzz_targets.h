@@ -30,4 +30,7 @@ int FuzzLznt1(const uint8_t* data, size_t size);
 // tables, recognised and forced: the tables never take more memory than the disk.
 int FuzzOpenVolume(const uint8_t* data, size_t size);
 
+// The bytes as a disk in RAW mode, carved forward and in reverse (fuzz_carve_target.cpp).
+int FuzzCarve(const uint8_t* data, size_t size);
+
 }  // namespace torvane::fuzz

@@ -9,7 +9,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 # The suites with more than one thread: the scan driver (pause, resume and stop from another
 # thread), the item store and its lists under concurrent appends, the allocation map, the
 # scans of the reformatted volume, and the scan command, finished and stopped by a signal.
-threaded='^(ScanDriverTest|ItemStoreTest|DynListTest|AllocationMapTest|ReformattedScanTest|CliScanTest|CliScanStopTest)\.'
+threaded='^(ScanDriverTest|ItemStoreTest|DynListTest|AllocationMapTest|ReformattedScanTest|CliScanTest|CliScanStopTest|CarveFixture|CarveReformatted)\.'
 for variant in build build-asan build-tsan; do
   extra=()
   filter=()

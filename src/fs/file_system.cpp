@@ -1,6 +1,7 @@
 #include "fs/file_system.h"
 
 #include "fs/ntfs/ntfs_file_system.h"
+#include "fs/raw_file_system.h"
 
 namespace torvane {
 
@@ -21,6 +22,8 @@ std::unique_ptr<FileSystem> OpenFileSystem(DiskSource& source, const VolumeGeome
       return nullptr;
     case FsKind::kNone:
     case FsKind::kOther:
+      // No file system Torvane reads (or the whole disk): RAW mode, found by content only.
+      return OpenRawFileSystem(source, geometry, store);
     case FsKind::kAutomatic:
       break;
   }

@@ -39,6 +39,9 @@ struct VolumeScanOptions {
   const std::atomic<bool>* stop = nullptr;
   // The share searched so far, 1-100; called on the scan thread.
   std::function<void(uint32_t percent)> progress;
+  // The content detection (header detect) over every run or chunk the scan reads; it
+  // answers how many bytes its last file reaches beyond the run. Empty: none.
+  std::function<uint64_t(const RunDescriptor&)> contentDetection;
 };
 
 struct VolumeScanResult {

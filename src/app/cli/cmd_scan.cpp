@@ -6,6 +6,7 @@
 #include "app/cli/args.h"
 #include "app/cli/commands.h"
 #include "app/cli/volume_arg.h"
+#include "raw/carve/carve_scan.h"
 #include "util/format.h"
 #include "util/text.h"
 
@@ -13,12 +14,14 @@ namespace torvane::cli {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: torvane scan DISK -v N [--reverse] [--json]\n\n"
+    "usage: torvane scan DISK -v N [--reverse] [--no-raw] [--raw-mode] [--json]\n\n"
     "Reads the file system of volume N (the MFT, or the folders of a FAT volume), then\n"
     "searches its free space for records and folders that the file system no longer lists\n"
     "(a reformatted or damaged volume), and prints what the search found beyond them:\n"
     "counts, or with --json the entries as 'torvane ls --json' prints them.\n"
     "  --reverse  search the whole volume from its end to its start (badly damaged volumes)\n"
+    "  --no-raw   no header detect (files found by their content, listed under \"RAW files\")\n"
+    "  --raw-mode read the volume without its file system: every sector, by content only\n"
     "Ctrl-C (or SIGTERM) stops the search; what was found is still printed, and the command\n"
     "exits with 1, as it does when the disk cannot be read to the end.\n";
 
@@ -26,16 +29,23 @@ constexpr const char* kUsage =
 
 int RunScan(const Args& args) {
   ParsedArgs p;
-  const int early = ParseCommandLine(
-      args,
-      {kUsage, {"--reverse", "--json"}, {"-v"}, 1, 1, "scan takes one disk", {{"-v", "scan needs a volume (-v N)"}}},
-      p);
+  const int early = ParseCommandLine(args,
+                                     {kUsage,
+                                      {"--reverse", "--json", "--no-raw", "--raw-mode"},
+                                      {"-v"},
+                                      1,
+                                      1,
+                                      "scan takes one disk",
+                                      {{"-v", "scan needs a volume (-v N)"}}},
+                                     p);
   if (early >= 0) return early;
   Workspace ws;
   WalkSummary walk;
   if (!OpenAndWalk(ws, p, walk)) return 1;
   const uint64_t walked = EntryCount(ws.store.deletedEntries);
-  const VolumeScanResult scan = ScanVolume(ws, p.Has("--reverse"));
+  const VolumeScanResult scan = ScanVolume(ws, p.Has("--reverse"), !p.Has("--no-raw"));
+  const carve::RawItemTree rawTree(ws.store.rawFiles);
+  uint64_t rawItems = 0;
   const DynList& list = ws.store.deletedEntries;
   if (p.Has("--json")) {
     const std::unique_ptr<ItemTree> tree = ws.fileSystem->MakeTree();
@@ -45,13 +55,20 @@ int RunScan(const Args& args) {
       std::printf("%s\n", EntryJson(SlashPath(parts), ToUtf8(parts.back()), EntryAt(list, i)).c_str());
     }
   }
+  for (uint64_t i = 0; i < EntryCount(ws.store.rawFiles); ++i) {
+    const auto parts = rawTree.PathComponents(i);
+    if (parts.empty()) continue;
+    ++rawItems;
+    if (p.Has("--json"))
+      std::printf("%s\n", EntryJson(SlashPath(parts), ToUtf8(parts.back()), EntryAt(ws.store.rawFiles, i)).c_str());
+  }
   std::fflush(stdout);
   const char* ending = scan.outcome == ScanOutcome::kStopped       ? " before it was stopped"
                        : scan.outcome == ScanOutcome::kInterrupted ? " before the disk could not be read any more"
                                                                    : "";
-  std::fprintf(stderr, "%s entries %s; the %s found %s more%s.\n", GroupThousands(walked).c_str(),
+  std::fprintf(stderr, "%s entries %s; the %s found %s more and %s RAW files%s.\n", GroupThousands(walked).c_str(),
                walk.foundWhere.c_str(), p.Has("--reverse") ? "search of the whole volume" : "search of the free space",
-               GroupThousands(scan.added).c_str(), ending);
+               GroupThousands(scan.added).c_str(), GroupThousands(rawItems).c_str(), ending);
   return ReportScanOutcome(scan) ? 0 : 1;
 }
 

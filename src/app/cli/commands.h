@@ -15,6 +15,7 @@ int RunVolumes(const Args& args);
 int RunLs(const Args& args);
 int RunRecover(const Args& args);
 int RunScan(const Args& args);
+int RunCarve(const Args& args);
 
 // Prints "torvane: <message>" on stderr.
 void PrintError(const std::string& message);

@@ -23,6 +23,7 @@ constexpr Command kCommands[] = {
     {"ls", torvane::cli::RunLs, "list the files of a volume, deleted ones included"},
     {"scan", torvane::cli::RunScan, "search a volume's free space for lost files"},
     {"recover", torvane::cli::RunRecover, "copy files of a volume, deleted ones included, to a folder"},
+    {"carve", torvane::cli::RunCarve, "find files by their content and write them to a folder"},
     {"image", torvane::cli::RunImage, "copy a whole virtual disk into a raw image file"},
 };
 
