@@ -32,5 +32,13 @@ int FuzzOpenVolume(const uint8_t* data, size_t size);
 
 // The bytes as a disk in RAW mode, carved forward and in reverse (fuzz_carve_target.cpp).
 int FuzzCarve(const uint8_t* data, size_t size);
+// The bytes as a candidate file on a disk (first sector and what follows), run through
+// each probe of one family and through the whole identification; a size beyond the disk
+// aborts.
+int FuzzHeaderFieldProbes(const uint8_t* data, size_t size);
+int FuzzIsoMediaProbes(const uint8_t* data, size_t size);
+int FuzzZipProbes(const uint8_t* data, size_t size);
+int FuzzCompoundFileProbes(const uint8_t* data, size_t size);
+int FuzzContainerProbes(const uint8_t* data, size_t size);
 
 }  // namespace torvane::fuzz

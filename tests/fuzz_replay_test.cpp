@@ -40,7 +40,11 @@ INSTANTIATE_TEST_SUITE_P(
                       Corpus{"recognize_volume", fuzz::FuzzRecognizeVolume}, Corpus{"carve", fuzz::FuzzCarve},
                       Corpus{"partition_tables", fuzz::FuzzPartitionTables},
                       Corpus{"record_to_entry", fuzz::FuzzRecordToEntry}, Corpus{"runlist", fuzz::FuzzRunlist},
-                      Corpus{"lznt1", fuzz::FuzzLznt1}, Corpus{"open_volume", fuzz::FuzzOpenVolume}),
+                      Corpus{"lznt1", fuzz::FuzzLznt1}, Corpus{"open_volume", fuzz::FuzzOpenVolume},
+                      Corpus{"header_field_probes", fuzz::FuzzHeaderFieldProbes},
+                      Corpus{"iso_media_probes", fuzz::FuzzIsoMediaProbes}, Corpus{"zip_probes", fuzz::FuzzZipProbes},
+                      Corpus{"compound_file_probes", fuzz::FuzzCompoundFileProbes},
+                      Corpus{"container_probes", fuzz::FuzzContainerProbes}),
     [](const ::testing::TestParamInfo<Corpus>& corpus) { return std::string(corpus.param.name); });
 
 }  // namespace

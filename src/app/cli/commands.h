@@ -16,6 +16,7 @@ int RunLs(const Args& args);
 int RunRecover(const Args& args);
 int RunScan(const Args& args);
 int RunCarve(const Args& args);
+int RunIdentify(const Args& args);
 
 // Prints "torvane: <message>" on stderr.
 void PrintError(const std::string& message);

@@ -25,6 +25,7 @@ constexpr Command kCommands[] = {
     {"recover", torvane::cli::RunRecover, "copy files of a volume, deleted ones included, to a folder"},
     {"carve", torvane::cli::RunCarve, "find files by their content and write them to a folder"},
     {"image", torvane::cli::RunImage, "copy a whole virtual disk into a raw image file"},
+    {"identify", torvane::cli::RunIdentify, "name the file type and measure the size of files, as carving would"},
 };
 
 void PrintUsage(FILE* out) {

@@ -7,9 +7,10 @@ namespace torvane::probes {
 namespace {
 
 // A read that starts a new window reads at least this much ahead, so that a probe walking
-// small records does not read sector by sector; a probe that asks for more gets more, up to
-// kMaxReadPiece.
-constexpr size_t kReadAhead = 64 * 1024;
+// small records does not read sector by sector. Each window that goes on where the last one
+// ended doubles it, up to kMaxReadPiece: a probe walking a large file soon reads in large
+// pieces, one that looks at a few headers of a small file reads little.
+constexpr size_t kReadAhead = 8 * 1024;
 
 uint32_t SectorBytes(const ProbeContext& ctx) {
   const uint32_t bps = ctx.bytesPerSector;
@@ -28,28 +29,43 @@ uint64_t AvailableBytes(const ProbeContext& ctx) {
   return ctx.bytesAvailable;
 }
 
+uint64_t CapToAvailable(ProbeContext& ctx, uint64_t size) {
+  const uint64_t available = AvailableBytes(ctx);
+  if (size <= available) return size;
+  ctx.sizeEstimated = true;
+  return available;
+}
+
 ProbeReader::ProbeReader(const ProbeContext& ctx, uint64_t limit)
-    : ctx_(ctx), limit_(std::min(limit, AvailableBytes(ctx))) {}
+    : ctx_(ctx), limit_(std::min(limit, AvailableBytes(ctx))), readAhead_(kReadAhead) {}
 
 bool ProbeReader::Fill(uint64_t offset, size_t size) {
   const uint64_t bps = SectorBytes(ctx_);
   const uint64_t start = offset - offset % bps;
   const uint64_t end = offset + size;  // offset + size <= limit_, checked by the caller
-  const uint64_t limitEnd = limit_ + (bps - limit_ % bps) % bps;
-  const uint64_t wanted = std::min<uint64_t>(std::max<uint64_t>(end, start + kReadAhead), limitEnd);
-  const uint64_t cap = start + kMaxReadPiece + bps;  // an unaligned largest piece still fits
+  const auto plus = [](uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; };
+  const uint64_t limitEnd = limit_ % bps == 0 ? limit_ : plus(limit_ - limit_ % bps, bps);
+  if (bufferBytes_ != 0 && start <= bufferStart_ + bufferBytes_ && start >= bufferStart_)
+    readAhead_ = std::min<size_t>(readAhead_ * 2, kMaxReadPiece);
+  const uint64_t wanted = std::min<uint64_t>(std::max<uint64_t>(end, plus(start, readAhead_)), limitEnd);
+  const uint64_t cap = plus(start, kMaxReadPiece + bps);  // an unaligned largest piece still fits
   const uint64_t needSectors = (end - start + bps - 1) / bps;
   uint64_t sectors = (std::min(wanted, cap) - start + bps - 1) / bps;
-  if (buffer_.size() < kMaxReadPiece + bps) buffer_.resize(kMaxReadPiece + bps);
+  if (capacity_ < sectors * bps) {
+    // Most probes read a few records: the buffer starts at the read-ahead and grows to the
+    // largest piece only for the probes that ask for it.
+    capacity_ = static_cast<size_t>(std::max<uint64_t>(sectors * bps, kReadAhead + bps));
+    buffer_.reset(new std::byte[capacity_]);
+  }
   uint64_t sector = 0;
   if (!CheckedAdd(ctx_.sector, start / bps, sector)) return false;
   ++readCalls_;
-  bool ok = (*ctx_.read)(sector, static_cast<uint32_t>(sectors), buffer_.data());
+  bool ok = (*ctx_.read)(sector, static_cast<uint32_t>(sectors), buffer_.get());
   if (!ok && sectors > needSectors) {
     // The read-ahead may run into unreadable sectors the probe does not need.
     sectors = needSectors;
     ++readCalls_;
-    ok = (*ctx_.read)(sector, static_cast<uint32_t>(sectors), buffer_.data());
+    ok = (*ctx_.read)(sector, static_cast<uint32_t>(sectors), buffer_.get());
   }
   if (!ok) {
     bufferBytes_ = 0;
@@ -69,7 +85,7 @@ ByteSpan ProbeReader::Read(uint64_t offset, size_t size) {
   if (ctx_.read == nullptr || !*ctx_.read) return {};
   const bool held = bufferBytes_ != 0 && offset >= bufferStart_ && offset + size <= bufferStart_ + bufferBytes_;
   if (!held && !Fill(offset, size)) return {};
-  const ByteSpan window(buffer_.data(), bufferBytes_);
+  const ByteSpan window(buffer_.get(), bufferBytes_);
   const size_t at = static_cast<size_t>(offset - bufferStart_);
   return window.subspan(at, std::min(size, bufferBytes_ - at));
 }

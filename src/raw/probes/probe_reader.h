@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -40,6 +41,9 @@ bool HasText(ByteSpan data, size_t offset, std::string_view text);
 // The bytes the context lets a probe see from the candidate's start: bytesAvailable, or the
 // first sector when that is 0 or when there is no reader.
 uint64_t AvailableBytes(const ProbeContext& ctx);
+
+// `size` when the volume holds it; otherwise what it holds, with the size marked estimated.
+uint64_t CapToAvailable(ProbeContext& ctx, uint64_t size);
 
 // Reads the candidate's bytes at offsets counted from its first byte. Not shared between
 // threads; the spans it answers stay valid until its next call.
@@ -73,9 +77,11 @@ class ProbeReader {
 
   const ProbeContext& ctx_;
   uint64_t limit_ = 0;
-  std::vector<std::byte> buffer_;
+  std::unique_ptr<std::byte[]> buffer_;  // grown as reads need it, never zero-filled
+  size_t capacity_ = 0;
   uint64_t bufferStart_ = 0;  // offset of buffer_[0] from the candidate's start
   size_t bufferBytes_ = 0;    // valid bytes in buffer_ (already cut to the limit)
+  size_t readAhead_;          // bytes a new window reads at least
   uint64_t readCalls_ = 0;
 };
 
