@@ -18,6 +18,11 @@
 #include "fs/open_volume.h"
 #include "fs/recognize_volume.h"
 #include "partitions/volume_list.h"
+#include "raw/probes/exif.h"
+#include "raw/probes/file_type_by_tag.h"
+#include "raw/probes/jpeg_probe.h"
+#include "raw/probes/stream_probes.h"
+#include "raw/probes/tiff_probe.h"
 
 namespace torvane::fuzz {
 
@@ -162,6 +167,72 @@ int FuzzOpenVolume(const uint8_t* data, size_t size) {
         (geometry.fatBytes > diskBytes || geometry.allocationMap.size() > diskBytes ||
          geometry.volumeSectors > diskBytes / 512))
       std::abort();
+  }
+  return 0;
+}
+
+namespace {
+
+// The bytes as the sectors of a disk from the candidate on: a size probe runs with the volume
+// ending where the bytes do, and with a volume claimed far larger whose further sectors
+// cannot be read. A size beyond what the volume holds is a fault.
+void RunSizeProbe(const uint8_t* data, size_t size, SizeProbe probe) {
+  std::vector<std::byte> disk((size + 511) / 512 * 512 + (size == 0 ? 512 : 0), std::byte{0});
+  if (size != 0) std::memcpy(disk.data(), data, size);
+  const SectorReader read = [&](uint64_t sector, uint32_t count, std::byte* out) {
+    if (sector > disk.size() / 512 || count > disk.size() / 512 - sector) return false;
+    std::memcpy(out, disk.data() + sector * 512, size_t{count} * 512);
+    return true;
+  };
+  for (uint64_t available : {uint64_t{size}, uint64_t{1} << 40}) {
+    ProbeContext ctx;
+    ctx.firstSector = ByteSpan(disk.data(), 512);
+    ctx.read = &read;
+    ctx.bytesAvailable = available;
+    if (probe(ctx) > std::max<uint64_t>(available, 512)) std::abort();
+  }
+}
+
+template <bool (*Confirm)(ProbeContext&), uint64_t (*Size)(ProbeContext&)>
+uint64_t ConfirmThenSize(ProbeContext& ctx) {
+  if (!Confirm(ctx)) return 0;
+  ctx.ResetOutputs();
+  return Size(ctx);
+}
+
+}  // namespace
+
+int FuzzJpegProbe(const uint8_t* data, size_t size) {
+  RunSizeProbe(data, size, probes::SizeJpeg);
+  probes::ExifInfo exif;
+  probes::ParseExifApp1(AsBytes(data, size), exif);
+  return 0;
+}
+
+int FuzzTiffProbe(const uint8_t* data, size_t size) {
+  RunSizeProbe(data, size, probes::SizeTiff);
+  probes::ExifInfo exif;
+  probes::ParseExifTiff(AsBytes(data, size), exif);
+  return 0;
+}
+
+int FuzzStreamProbes(const uint8_t* data, size_t size) {
+  RunSizeProbe(data, size, ConfirmThenSize<probes::ConfirmMp3, probes::SizeMp3>);
+  RunSizeProbe(data, size, ConfirmThenSize<probes::ConfirmMpegPs, probes::SizeMpegPs>);
+  RunSizeProbe(data, size, ConfirmThenSize<probes::ConfirmMpegTs, probes::SizeMpegTs>);
+  RunSizeProbe(data, size, ConfirmThenSize<probes::ConfirmMxf, probes::SizeMxf>);
+  probes::Id3ArtistTitle(AsBytes(data, size));
+  return 0;
+}
+
+int FuzzContentCheck(const uint8_t* data, size_t size) {
+  // An exact-size copy: a read past the span is a read past the heap block.
+  const std::vector<std::byte> bytes(reinterpret_cast<const std::byte*>(data),
+                                     reinterpret_cast<const std::byte*>(data) + size);
+  for (std::string_view tag : probes::ContentCheckTags()) {
+    const probes::ContentCheck check = probes::FileTypeByTag(tag);
+    check(bytes, 0);
+    check(bytes, size);
   }
   return 0;
 }

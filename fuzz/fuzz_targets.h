@@ -32,6 +32,15 @@ int FuzzOpenVolume(const uint8_t* data, size_t size);
 
 // The bytes as a disk in RAW mode, carved forward and in reverse (fuzz_carve_target.cpp).
 int FuzzCarve(const uint8_t* data, size_t size);
+// The bytes as a disk at a JPEG candidate, measured by the JPEG probe; and as an EXIF block.
+int FuzzJpegProbe(const uint8_t* data, size_t size);
+// The bytes as a disk at a TIFF candidate, classified and measured; and as an EXIF TIFF block.
+int FuzzTiffProbe(const uint8_t* data, size_t size);
+// The bytes as a disk at a stream candidate: the MP3, program stream, transport stream and MXF
+// probes, and the ID3 tag reader.
+int FuzzStreamProbes(const uint8_t* data, size_t size);
+// The bytes as a file's first bytes under every content check by extension.
+int FuzzContentCheck(const uint8_t* data, size_t size);
 // The bytes as a candidate file on a disk (first sector and what follows), run through
 // each probe of one family and through the whole identification; a size beyond the disk
 // aborts.

@@ -41,6 +41,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Corpus{"partition_tables", fuzz::FuzzPartitionTables},
                       Corpus{"record_to_entry", fuzz::FuzzRecordToEntry}, Corpus{"runlist", fuzz::FuzzRunlist},
                       Corpus{"lznt1", fuzz::FuzzLznt1}, Corpus{"open_volume", fuzz::FuzzOpenVolume},
+                      Corpus{"jpeg_probe", fuzz::FuzzJpegProbe}, Corpus{"tiff_probe", fuzz::FuzzTiffProbe},
+                      Corpus{"stream_probes", fuzz::FuzzStreamProbes}, Corpus{"content_check", fuzz::FuzzContentCheck},
                       Corpus{"header_field_probes", fuzz::FuzzHeaderFieldProbes},
                       Corpus{"iso_media_probes", fuzz::FuzzIsoMediaProbes}, Corpus{"zip_probes", fuzz::FuzzZipProbes},
                       Corpus{"compound_file_probes", fuzz::FuzzCompoundFileProbes},

@@ -6,6 +6,9 @@
 #include "raw/probes/container_probes.h"
 #include "raw/probes/header_field_probes.h"
 #include "raw/probes/iso_media_probes.h"
+#include "raw/probes/jpeg_probe.h"
+#include "raw/probes/stream_probes.h"
+#include "raw/probes/tiff_probe.h"
 #include "raw/probes/zip_probes.h"
 #include "util/ui_port.h"
 
@@ -148,8 +151,9 @@ constexpr std::array<FileTypeEntry, kFileTypeCount> kCatalogue = {{
       probes::ConfirmMkv, probes::SizeMkv),
     E(39, ".iso", "ISO", 3, kListed, Hex("01 43 44 30 30 31 01 00"), kConfirm, kSizeProbe, 0, "ISO Image File"),
     E(40, ".mts", "MTS", 3, kListed, Hex("47 40 11 10 00 42 f0 25 00 01 c1 00 00 ff 01 ff"), kNoConfirm, kSizeProbe,
-      500 * kMiB, ""),
-    E(41, ".mpg", "MPG", 3, kUnlisted, Hex("00 00 01 b9"), kConfirm, kSizeProbe, 128 * kMiB, "MPEG Video"),
+      500 * kMiB, "", nullptr, probes::SizeMpegTs),
+    E(41, ".mpg", "MPG", 3, kUnlisted, Hex("00 00 01 b9"), kConfirm, kSizeProbe, 128 * kMiB, "MPEG Video",
+      probes::ConfirmMpegPs, probes::SizeMpegPs),
     E(42, ".svgz", "SVGZ", 4, kListed, Hex("1f 8b 08 00 00 00 00 00"), kNoConfirm, kNoProbe, 5 * kMiB,
       "Compressed SVG File"),
     E(43, ".psd", "PSD", 3, kListed, Hex("38 42 50 53"), kNoConfirm, kNoProbe, 50 * kMiB, "Adobe Photoshop Image"),
@@ -182,16 +186,20 @@ constexpr std::array<FileTypeEntry, kFileTypeCount> kCatalogue = {{
       "PDF Document (Adobe Portable Document Form", probes::ConfirmPdf, probes::SizePdf),
     E(58, ".pcx", "PCX", 3, kListed, Hex("0a 05 01 08"), kConfirm, kSizeProbe, 0, "PCX Image (ZSoft Paintbrush)",
       probes::ConfirmPcx, probes::SizePcx),
-    E(59, ".mp3", "MP3", 3, kUnlisted, Hex("ff"), kConfirm, kSizeProbe, 0, ""),
-    E(60, ".mp3", "MP3", 3, kUnlisted, Hex("49 44 33 02"), kConfirm, kSizeProbe, 0, ""),
-    E(61, ".mp3", "MP3", 3, kListed, Hex("49 44 33 03"), kConfirm, kSizeProbe, 0, "MPEG Layer III Audio"),
+    E(59, ".mp3", "MP3", 3, kUnlisted, Hex("ff"), kConfirm, kSizeProbe, 0, "", probes::ConfirmMp3, probes::SizeMp3),
+    E(60, ".mp3", "MP3", 3, kUnlisted, Hex("49 44 33 02"), kConfirm, kSizeProbe, 0, "", probes::ConfirmMp3,
+      probes::SizeMp3),
+    // "ID3" of any version: tags of version 4, the most common today, start MP3s too.
+    E(61, ".mp3", "MP3", 3, kListed, Hex("49 44 33"), kConfirm, kSizeProbe, 0, "MPEG Layer III Audio",
+      probes::ConfirmMp3, probes::SizeMp3),
     E(62, ".png", "PNG", 3, kListed, Hex("89 50 4e 47"), kConfirm, kSizeProbe, 0,
       "PNG Image (Portable Network Graphics)", probes::ConfirmPng, probes::SizePng),
     E(63, ".gif", "GIF", 3, kListed, Hex("47 49 46 38"), kConfirm, kSizeProbe, 0, "GIF Image", probes::ConfirmGif,
       probes::SizeGif),
     E(64, ".tga", "TGA", 3, kListed, Hex("01 00 02"), kConfirm, kSizeProbe, 0, "TGA Image (TrueVision Targa)",
       probes::ConfirmTga, probes::SizeTga),
-    E(65, ".jpg", "JPG", 3, kListed, Hex("ff d8 ff"), kConfirm, kSizeProbe, 25 * kMiB, "JPEG Image"),
+    E(65, ".jpg", "JPG", 3, kListed, Hex("ff d8 ff"), kConfirm, kSizeProbe, 25 * kMiB, "JPEG Image", nullptr,
+      probes::SizeJpeg),
     E(66, ".bmp", "BMP", 3, kListed, Hex("42 4d"), kConfirm, kSizeProbe, 0, "Windows Bitmap Image", probes::ConfirmBmp,
       probes::SizeBmp),
     E(67, ".PITy2012NG", "PITy2012NG", 10, kListed, Hex("ff ff ff 46 33 49 5f 56 5f 31 2e 30 2e 30"), kNoConfirm,
@@ -288,12 +296,15 @@ constexpr std::array<FileTypeEntry, kFileTypeCount> kCatalogue = {{
     E(145, ".orf", "ORF", 3, kListed, None(), kNoConfirm, kSubType, 0, "Olympus RAW Image"),
     E(146, ".nef", "NEF", 3, kListed, None(), kNoConfirm, kSubType, 0, "Nikon Electronic File"),
     E(147, ".tif", "TIF", 3, kUnlisted, Hex("4d 4d 00 2a"), kConfirm, kSizeProbe, 50 * kMiB,
-      "TIFF Image (Tagged Image File Format)"),
+      "TIFF Image (Tagged Image File Format)", nullptr, probes::SizeTiff),
     E(148, ".tif", "TIF", 3, kUnlisted, Hex("49 49 2a 00"), kConfirm, kSizeProbe, 50 * kMiB,
-      "TIFF Image (Tagged Image File Format)"),
-    E(149, ".ts", "TS", 2, kListed, Hex("47"), kConfirm, kSizeProbe, 128 * kMiB, "MPEG Transport Stream"),
-    E(150, ".mxf", "MXF", 3, kListed, Hex("06 0e 2b 34"), kConfirm, kSizeProbe, 128 * kMiB, "Material Exchange Format"),
-    E(151, ".mpg", "MPG", 3, kListed, Hex("00 00 01 ba"), kConfirm, kSizeProbe, 128 * kMiB, "MPEG Video"),
+      "TIFF Image (Tagged Image File Format)", nullptr, probes::SizeTiff),
+    E(149, ".ts", "TS", 2, kListed, Hex("47"), kConfirm, kSizeProbe, 128 * kMiB, "MPEG Transport Stream",
+      probes::ConfirmMpegTs, probes::SizeMpegTs),
+    E(150, ".mxf", "MXF", 3, kListed, Hex("06 0e 2b 34"), kConfirm, kSizeProbe, 128 * kMiB, "Material Exchange Format",
+      probes::ConfirmMxf, probes::SizeMxf),
+    E(151, ".mpg", "MPG", 3, kListed, Hex("00 00 01 ba"), kConfirm, kSizeProbe, 128 * kMiB, "MPEG Video",
+      probes::ConfirmMpegPs, probes::SizeMpegPs),
     E(152, ".mpg", "MPG", 3, kUnlisted, Hex("00 00 01 b3"), kNoConfirm, kNoProbe, 128 * kMiB, "MPEG Video"),
     E(153, ".ics", "ICS", 3, kListed, None(), kNoConfirm, kSubType, 0, ""),
     E(154, ".exb", "EXB", 3, kListed, None(), kNoConfirm, kSubType, 0, ""),
@@ -313,8 +324,8 @@ constexpr std::array<FileTypeEntry, kFileTypeCount> kCatalogue = {{
     E(168, ".cd", "CD", 3, kListed, None(), kNoConfirm, kSubType, 128 * kMiB, ""),
     E(169, ".x", "X", 3, kListed, None(), kNoConfirm, kSubType, 128 * kMiB, ""),
     E(170, ".kmz", "KMZ", 3, kListed, None(), kNoConfirm, kSubType, 128 * kMiB, ""),
-    E(171, ".m2ts", "M2TS", 3, kListed, Hex("47 40 11 10 00 42 f0 25 00 01 c1 00 00 ff 01 ff"), kNoConfirm, kNoProbe,
-      500 * kMiB, ""),
+    E(171, ".m2ts", "M2TS", 3, kListed, Hex("47 40 11 10 00 42 f0 25 00 01 c1 00 00 ff 01 ff"), kNoConfirm, kSizeProbe,
+      500 * kMiB, "", nullptr, probes::SizeMpegTs),
     E(172, ".wrl", "WRL", 3, kListed, None(), kNoConfirm, kSubType, 0, ""),
     E(173, ".stl", "STL", 3, kListed, None(), kNoConfirm, kNoProbe, 500 * kMiB, ""),
     E(174, ".sh3d", "SH3D", 3, kListed, None(), kNoConfirm, kSubType, 0, ""),
