@@ -4,7 +4,7 @@ PDF, ZIP, DOCX, MP3 and texts, each unique), a third random data and a third zer
 blocks on sector boundaries, and FILES.tsv with each file's sha256 and type.
 
 Usage: carve_image.py OUT.img FILES.tsv SIZE_MIB"""
-import hashlib, importlib.util, os, random, struct, sys
+import hashlib, importlib.util, os, random, struct, sys, zlib
 
 spec = importlib.util.spec_from_file_location(
     "fixture", os.path.join(os.path.dirname(__file__), "..", "tools", "make_carve_fixture.py"))
@@ -17,6 +17,9 @@ rng = random.Random(99)
 # A few base pictures and sounds, made unique per copy by a comment, chunk, name or title.
 jpegs = [fx.jpeg(640 + 64 * i, 480, i) for i in range(6)]
 mp3 = fx.mp3()
+pngs = [fx.png(160 + i, 120) for i in range(4)]
+bmps = [fx.bmp(96 + i, 64) for i in range(4)]
+wavs = [fx.wav(20000 + 100 * i) for i in range(4)]
 
 
 def unique(kind, n):
@@ -24,12 +27,13 @@ def unique(kind, n):
     if kind == "jpg":
         base = jpegs[n % len(jpegs)]
         return base[:2] + b"\xff\xfe" + struct.pack(">H", len(tag) + 2) + tag + base[2:]
-    if kind == "png":
-        return fx.png(160 + n % 64, 120)
-    if kind == "bmp":
-        return fx.bmp(96 + n % 32, 64)
-    if kind == "wav":
-        return fx.wav(20000 + n % 5000)
+    if kind == "png":  # a text chunk after the header
+        base = pngs[n % len(pngs)]
+        text = b"tEXt" + b"Comment\0" + tag
+        return base[:33] + struct.pack(">I", len(text) - 4) + text + struct.pack(">I", zlib.crc32(text)) + base[33:]
+    if kind in ("bmp", "wav"):  # the last data bytes
+        base = (bmps if kind == "bmp" else wavs)[n % 4]
+        return base[:-8] + struct.pack("<Q", n)
     if kind == "pdf":
         return fx.pdf().replace(b"%PDF-1.4\n", b"%PDF-1.4\n%" + tag + b"\n", 1)
     if kind == "zip":
@@ -60,10 +64,11 @@ with open(out, "wb") as f:
             written += len(data) + padding
             rows.append((kind, sector, len(data), hashlib.sha256(data).hexdigest()))
             n += 1
-        chunk = min(block // 3, total - written)
+        third = block // 3 // 512 * 512
+        chunk = max(0, min(third, total - written))
         f.write(os.urandom(chunk))
         written += chunk
-        chunk = min(block // 3, total - written)
+        chunk = max(0, min(third, total - written))
         f.write(b"\0" * chunk)
         written += chunk
 with open(listing, "w") as f:

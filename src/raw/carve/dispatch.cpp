@@ -223,10 +223,16 @@ std::vector<Slot> Slots() {
   };
 }
 
+// A byte per slot naming its candidate list (0: none), so that the lookup of a sector that
+// starts no known header touches 64 KiB only.
 struct Table {
-  std::vector<std::vector<Candidate>> slots = std::vector<std::vector<Candidate>>(65536);
+  std::array<uint8_t, 65536> index{};
+  std::vector<std::vector<Candidate>> lists{1};
   Table() {
-    for (auto& slot : Slots()) slots[slot.b0 | slot.b1 << 8] = std::move(slot.candidates);
+    for (auto& slot : Slots()) {
+      index[slot.b0 | slot.b1 << 8] = static_cast<uint8_t>(lists.size());
+      lists.push_back(std::move(slot.candidates));
+    }
   }
 };
 
@@ -239,7 +245,10 @@ const Table& TheTable() {
 
 std::span<const Candidate> CandidatesFor(ByteSpan sector, bool typesOn) {
   if (!typesOn || sector.size() < 2) return {};
-  return TheTable().slots[LeU16(sector, 0)];
+  static const Table& table = TheTable();
+  const uint8_t list = table.index[LeU16(sector, 0)];
+  if (list == 0) return {};
+  return table.lists[list];
 }
 
 bool IsFillerSector(ByteSpan s) {
