@@ -16,14 +16,12 @@
 namespace torvane::carve {
 namespace {
 
-constexpr uint16_t kMkv = 38;
 constexpr uint16_t kZip = 56;
 constexpr uint16_t kRar = 55;
 constexpr uint16_t kBlend = 161;
 constexpr uint16_t kTiffMm = 147;
 constexpr uint16_t kTiffIi = 148;
 constexpr uint32_t kReverseBase = 1'000'000'000;
-constexpr uint64_t kMkvLeadBytes = 32768;
 
 bool IsTiffCandidate(uint16_t entry) {
   return entry == kTiffMm || entry == kTiffIi;
@@ -260,23 +258,16 @@ bool Carver::DetectAtSector(ByteSpan sector, uint64_t number, uint64_t& skipByte
 
   const FileTypeEntry* found = ctx.refinedEntry != nullptr ? ctx.refinedEntry : entry;
   const uint32_t fileNumber = NextNumber(found->number);
-  uint64_t first = number;
+  // A Matroska file starts at its EBML header, the matched sector, which its probe measures
+  // from; it is not moved 32 KiB back (that could reach below the volume's start or into
+  // another file).
+  const uint64_t first = number;
   const uint64_t remaining = RemainingBytes(number);
   bool estimated = ctx.sizeEstimated;
   if (size > remaining) {
     size = remaining;
     estimated = true;
   }
-  if (entry->number == kMkv && number >= kMkvLeadBytes / kSectorBytes) {
-    // The file may start 32 KiB before the matched sector: only where an EBML header is.
-    std::array<std::byte, kSectorBytes> lead{};
-    const uint64_t at = number - kMkvLeadBytes / kSectorBytes;
-    if (ReadSectors(at, 1, lead.data()) && LeU32(lead, 0) == 0xA3DF451A) {
-      first = at;
-      size += kMkvLeadBytes;
-    }
-  }
-
   if (!hasSizeProbe) {
     // No measure: pending until the next header, at most the maximum, at most the volume.
     pending_ = {};

@@ -123,6 +123,22 @@ TEST(Carver, TextPassAndClaims) {
   EXPECT_FALSE(disk.store.allocationMap.Get(7) & kClaimedByRawItem);
 }
 
+// A Matroska file starts at its EBML header, also near the disk's start and when its probe
+// measures it from there; the file after it is found too.
+TEST(Carver, MatroskaStartsAtItsHeader) {
+  MemoryDisk disk(100);
+  const std::string mkv = std::string("\x1A\x45\xDF\xA3\x8B\x42\x82\x88matroska", 16) +
+                          std::string("\x18\x53\x80\x67\x90", 5) + std::string(16, 'v');
+  disk.Put(10, mkv);
+  disk.Put(80, mkv);
+  const auto items = disk.Carve(false, 100);
+  ASSERT_EQ(items.size(), 2u);
+  EXPECT_EQ(test::Val(items[0].dataStart), 10u);
+  EXPECT_EQ(test::Val(items[1].dataStart), 80u);
+  EXPECT_EQ(test::Val(items[1].size), mkv.size());
+  EXPECT_EQ(items[1].link, 38);
+}
+
 // The fixture disk (tools/make_carve_fixture.sh): no file system, real files on sector
 // boundaries between filler and random regions.
 struct Fixture {
