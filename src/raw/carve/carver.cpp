@@ -413,7 +413,8 @@ uint64_t DropRawDuplicates(ItemStore& store, FsKind kind, uint64_t clusterBase, 
   if (starts.empty()) return 0;
   for (uint64_t i = 0; i < EntryCount(store.rawFiles); ++i) {
     FileEntry e = EntryAt(store.rawFiles, i);
-    if (e.state == kStateDuplicate || !starts.contains(e.dataStart)) continue;
+    const uint64_t start = e.dataStart;
+    if (e.state == kStateDuplicate || !starts.contains(start)) continue;
     e.state = kStateDuplicate;
     SetEntryAt(store.rawFiles, i, e);
     ++dropped;

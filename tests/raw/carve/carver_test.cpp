@@ -65,10 +65,11 @@ struct MemoryDisk {
 const std::string kAmrHeader = "#!AMR\n";
 
 TEST(CarveDispatch, FillerSectorsAndSlots) {
-  for (const char* head : {"\xFF\xFF\xFF\xFF", "    ", "\xAA\xAA\xAA\xAA", "UUUU", "\0\0\0\0\0\0\0\0",
-                           "\x4D\x88\x09\x90\xB5\xB8\x32\xF0"}) {
+  for (const std::string& head :
+       {std::string("\xFF\xFF\xFF\xFF"), std::string("    "), std::string("\xAA\xAA\xAA\xAA"), std::string("UUUU"),
+        std::string(8, '\0'), std::string("\x4D\x88\x09\x90\xB5\xB8\x32\xF0")}) {
     std::vector<std::byte> sector(512, std::byte{0x41});
-    std::memcpy(sector.data(), head, 8);
+    std::memcpy(sector.data(), head.data(), head.size());
     EXPECT_TRUE(IsFillerSector(sector)) << head;
   }
   std::vector<std::byte> jpeg(512, std::byte{0});
@@ -168,7 +169,7 @@ struct Fixture {
     std::map<uint64_t, FileEntry> items;
     for (uint64_t i = 0; i < EntryCount(ws.store.rawFiles); ++i) {
       const FileEntry e = EntryAt(ws.store.rawFiles, i);
-      if (e.state != kStateDuplicate) items[e.dataStart] = e;
+      if (e.state != kStateDuplicate) items[test::Val(e.dataStart)] = e;
     }
     return items;
   }
@@ -244,7 +245,7 @@ TEST(CarveReformatted, RebuiltRecordsAndCarvedItemsDoNotDuplicate) {
   for (uint64_t i = 0; i < EntryCount(v.ws.store.rawFiles); ++i) {
     const FileEntry e = EntryAt(v.ws.store.rawFiles, i);
     if (tree.PathComponents(i).empty()) continue;
-    EXPECT_FALSE(recordStarts.contains(e.dataStart)) << ToUtf8(EntryName(v.ws.store.rawFiles, e));
+    EXPECT_FALSE(recordStarts.contains(test::Val(e.dataStart))) << ToUtf8(EntryName(v.ws.store.rawFiles, e));
   }
 }
 
