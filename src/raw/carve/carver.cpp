@@ -6,12 +6,9 @@
 #include <unordered_set>
 
 #include "raw/carve/dispatch.h"
+#include "raw/probes/iso_media_probes.h"
 #include "raw/text/text_detect.h"
 #include "util/text.h"
-#if __has_include("raw/probes/iso_media_probes.h")
-#include "raw/probes/iso_media_probes.h"
-#define TORVANE_HAS_ISO_FALLBACK 1
-#endif
 
 namespace torvane::carve {
 namespace {
@@ -232,7 +229,6 @@ bool Carver::DetectAtSector(ByteSpan sector, uint64_t number, uint64_t& skipByte
     entry = e;
     break;
   }
-#ifdef TORVANE_HAS_ISO_FALLBACK
   if (entry == nullptr && options_.detectTypes) {
     ctx.ResetOutputs();
     const FileTypeEntry* e = probes::IsoMediaFallback(ctx);
@@ -242,7 +238,6 @@ bool Carver::DetectAtSector(ByteSpan sector, uint64_t number, uint64_t& skipByte
       if (e->confirmProbe == nullptr || e->confirmProbe(ctx)) entry = e;
     }
   }
-#endif
   if (entry == nullptr) return false;
 
   ctx.ResetOutputs();
