@@ -40,6 +40,8 @@ int FuzzSearchState(const uint8_t* data, size_t size);
 // sectors.
 int FuzzPartitionBackup(const uint8_t* data, size_t size);
 
+// The bytes as a disk in RAW mode, carved forward and in reverse (fuzz_carve_target.cpp).
+int FuzzCarve(const uint8_t* data, size_t size);
 // The bytes as a disk at a JPEG candidate, measured by the JPEG probe; and as an EXIF block.
 int FuzzJpegProbe(const uint8_t* data, size_t size);
 // The bytes as a disk at a TIFF candidate, classified and measured; and as an EXIF TIFF block.

@@ -37,7 +37,7 @@ INSTANTIATE_TEST_SUITE_P(
     Corpora, FuzzReplayTest,
     ::testing::Values(Corpus{"descriptor", fuzz::FuzzDescriptor}, Corpus{"sparse_extent", fuzz::FuzzSparseExtent},
                       Corpus{"cowd_extent", fuzz::FuzzCowdExtent}, Corpus{"sesparse_extent", fuzz::FuzzSeSparseExtent},
-                      Corpus{"recognize_volume", fuzz::FuzzRecognizeVolume},
+                      Corpus{"recognize_volume", fuzz::FuzzRecognizeVolume}, Corpus{"carve", fuzz::FuzzCarve},
                       Corpus{"partition_tables", fuzz::FuzzPartitionTables},
                       Corpus{"record_to_entry", fuzz::FuzzRecordToEntry}, Corpus{"runlist", fuzz::FuzzRunlist},
                       Corpus{"lznt1", fuzz::FuzzLznt1},

@@ -3,6 +3,7 @@
 #include "fs/exfat/exfat_file_system.h"
 #include "fs/fat/fat_file_system.h"
 #include "fs/ntfs/ntfs_file_system.h"
+#include "fs/raw_file_system.h"
 
 namespace torvane {
 
@@ -27,6 +28,8 @@ std::unique_ptr<FileSystem> OpenFileSystem(DiskSource& source, const VolumeGeome
       return std::make_unique<exfat::ExfatFileSystem>(source, geometry, store);
     case FsKind::kNone:
     case FsKind::kOther:
+      // No file system Torvane reads (or the whole disk): RAW mode, found by content only.
+      return OpenRawFileSystem(source, geometry, store);
     case FsKind::kAutomatic:
       break;
   }

@@ -38,6 +38,7 @@ VolumeScanResult ScanFileSystem(DiskSource& source, const VolumeGeometry& geomet
   const std::unique_ptr<ScanFamily> family = fileSystem.MakeScanFamily();
   ScanDriver driver(source, geometry, store, *family);
   driver.reverse = options.reverse;
+  driver.contentDetection = options.contentDetection;
   driver.events = [&](const ScanEvent& e) {
     if (e.kind == ScanEvent::Kind::kTitle && e.percent != 0 && options.progress) options.progress(e.percent);
   };

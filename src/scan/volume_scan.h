@@ -44,6 +44,9 @@ struct VolumeScanOptions {
   // and about every 10 ms while it runs, on the calling thread (a periodic session save).
   std::function<void(ScanDriver&)> prepare;
   std::function<void(ScanDriver&)> tick;
+  // The content detection (header detect) over every run or chunk the scan reads; it
+  // answers how many bytes its last file reaches beyond the run. Empty: none.
+  std::function<uint64_t(const RunDescriptor&)> contentDetection;
 };
 
 struct VolumeScanResult {

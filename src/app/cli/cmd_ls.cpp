@@ -10,6 +10,7 @@
 #include "app/cli/progress_bar.h"
 #include "app/cli/session_arg.h"
 #include "app/cli/volume_arg.h"
+#include "raw/carve/carve_scan.h"
 #include "util/file_time.h"
 #include "util/format.h"
 #include "util/json_writer.h"
@@ -27,9 +28,11 @@ constexpr const char* kUsage =
     "  --deleted  only entries that are not existing files or folders\n"
     "  --json     one JSON object per line: path, name, size, state, kind, folder, deleted,\n"
     "             record, time (names exactly as they are)\n"
-    "  --scan     search the free space for lost records first (--reverse: the whole\n"
-    "             volume from its end); Ctrl-C stops the search and lists what was found,\n"
-    "             and the command then exits with 1\n"
+    "  --scan     search the free space for lost records and for files by their content\n"
+    "             first (--reverse: the whole volume from its end); the files found by\n"
+    "             content are under \"RAW files\". Ctrl-C stops the search and lists what\n"
+    "             was found, and the command then exits with 1\n"
+    "  --raw-mode read the volume without its file system (every sector, by content only)\n"
     "  --session FILE  list what a saved scan session holds instead of -v N (DISK names\n"
     "             the disk; the session must belong to one of its volumes)\n"
     "Columns (named by a header line on a terminal): Del ('*' for a deleted entry), State,\n"
@@ -46,7 +49,7 @@ int RunLs(const Args& args) {
   const int early =
       ParseCommandLine(args,
                        {kUsage,
-                        {"-r", "--deleted", "--json", "--scan", "--reverse"},
+                        {"-r", "--deleted", "--json", "--scan", "--reverse", "--raw-mode"},
                         {"-v", "--session"},
                         1,
                         2,
@@ -72,10 +75,29 @@ int RunLs(const Args& args) {
   if (!json && isatty(STDOUT_FILENO)) std::printf("Del State           Size  Time (UTC)            Path\n");
   bool folderSeen = wanted.empty();
   size_t shown = 0;
-  const uint64_t n = EntryCount(list);
-  for (uint64_t i = 0; i < n; ++i) {
-    const FileEntry e = EntryAt(list, i);
-    const auto components = tree->PathComponents(i);
+  // The volume's entries, then the RAW items under their virtual folder.
+  const carve::RawItemTree rawTree(ws.store.rawFiles);
+  const uint64_t n = EntryCount(list), rawCount = EntryCount(ws.store.rawFiles);
+  bool rawFolderShown = false;
+  for (uint64_t k = 0; k < n + rawCount; ++k) {
+    const bool raw = k >= n;
+    const uint64_t i = raw ? k - n : k;
+    const FileEntry e = EntryAt(raw ? ws.store.rawFiles : list, i);
+    const auto components = raw ? rawTree.PathComponents(i) : tree->PathComponents(i);
+    if (raw && !components.empty() && wanted.empty() && !rawFolderShown) {
+      // The virtual folder itself, once, in the root's listing.
+      rawFolderShown = true;
+      ++shown;
+      FileEntry folder;
+      folder.folderFlag = kFolderFlag;
+      folder.state = kStateFoundInFreeSpace;
+      folder.kind = kKindVirtualFolder;
+      const std::vector<std::u16string_view> path{carve::kRawFilesFolderName};
+      if (json)
+        std::printf("%s\n", EntryJson(SlashPath(path), ToUtf8(path[0]), folder).c_str());
+      else
+        std::printf(" %c  %5u %14s  %-20s  %s/\n", '*', folder.state, "", "", EscapedPath(path).c_str());
+    }
     if (components.empty()) continue;
     std::vector<std::string> parts;
     parts.reserve(components.size());

@@ -4,11 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "app/cli/args.h"
 #include "app/cli/cli_ui_port.h"
@@ -16,6 +18,7 @@
 #include "app/cli/progress_bar.h"
 #include "app/cli/session_arg.h"
 #include "app/cli/volume_arg.h"
+#include "raw/carve/carve_scan.h"
 #include "recovery/recovery_selection.h"
 #include "recovery/recovery_writer.h"
 #include "util/format.h"
@@ -39,8 +42,10 @@ constexpr const char* kUsage =
     "                         whose name exists in DIR\n"
     "  --report FILE          one JSON object per item: path, output, size, state, result, sha256;\n"
     "                         FILE must not exist yet\n"
-    "  --scan                 search the free space for lost records first (--reverse: the\n"
-    "                         whole volume from its end), so their files can be recovered\n"
+    "  --scan                 search the free space for lost records and files by content first\n"
+    "                         (--reverse: the whole volume from its end), so their files can\n"
+    "                         be recovered; files found by content are under \"RAW files\"\n"
+    "  --raw-mode             read the volume without its file system (content only)\n"
     "  --session FILE         recover from a saved scan session instead of -v N, without\n"
     "                         scanning again (DISK names the disk the session belongs to)\n"
     "  --yes, --no            the answer to questions of the run (a full disk: skip the file\n"
@@ -111,7 +116,8 @@ bool WriteLine(int fd, const std::string& text) {
 int RunRecover(const Args& args) {
   CommandLine command;
   command.usage = kUsage;
-  command.flags = {"--all", "--deleted", "--system", "--no-block-duplicates", "--yes", "--no", "--scan", "--reverse"};
+  command.flags = {"--all",  "--deleted", "--system",  "--no-block-duplicates", "--yes", "--no",
+                   "--scan", "--reverse", "--raw-mode"};
   command.options = {"-v", "-o", "--join", "--report", "--session"};
   command.maxPositional = SIZE_MAX;
   command.positionalError = "recover needs a disk";
@@ -154,11 +160,22 @@ int RunRecover(const Args& args) {
   request.all = p.Has("--all");
   request.deletedOnly = p.Has("--deleted");
   request.includeSystem = p.Has("--system");
-  const recovery::Selection selection =
-      recovery::SelectItems(ws.store.deletedEntries, *ws.fileSystem->MakeTree(), request);
-  if (!selection.unmatched.empty()) {
-    PrintError("there is no file or folder " + p.positional[selection.unmatched.front() + 1] + " on volume " +
-               p.Option("-v"));
+  recovery::Selection selection = recovery::SelectItems(ws.store.deletedEntries, *ws.fileSystem->MakeTree(), request);
+  // The RAW items, under "RAW files": a path is unmatched when neither list has it.
+  const recovery::Selection raw =
+      recovery::SelectItems(ws.store.rawFiles, carve::RawItemTree(ws.store.rawFiles), request);
+  for (const auto& selected : raw.items) selection.items.push_back(selected);
+  std::vector<size_t> unmatched;
+  std::set_intersection(selection.unmatched.begin(), selection.unmatched.end(), raw.unmatched.begin(),
+                        raw.unmatched.end(), std::back_inserter(unmatched));
+  for (auto& selected : selection.items) {
+    if (selected.item.entry.kind != kKindRaw) continue;
+    const FileTypeEntry* type = FileTypeByNumber(selected.item.entry.link);
+    selected.item.rawNumber = static_cast<uint32_t>(selected.item.entry.recordNumber);
+    if (type != nullptr) selected.item.rawExtension = std::string(type->extension);
+  }
+  if (!unmatched.empty()) {
+    PrintError("there is no file or folder " + p.positional[unmatched.front() + 1] + " on volume " + p.Option("-v"));
     return 1;
   }
 

@@ -10,6 +10,7 @@
 #include "app/cli/commands.h"
 #include "app/cli/session_arg.h"
 #include "app/cli/volume_arg.h"
+#include "raw/carve/carve_scan.h"
 #include "util/format.h"
 #include "util/text.h"
 
@@ -17,13 +18,15 @@ namespace torvane::cli {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: torvane scan DISK -v N [--reverse] [--json] [--save FILE [--save-every MINUTES]]\n"
+    "usage: torvane scan DISK -v N [--reverse] [--no-raw] [--raw-mode] [--json] [--save FILE [--save-every MINUTES]]\n"
     "       torvane scan --resume FILE [--disk DISK] [--json] [--save FILE] [--save-every MINUTES]\n\n"
     "Reads the file system of volume N (the MFT, or the folders of a FAT volume), then\n"
     "searches its free space for records and folders that the file system no longer lists\n"
     "(a reformatted or damaged volume), and prints what the search found beyond them:\n"
     "counts, or with --json the entries as 'torvane ls --json' prints them.\n"
     "  --reverse  search the whole volume from its end to its start (badly damaged volumes)\n"
+    "  --no-raw   no header detect (files found by their content, listed under \"RAW files\")\n"
+    "  --raw-mode read the volume without its file system: every sector, by content only\n"
     "Ctrl-C (or SIGTERM) stops the search; what was found is still printed, and the command\n"
     "exits with 1, as it does when the disk cannot be read to the end.\n"
     "  --save FILE           save the scan as a session when it ends or is stopped (Ctrl-C)\n"
@@ -39,7 +42,7 @@ int RunScan(const Args& args) {
   const int early =
       ParseCommandLine(args,
                        {kUsage,
-                        {"--reverse", "--json"},
+                        {"--reverse", "--json", "--no-raw", "--raw-mode"},
                         {"-v", "--save", "--save-every", "--resume", "--disk"},
                         resuming ? 0u : 1u,
                         resuming ? 0u : 1u,
@@ -89,8 +92,10 @@ int RunScan(const Args& args) {
     };
   }
   const uint64_t walked = EntryCount(ws.store.deletedEntries);
-  const VolumeScanResult scan = ScanVolume(ws, std::move(options));
+  const VolumeScanResult scan = ScanVolume(ws, std::move(options), !p.Has("--no-raw"));
   const bool saved = savePath.empty() || SaveEndedScan(ws, savePath, scan);
+  const carve::RawItemTree rawTree(ws.store.rawFiles);
+  uint64_t rawItems = 0;
   const DynList& list = ws.store.deletedEntries;
   if (p.Has("--json")) {
     const std::unique_ptr<ItemTree> tree = ws.fileSystem->MakeTree();
@@ -100,13 +105,20 @@ int RunScan(const Args& args) {
       std::printf("%s\n", EntryJson(SlashPath(parts), ToUtf8(parts.back()), EntryAt(list, i)).c_str());
     }
   }
+  for (uint64_t i = 0; i < EntryCount(ws.store.rawFiles); ++i) {
+    const auto parts = rawTree.PathComponents(i);
+    if (parts.empty()) continue;
+    ++rawItems;
+    if (p.Has("--json"))
+      std::printf("%s\n", EntryJson(SlashPath(parts), ToUtf8(parts.back()), EntryAt(ws.store.rawFiles, i)).c_str());
+  }
   std::fflush(stdout);
   const char* ending = scan.outcome == ScanOutcome::kStopped       ? " before it was stopped"
                        : scan.outcome == ScanOutcome::kInterrupted ? " before the disk could not be read any more"
                                                                    : "";
-  std::fprintf(stderr, "%s entries %s; the %s found %s more%s.\n", GroupThousands(walked).c_str(),
+  std::fprintf(stderr, "%s entries %s; the %s found %s more and %s RAW files%s.\n", GroupThousands(walked).c_str(),
                walk.foundWhere.c_str(), p.Has("--reverse") ? "search of the whole volume" : "search of the free space",
-               GroupThousands(scan.added).c_str(), ending);
+               GroupThousands(scan.added).c_str(), GroupThousands(rawItems).c_str(), ending);
   return ReportScanOutcome(scan) && saved ? 0 : 1;
 }
 

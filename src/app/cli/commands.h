@@ -20,6 +20,7 @@ int RunPartsearch(const Args& args);
 int RunBackup(const Args& args);
 int RunRepair(const Args& args);
 int RunRestore(const Args& args);
+int RunCarve(const Args& args);
 int RunIdentify(const Args& args);
 int RunSearch(const Args& args);
 int RunHexdump(const Args& args);

@@ -27,6 +27,7 @@ constexpr Command kCommands[] = {
     {"recover", torvane::cli::RunRecover, "copy files of a volume, deleted ones included, to a folder"},
     {"search", torvane::cli::RunSearch, "find files of a volume by name, content, size or date"},
     {"hexdump", torvane::cli::RunHexdump, "show the bytes of a file of a volume in hexadecimal"},
+    {"carve", torvane::cli::RunCarve, "find files by their content and write them to a folder"},
     {"image", torvane::cli::RunImage, "copy a whole virtual disk, or one of its volumes, into a raw image file"},
     {"partsearch", torvane::cli::RunPartsearch, "search the whole disk for lost and overwritten partitions"},
     {"backup", torvane::cli::RunBackup, "save the partition-table sectors a repair would write"},

@@ -10,6 +10,8 @@
 #include "app/cli/commands.h"
 #include "app/cli/found_volumes.h"
 #include "app/cli/progress_bar.h"
+#include "fs/raw_file_system.h"
+#include "raw/carve/carve_scan.h"
 #include "util/file_time.h"
 #include "util/json_writer.h"
 #include "util/text.h"
@@ -31,12 +33,20 @@ bool OpenVolumeRow(Workspace& ws, const std::string& disk, const std::string& ro
 }
 
 bool OpenAndWalk(Workspace& ws, const std::string& disk, const std::string& row, WalkSummary& summary,
-                 std::string& error) {
+                 std::string& error, bool rawMode) {
   if (!OpenVolumeRow(ws, disk, row, error)) return false;
+  // The whole-disk row is read in RAW mode: its file system is not the volumes' on it.
+  const size_t index = std::stoul(row);
+  if (index < ws.driveList.rows.size() && ws.driveList.rows[index].wholeDisk) rawMode = true;
   ProgressBar bar("Reading the file system");
-  const bool ok = WalkVolume(
-      ws.source, ws.geometry, ws.store, ws.fileSystem, summary, [&](uint32_t permille) { bar.Update(permille, 1000); },
-      error);
+  const auto progress = [&](uint32_t permille) { bar.Update(permille, 1000); };
+  bool ok;
+  if (rawMode) {
+    ws.fileSystem = OpenRawFileSystem(ws.source, ws.geometry, ws.store);
+    ok = ws.fileSystem->Walk(progress, summary, error);
+  } else {
+    ok = WalkVolume(ws.source, ws.geometry, ws.store, ws.fileSystem, summary, progress, error);
+  }
   bar.Finish();
   if (!ok && ws.fileSystem == nullptr) error = "volume " + row + " is " + error;
   return ok;
@@ -44,7 +54,7 @@ bool OpenAndWalk(Workspace& ws, const std::string& disk, const std::string& row,
 
 bool OpenAndWalk(Workspace& ws, const ParsedArgs& p, WalkSummary& summary) {
   std::string error;
-  if (OpenAndWalk(ws, p.positional.at(0), p.Option("-v"), summary, error)) return true;
+  if (OpenAndWalk(ws, p.positional.at(0), p.Option("-v"), summary, error, p.Has("--raw-mode"))) return true;
   PrintError(error);
   return false;
 }
@@ -93,23 +103,34 @@ class StopSignals {
 
 }  // namespace
 
-VolumeScanResult ScanVolume(Workspace& ws, bool reverse) {
+VolumeScanResult ScanVolume(Workspace& ws, bool reverse, bool headerDetect) {
   VolumeScanOptions options;
   options.reverse = reverse;
-  return ScanVolume(ws, std::move(options));
+  return ScanVolume(ws, std::move(options), headerDetect);
 }
 
-VolumeScanResult ScanVolume(Workspace& ws, VolumeScanOptions options) {
-  ProgressBar bar(options.reverse ? "Scanning volume" : "Scanning free space");
-  options.stop = &stopScan;
-  options.progress = [&](uint32_t percent) { bar.Update(percent, 100); };
+VolumeScanResult ScanVolume(Workspace& ws, VolumeScanOptions scanOptions, bool headerDetect) {
+  ProgressBar bar(scanOptions.reverse ? "Scanning volume" : "Scanning free space");
+  carve::CarveScanOptions options;
+  options.scan = std::move(scanOptions);
+  options.scan.stop = &stopScan;
+  options.scan.progress = [&](uint32_t percent) { bar.Update(percent, 100); };
+  options.headerDetect = headerDetect;
   VolumeScanResult result;
   {
     StopSignals signals;
-    result = ScanFileSystem(ws.source, ws.geometry, ws.store, *ws.fileSystem, options);
+    result = carve::ScanWithCarving(ws.source, ws.geometry, ws.store, *ws.fileSystem, options).scan;
   }
   bar.Finish();
   return result;
+}
+
+StopSignalScope::StopSignalScope() : signals_(new StopSignals) {}
+StopSignalScope::~StopSignalScope() {
+  delete static_cast<StopSignals*>(signals_);
+}
+const std::atomic<bool>* StopFlag() {
+  return &stopScan;
 }
 
 bool ReportScanOutcome(const VolumeScanResult& scan) {

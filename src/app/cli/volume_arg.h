@@ -3,6 +3,7 @@
 // Ctrl-C and one-line errors around the engine's steps (scan/volume_scan.h).
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,20 +20,34 @@ bool OpenVolumeRow(Workspace& ws, const std::string& disk, const std::string& ro
 
 // Opens row `row` as above, opens its file system into ws.fileSystem and walks it behind a
 // progress bar into the workspace's store. False with a one-line reason.
+// `rawMode`: the volume is read in RAW mode whatever its file system (nothing is walked).
 bool OpenAndWalk(Workspace& ws, const std::string& disk, const std::string& row, WalkSummary& summary,
-                 std::string& error);
-// The same for the disk (first positional argument) and -v N of a parsed command line; prints
-// the error itself.
+                 std::string& error, bool rawMode = false);
+// The same for the disk (first positional argument) and -v N of a parsed command line
+// (--raw-mode: RAW mode); prints the error itself.
 bool OpenAndWalk(Workspace& ws, const ParsedArgs& p, WalkSummary& summary);
 
 // Runs the scan of the open volume (free region, or the whole volume backwards with
-// `reverse`) behind a progress bar. Ctrl-C and SIGTERM stop it the way the stop command does
-// (a second Ctrl-C ends the program); what was found stays. Returns the outcome and the
-// entries the scan added.
-VolumeScanResult ScanVolume(Workspace& ws, bool reverse);
+// `reverse`; header detect unless `headerDetect` is false) behind a progress bar. Ctrl-C and
+// SIGTERM stop it the way the stop command does (a second Ctrl-C ends the program); what was
+// found stays. Returns the outcome and the entries the scan added.
+VolumeScanResult ScanVolume(Workspace& ws, bool reverse, bool headerDetect = true);
 // The same with the engine's options (a session's resume, a periodic save); the stop flag and
 // the progress are set here.
-VolumeScanResult ScanVolume(Workspace& ws, VolumeScanOptions options);
+VolumeScanResult ScanVolume(Workspace& ws, VolumeScanOptions options, bool headerDetect = true);
+
+// Ctrl-C and SIGTERM set the stop flag while a scope lives (commands that run their own scan).
+class StopSignalScope {
+ public:
+  StopSignalScope();
+  ~StopSignalScope();
+  StopSignalScope(const StopSignalScope&) = delete;
+  StopSignalScope& operator=(const StopSignalScope&) = delete;
+
+ private:
+  void* signals_;
+};
+const std::atomic<bool>* StopFlag();
 
 // For a scan that did not finish: prints why on stderr ("torvane: the scan was stopped ...")
 // and returns false; true for a finished one. The command then exits with 1 but still shows
