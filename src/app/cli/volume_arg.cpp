@@ -36,8 +36,12 @@ bool OpenAndWalk(Workspace& ws, const std::string& disk, const std::string& row,
                  std::string& error, bool rawMode) {
   if (!OpenVolumeRow(ws, disk, row, error)) return false;
   // The whole-disk row is read in RAW mode: its file system is not the volumes' on it.
-  const size_t index = std::stoul(row);
-  if (index < ws.driveList.rows.size() && ws.driveList.rows[index].wholeDisk) rawMode = true;
+  // (A found volume, FILE.tqsp:N, is never the whole disk.)
+  size_t index = 0;
+  const auto [end, ec] = std::from_chars(row.data(), row.data() + row.size(), index);
+  if (ec == std::errc() && end == row.data() + row.size() && index < ws.driveList.rows.size() &&
+      ws.driveList.rows[index].wholeDisk)
+    rawMode = true;
   ProgressBar bar("Reading the file system");
   const auto progress = [&](uint32_t permille) { bar.Update(permille, 1000); };
   bool ok;
