@@ -6,10 +6,10 @@ blocks on sector boundaries, and FILES.tsv with each file's sha256 and type.
 Usage: carve_image.py OUT.img FILES.tsv SIZE_MIB"""
 import hashlib, importlib.util, os, random, struct, sys, zlib
 
-spec = importlib.util.spec_from_file_location(
+loader_of = importlib.util.spec_from_file_location(
     "fixture", os.path.join(os.path.dirname(__file__), "..", "tools", "make_carve_fixture.py"))
-fx = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(fx)
+fx = importlib.util.module_from_spec(loader_of)
+loader_of.loader.exec_module(fx)
 
 out, listing, size_mib = sys.argv[1], sys.argv[2], int(sys.argv[3])
 total = size_mib << 20
