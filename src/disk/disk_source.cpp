@@ -76,6 +76,14 @@ ReadResult DiskSource::Read(void* buffer, uint32_t count, uint64_t sector) {
   return Transfer(buffer, count, sector, false);
 }
 
+uint64_t DiskSource::NextDataSector(uint64_t sector) {
+  if (volumeStart > diskSectors || sector > diskSectors - volumeStart) return sector;
+  std::lock_guard<std::mutex> lock(ioLock);
+  if (opened != 1 || handle != kVirtualDiskSentinel || !disk) return sector;
+  const uint64_t next = disk->NextDataSector(sector + volumeStart);
+  return next > sector + volumeStart ? next - volumeStart : sector;
+}
+
 uint32_t DiskSource::ReadSectors(void* buffer, uint32_t count, uint64_t sector) {
   return Transfer(buffer, count, sector, false).done ? 1 : 0;
 }

@@ -85,6 +85,10 @@ struct DiskSource {
   // the rest of the buffer zero-filled. The part of a read running past the disk's end is
   // zero-filled and counted as failed, like sectors the disk cannot deliver.
   ReadResult Read(void* buffer, uint32_t count, uint64_t sector);
+  // The first sector (volume-relative, like Read's) at or after `sector` that may hold
+  // anything but zeros: a search over the whole disk skips the holes of sparse image files.
+  // `sector` itself when that cannot be told or no disk is open.
+  uint64_t NextDataSector(uint64_t sector);
   // The same, answering 1 done or 0 refused; failures show only in the shared totals.
   uint32_t ReadSectors(void* buffer, uint32_t count, uint64_t sector);
   // The same for the image creator: clears waitPromptShown and stopRequested before the

@@ -423,8 +423,13 @@ uint64_t PartitionSearch::Examine(uint64_t sector, const uint8_t* data) {
 }
 
 bool PartitionSearch::Step(std::vector<uint8_t>& buffer) {
-  const uint64_t at = next_.load();
+  uint64_t at = next_.load();
   if (at >= diskSectors_) return false;
+  // The holes of a sparse image hold only zeros: no boot sector or record to examine there.
+  if (const uint64_t data = source_.NextDataSector(at); data > at) {
+    next_ = std::min(data, diskSectors_);
+    return next_.load() < diskSectors_;
+  }
   const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(kChunkSectors, diskSectors_ - at));
   // A refused read leaves the chunk looking empty; the search goes on. (A delivered read
   // fills every byte, zeros where sectors failed.)

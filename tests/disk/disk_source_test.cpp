@@ -177,3 +177,42 @@ TEST(ClassifyImageFileTest, TellsVirtualDisksRawDisksAndOtherFiles) {
 
 }  // namespace
 }  // namespace torvane
+
+namespace torvane {
+namespace {
+
+// A 64 MiB raw disk that is a hole but for sector 0 and the sectors at 40 MiB. Whether the
+// machine's file system reports the hole or not, the answer never lies beyond data.
+TEST(DiskSourceHoleTest, NextDataSectorSkipsOnlyHoles) {
+  TempDir dir;
+  const auto path = dir / "sparse.img";
+  {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    const std::vector<uint8_t> data = test::StampedSectors(8);
+    std::fwrite(data.data(), 1, data.size(), f);
+    std::fseek(f, 40l << 20, SEEK_SET);
+    std::fwrite(data.data(), 1, data.size(), f);
+    std::fseek(f, (64l << 20) - 1, SEEK_SET);
+    std::fputc(0, f);
+    std::fclose(f);
+  }
+  DiskSource source;
+  std::string error;
+  ASSERT_TRUE(source.OpenSource(path, 0, error)) << error;
+  const uint64_t dataAt = (40ull << 20) / 512;
+  EXPECT_EQ(source.NextDataSector(0), 0u);
+  const uint64_t afterFirst = source.NextDataSector(64 * 1024 / 512);
+  EXPECT_GE(afterFirst, 128u);
+  EXPECT_LE(afterFirst, dataAt);
+  EXPECT_LE(source.NextDataSector(dataAt), dataAt);
+  // Relative to a volume, as reads are.
+  source.volumeStart = 2048;
+  EXPECT_LE(source.NextDataSector(dataAt - 2048 - 10), dataAt - 2048);
+  // With no disk open nothing is skipped.
+  DiskSource closed;
+  EXPECT_EQ(closed.NextDataSector(77), 77u);
+}
+
+}  // namespace
+}  // namespace torvane

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -73,6 +74,13 @@ std::unique_ptr<FileSource> FileSource::Open(const std::filesystem::path& path, 
 
 FileSource::~FileSource() {
   ::close(fd_);
+}
+
+uint64_t FileSource::NextData(uint64_t offset) const {
+  if (offset >= size_) return size_;
+  const off_t at = ::lseek(fd_, static_cast<off_t>(offset), SEEK_DATA);
+  if (at >= 0) return std::max<uint64_t>(static_cast<uint64_t>(at), offset);
+  return errno == ENXIO ? size_ : offset;  // ENXIO: only a hole follows
 }
 
 size_t FileSource::ReadSome(uint64_t offset, void* buffer, size_t size) {

@@ -31,6 +31,10 @@ class ByteSource {
   // Path shown to the user; empty for memory.
   virtual const std::filesystem::path& Path() const = 0;
   virtual FileIdentity Identity() const { return {}; }
+  // The first offset at or after `offset` that may hold data: beyond it up to the answer the
+  // file is a hole (zeros). Size() when only holes follow; `offset` when the source cannot
+  // tell.
+  virtual uint64_t NextData(uint64_t offset) const { return offset; }
 
   // True when all `size` bytes at `offset` were read.
   bool ReadAt(uint64_t offset, void* buffer, size_t size) { return ReadSome(offset, buffer, size) == size; }
@@ -48,6 +52,9 @@ class FileSource final : public ByteSource {
   bool Writable() const override { return writable_; }
   const std::filesystem::path& Path() const override { return path_; }
   FileIdentity Identity() const override { return identity_; }
+  // Asks the file system for the next data (SEEK_DATA); reads use pread, so moving the
+  // descriptor's position does not disturb them.
+  uint64_t NextData(uint64_t offset) const override;
 
  private:
   FileSource(int fd, std::filesystem::path path, uint64_t size, bool writable, FileIdentity identity)

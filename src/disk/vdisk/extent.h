@@ -91,6 +91,9 @@ class Extent {
 
   // The file holding the extent's data; null for ZERO extents.
   virtual const ByteSource* File() const { return nullptr; }
+  // The first extent sector at or after `sector` that may hold data (Sectors() when none
+  // does); `sector` when the extent cannot tell. Searches skip what lies before it.
+  virtual uint64_t NextDataSector(uint64_t sector) const { return sector; }
 
   // The most memory the extent's grain directory and table cache can take, for the open
   // disk's memory budget.
@@ -104,6 +107,7 @@ class ZeroExtent final : public Extent {
   uint64_t Sectors() const override { return sectors_; }
   void Read(uint64_t sector, uint64_t count, std::byte* out, ReadReport& report) override;
   std::string_view TypeName() const override { return "ZERO"; }
+  uint64_t NextDataSector(uint64_t) const override { return sectors_; }
 
  private:
   uint64_t sectors_;

@@ -27,6 +27,7 @@ class FlatExtent final : public Extent {
   bool Write(uint64_t sector, uint64_t count, const std::byte* in) override;
   std::string_view TypeName() const override { return typeName_; }
   const ByteSource* File() const override { return file_.get(); }
+  uint64_t NextDataSector(uint64_t sector) const override;
 
  private:
   std::unique_ptr<ByteSource> file_;

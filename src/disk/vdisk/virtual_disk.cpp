@@ -322,6 +322,20 @@ bool VirtualDisk::OpenParent(ChainState& chain, std::string& error) {
   return true;
 }
 
+uint64_t VirtualDisk::NextDataSector(uint64_t sector) const {
+  if (parent_ || sector >= capacity_) return sector;
+  size_t index = static_cast<size_t>(std::upper_bound(extentStarts_.begin(), extentStarts_.end(), sector) -
+                                     extentStarts_.begin() - 1);
+  for (uint64_t pos = sector; index < extents_.size(); ++index) {
+    const uint64_t start = extentStarts_[index], sectors = extents_[index]->Sectors();
+    const uint64_t local = pos - start;
+    const uint64_t next = extents_[index]->NextDataSector(local);
+    if (next < sectors) return start + std::max(next, local);
+    pos = start + sectors;
+  }
+  return capacity_;
+}
+
 void VirtualDisk::Read(uint64_t sector, uint64_t count, std::byte* out, ReadReport& report) {
   report.Clear();
   report.base = 0;

@@ -48,6 +48,10 @@ class VirtualDisk {
   // first; afterwards `report.failed` lists the sectors that could not be read (zero-filled),
   // and `report.unallocated` the sectors that no disk of the chain holds (zeros).
   void Read(uint64_t sector, uint64_t count, std::byte* out, ReadReport& report);
+  // The first sector at or after `sector` that may hold anything but zeros, by the holes of
+  // the extent files (capacity when only holes follow). A disk with a parent answers
+  // `sector`: its holes show the parent's data.
+  uint64_t NextDataSector(uint64_t sector) const;
 
   // Writes in place; false, with nothing written, unless the disk was opened for writing and
   // every sector is already stored in the leaf disk's flat extents or allocated grains.
