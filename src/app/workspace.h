@@ -21,6 +21,13 @@ struct Workspace {
   // The open volume's file system, once a front end opened it (after the store: it refers
   // to the store, so it goes first).
   std::unique_ptr<FileSystem> fileSystem;
+
+  // The context in which the content reader reads the open volume's items.
+  ReaderContext Reader() {
+    ReaderContext ctx{source, geometry};
+    ctx.fileSystem = fileSystem.get();
+    return ctx;
+  }
 };
 
 }  // namespace torvane

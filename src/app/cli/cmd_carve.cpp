@@ -163,8 +163,7 @@ int RunCarve(const Args& args) {
   const bool scanFinished = ReportScanOutcome(result.scan);
 
   // Write every RAW item that is not a file the volume lists.
-  recovery::ReaderContext reader{ws.source, ws.geometry};
-  reader.fileSystem = ws.fileSystem.get();
+  recovery::ReaderContext reader = ws.Reader();
   recovery::RecoveryOptions recoveryOptions;
   recoveryOptions.outputFolder = p.Option("-o");
   recovery::RecoveryRun run(reader, recoveryOptions, &ui);

@@ -84,8 +84,7 @@ int RunHexdump(const Args& args) {
     return 1;
   }
 
-  recovery::ReaderContext reader{ws.source, ws.geometry};
-  reader.fileSystem = ws.fileSystem.get();
+  recovery::ReaderContext reader = ws.Reader();
   explorer::HexRows rows = explorer::HexRows::ForItem(reader, *file);
   std::printf("%s\n", explorer::HexHeader(Language().Text("WINDOW_HEX_VIEW", "szOffset")).c_str());
   const uint64_t first = offset / explorer::kHexRowBytes, size = file->size;  // a copy: the entry is packed

@@ -179,8 +179,7 @@ int RunRecover(const Args& args) {
     return 1;
   }
 
-  recovery::ReaderContext reader{ws.source, ws.geometry};
-  reader.fileSystem = ws.fileSystem.get();
+  recovery::ReaderContext reader = ws.Reader();
   recovery::RecoveryOptions options;
   options.outputFolder = p.Option("-o");
   options.blockDuplicates = !p.Has("--no-block-duplicates");

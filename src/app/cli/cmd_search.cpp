@@ -131,8 +131,7 @@ int RunSearch(const Args& rawArgs) {
   const std::unique_ptr<ItemTree> tree = ws.fileSystem->MakeTree();
   const explorer::TreeFolderSource source(list, *tree);
   explorer::SearchJob job;
-  recovery::ReaderContext reader{ws.source, ws.geometry};
-  reader.fileSystem = ws.fileSystem.get();
+  recovery::ReaderContext reader = ws.Reader();
   reader.searchStop = job.StopFlag();
   job.Start(source, criteria,
             [&reader](const FileEntry& e, ReaderSink& sink) { return recovery::ReadItemContent(reader, e, sink); });
