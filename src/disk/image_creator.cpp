@@ -140,6 +140,12 @@ ImageResult CreateImage(DiskSource& source, const ImageJob& job, const ImageProg
       return result;
     }
     done = static_cast<uint64_t>(st.st_size) / 512;
+    // Cut to whole sectors: bytes of a partial sector would stay where the copy goes on with
+    // zeros, which are left as holes rather than written.
+    if (::ftruncate(file.Get(), static_cast<off_t>(done * 512)) != 0) {
+      result.error = "cannot cut " + job.output.string() + " to whole sectors: " + std::strerror(errno);
+      return result;
+    }
     result.resumedAt = done;
     if (job.log) job.log("Continuing the image at sector " + std::to_string(done));
   } else {
