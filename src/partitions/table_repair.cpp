@@ -83,6 +83,335 @@ void PlanBootSector(DiskSource& source, const PartitionRecord& r, RestorePlan& p
   planned.insert(uint64_t{r.startSector});
 }
 
+// ---- The extended chain: logical volumes found again are linked back in. ----
+
+// An extended boot record as partitioning tools write it: the signature, no boot code and
+// no entries past the second.
+bool LooksLikeEbr(const uint8_t* s) {
+  return s[510] == 0x55 && s[511] == 0xAA && IsAllZero(AsBytes(s, 446)) && IsAllZero(AsBytes(s + 478, 32));
+}
+
+void FillEntry(uint8_t* e, uint8_t type, uint64_t chsStart, uint64_t relativeStart, uint64_t size) {
+  std::memset(e, 0, 16);
+  e[4] = type;
+  StoreLeU32(Mutable(e, 16), 8, static_cast<uint32_t>(relativeStart));
+  StoreLeU32(Mutable(e, 16), 12, static_cast<uint32_t>(size));
+  EncodeChs(e, chsStart, size);
+}
+
+struct Logical {
+  uint64_t start = 0, size = 0;
+  uint64_t ebr = 0;     // the sector of its block in the plan
+  uint64_t oldEbr = 0;  // where the chain has its block now (present volumes)
+  uint8_t type = 0;
+  uint8_t entry[16] = {};                 // a present volume's own entry, kept as it is
+  const PartitionRecord* lost = nullptr;  // null for a volume the chain lists
+};
+
+class ChainPlanner {
+ public:
+  ChainPlanner(DiskSource& source, RestorePlan& plan) : source_(source), plan_(plan) {}
+
+  // Plans the chain for the lost volumes that are logical volumes: those inside the extended
+  // partition of the MBR copy `mbr`, or, when the MBR has none, those an old extended boot
+  // record still names (the extended partition's entry is then made again in a free slot).
+  // `handled` gets the starts of the lost volumes it restored or refused.
+  void Plan(uint8_t* mbr, bool* slotTaken, std::vector<std::pair<uint64_t, uint64_t>>& used,
+            const std::vector<PartitionRecord>& lost, std::set<uint64_t>& handled) {
+    int extSlot = -1;
+    for (int i = 0; i < 4; ++i)
+      if (slotTaken[i] && IsExtendedType(mbr[446 + 16 * i + 4])) extSlot = i;
+    std::vector<Logical> chain;
+    std::vector<const PartitionRecord*> members;
+    if (extSlot >= 0) {
+      const uint8_t* e = mbr + 446 + 16 * extSlot;
+      extStart_ = EntryStart(e);
+      extEnd_ = extStart_ + EntrySize(e);
+      chain = ReadChain();
+      for (const auto& r : lost)
+        if (r.startSector >= extStart_ && r.startSector < extEnd_) members.push_back(&r);
+      if (members.empty()) return;
+    } else if (!FindLostExtended(lost, used, members)) {
+      return;
+    }
+    for (const auto* r : members) handled.insert(uint64_t{r->startSector});
+
+    // Every volume of the chain in order of start; a lost volume that overlaps another
+    // volume, or that an entry of the table cannot describe, stays out.
+    for (const auto* r : members) {
+      Logical l;
+      l.start = r->startSector;
+      l.size = PartitionSize(source_, *r);
+      l.type = r->systemId;
+      l.lost = r;
+      std::string why;
+      if (l.type == 0)
+        why = "its partition type is unknown";
+      else if (l.size == 0 || l.start + l.size > extEnd_ || l.start - extStart_ > 0xFFFFFFFF || l.size > 0xFFFFFFFF)
+        why = "it reaches past the extended partition";
+      for (const auto& c : chain)
+        if (why.empty() && l.start < c.start + c.size && c.start < l.start + l.size)
+          why = c.lost != nullptr ? "it overlaps another lost volume" : "it overlaps a logical volume in use";
+      for (const auto& [from, to] : used)
+        if (why.empty() && !(from == extStart_ && to == extEnd_) && l.start < to && from < l.start + l.size)
+          why = "it overlaps a partition in use";
+      if (!why.empty()) {
+        plan_.notRestored.push_back(Describe(*r) + ": " + why);
+        continue;
+      }
+      chain.push_back(l);
+    }
+    std::sort(chain.begin(), chain.end(), [](const Logical& a, const Logical& b) { return a.start < b.start; });
+    bool anyLost = false;
+    for (const auto& l : chain) anyLost |= l.lost != nullptr;
+    if (!anyLost) return;
+
+    // The blocks: the first at the extended partition's start, each other one in the gap
+    // before its volume.
+    uint64_t prevEnd = extStart_;
+    std::vector<Logical> placed;
+    for (size_t i = 0; i < chain.size(); ++i) {
+      Logical& l = chain[i];
+      const bool first = placed.empty();
+      if (l.lost == nullptr && l.oldEbr >= prevEnd && (first ? l.oldEbr == extStart_ : l.oldEbr != extStart_)) {
+        l.ebr = l.oldEbr;
+      } else if (first) {
+        l.ebr = extStart_ < l.start && IsFreeForBlock(extStart_, l.lost == nullptr) ? extStart_ : 0;
+      } else {
+        l.ebr = ChooseBlock(l, prevEnd, chain);
+      }
+      if (l.ebr == 0) {
+        if (l.lost == nullptr) {
+          for (const auto& m : chain)
+            if (m.lost != nullptr)
+              plan_.notRestored.push_back(Describe(*m.lost) + ": the extended chain has no room for the block of " +
+                                          "the logical volume at sector " + std::to_string(l.start));
+          return;
+        }
+        plan_.notRestored.push_back(Describe(*l.lost) + ": no free sector before it can hold its extended boot record");
+        continue;
+      }
+      // The partition may be longer than its file system: the size an old block gives it,
+      // or the span the link to its block gives, when that leaves the next volume alone.
+      uint64_t hint = l.lost != nullptr ? NamedSize(l.ebr, l.start) : 0;
+      if (hint == 0 && l.lost != nullptr && l.ebr == dangling_ && danglingSpan_ > l.start - l.ebr)
+        hint = danglingSpan_ - (l.start - l.ebr);
+      const uint64_t limit = i + 1 < chain.size() ? chain[i + 1].start : extEnd_;
+      if (hint > l.size && hint <= 0xFFFFFFFF && l.start + hint <= limit) l.size = hint;
+      placed.push_back(l);
+      prevEnd = l.start + l.size;
+    }
+
+    bool restored = false;
+    for (const auto& l : placed) restored |= l.lost != nullptr;
+    if (!restored) return;
+    if (extSlot < 0 && !AddExtendedEntry(mbr, slotTaken, used, placed)) return;
+    for (size_t i = 0; i < placed.size(); ++i) WriteBlock(placed, i);
+  }
+
+ private:
+  // The chain as the tables have it: its logical volumes and the sector a link names that
+  // holds no block (a block zeroed or overwritten).
+  std::vector<Logical> ReadChain() {
+    std::vector<Logical> chain;
+    std::set<uint64_t> visited;
+    uint64_t block = extStart_, linkSize = 0;
+    for (int hop = 0; hop < 1024 && visited.insert(block).second && block < source_.diskSectors; ++hop) {
+      uint8_t s[512];
+      if (!ReadExact(source_, s, 1, block) || s[510] != 0x55 || s[511] != 0xAA) {
+        dangling_ = block;
+        danglingSpan_ = linkSize;
+        break;
+      }
+      uint64_t next = 0;
+      for (int i = 0; i < 2; ++i) {
+        const uint8_t* e = s + 446 + 16 * i;
+        if (EntrySize(e) == 0 || EntryStart(e) == 0) break;
+        if (i == 0 && !IsExtendedType(e[4])) {
+          Logical l;
+          l.start = block + EntryStart(e);
+          l.size = EntrySize(e);
+          l.oldEbr = block;
+          l.type = e[4];
+          std::memcpy(l.entry, e, 16);
+          chain.push_back(l);
+          continue;
+        }
+        next = extStart_ + EntryStart(e);
+        linkSize = EntrySize(e);
+        break;
+      }
+      if (next <= block) break;
+      block = next;
+    }
+    return chain;
+  }
+
+  // The size an old block at `sector` gives the volume at `start`, or 0.
+  uint64_t NamedSize(uint64_t sector, uint64_t start) {
+    uint8_t s[512];
+    if (sector >= start || !ReadExact(source_, s, 1, sector) || !LooksLikeEbr(s)) return 0;
+    return sector + EntryStart(s + 446) == start && !IsExtendedType(s[446 + 4]) ? EntrySize(s + 446) : 0;
+  }
+
+  // An old block at `sector` that names a volume at `start`: its link's start, or -1.
+  int64_t OldBlockNaming(uint64_t sector, uint64_t start) {
+    uint8_t s[512];
+    if (sector >= start || !ReadExact(source_, s, 1, sector) || !LooksLikeEbr(s)) return -1;
+    const uint8_t* e = s + 446;
+    if (e[4] == 0 || IsExtendedType(e[4]) || sector + EntryStart(e) != start) return -1;
+    return EntryStart(s + 462);
+  }
+
+  // Gaps between a block and its volume worth trying: the volume's hidden-sectors field
+  // (which counts from its block for a logical volume), the gaps of the chain, 2048 and 63.
+  std::vector<uint64_t> Gaps(uint64_t start, const std::vector<Logical>& chain) {
+    std::vector<uint64_t> gaps;
+    uint8_t boot[512];
+    if (ReadExact(source_, boot, 1, start) && boot[510] == 0x55 && boot[511] == 0xAA &&
+        std::memcmp(boot + 3, "EXFAT   ", 8) != 0) {
+      const uint64_t hidden = LeU32(AsBytes(boot, 512), 28);
+      if (hidden != 0 && hidden < start) gaps.push_back(hidden);
+    }
+    for (const auto& c : chain)
+      if (c.lost == nullptr && c.oldEbr != 0 && c.oldEbr < c.start) gaps.push_back(c.start - c.oldEbr);
+    gaps.push_back(2048);
+    gaps.push_back(63);
+    return gaps;
+  }
+
+  // A sector that may take a block: zeros, or an old block (or, for a volume the chain
+  // lists, the block it has now).
+  bool IsFreeForBlock(uint64_t sector, bool present) {
+    uint8_t s[512];
+    if (!ReadExact(source_, s, 1, sector)) return false;
+    return IsAllZero(AsBytes(s, 512)) || LooksLikeEbr(s) || (present && s[510] == 0x55 && s[511] == 0xAA);
+  }
+
+  // Where the block of a volume that is not first goes: the old block that still names it,
+  // the sector a link of the chain names, its hidden-sectors field, the chain's own gaps.
+  uint64_t ChooseBlock(const Logical& l, uint64_t prevEnd, const std::vector<Logical>& chain) {
+    std::vector<uint64_t> tries;
+    for (uint64_t g : Gaps(l.start, chain))
+      if (OldBlockNaming(l.start - g, l.start) >= 0) tries.push_back(l.start - g);
+    if (dangling_ != 0) tries.push_back(dangling_);
+    for (uint64_t g : Gaps(l.start, chain)) tries.push_back(l.start - g);
+    for (uint64_t e : tries)
+      if (e >= prevEnd && e > extStart_ && e < l.start && IsFreeForBlock(e, false)) return e;
+    return 0;
+  }
+
+  // With no extended partition in the MBR: the lost volumes that old blocks still name are
+  // logical volumes, and so is every lost volume between them; the extended partition
+  // starts at the first block (or where the links of the old blocks say it started).
+  bool FindLostExtended(const std::vector<PartitionRecord>& lost,
+                        const std::vector<std::pair<uint64_t, uint64_t>>& used,
+                        std::vector<const PartitionRecord*>& members) {
+    struct Named {
+      uint64_t block;
+      int64_t link;
+    };
+    std::vector<Named> blocks;
+    uint64_t lastEnd = 0;
+    for (const auto& r : lost)
+      for (uint64_t g : Gaps(r.startSector, {}))
+        if (const int64_t link = OldBlockNaming(r.startSector - g, r.startSector); link >= 0) {
+          blocks.push_back({r.startSector - g, link});
+          lastEnd = std::max(lastEnd, uint64_t{r.startSector} + PartitionSize(source_, r));
+          break;
+        }
+    if (blocks.empty()) return false;
+    uint64_t start = blocks.front().block;
+    for (const auto& b : blocks) start = std::min(start, b.block);
+    // A link is relative to the extended partition's start: a block it names tells it.
+    for (const auto& a : blocks)
+      for (const auto& b : blocks)
+        if (a.link > 0 && b.block > static_cast<uint64_t>(a.link) && b.block - a.link < start) {
+          const uint64_t s = b.block - a.link;
+          bool clear = true;
+          for (const auto& [from, to] : used) clear &= !(s >= from && s < to);
+          if (clear) start = s;
+        }
+    // It ends where the next partition in use or lost primary starts, else at the disk's end.
+    uint64_t end = std::min<uint64_t>(source_.diskSectors, uint64_t{start} + 0xFFFFFFFF);
+    for (const auto& [from, to] : used)
+      if (from >= lastEnd) end = std::min(end, from);
+    for (const auto& r : lost)
+      if (r.startSector >= lastEnd) end = std::min(end, uint64_t{r.startSector});
+    for (const auto& [from, to] : used)
+      if (start < to && from < end) return false;  // the range is not free: no extended partition
+    extStart_ = start;
+    extEnd_ = end;
+    for (const auto& r : lost)
+      if (r.startSector > extStart_ && r.startSector < lastEnd) members.push_back(&r);
+    return !members.empty();
+  }
+
+  bool AddExtendedEntry(uint8_t* mbr, bool* slotTaken, std::vector<std::pair<uint64_t, uint64_t>>& used,
+                        const std::vector<Logical>& placed) {
+    int slot = -1;
+    for (int i = 0; i < 4 && slot < 0; ++i)
+      if (!slotTaken[i]) slot = i;
+    if (slot < 0 || extStart_ == 0 || extStart_ > 0xFFFFFFFF) {
+      for (const auto& l : placed)
+        if (l.lost != nullptr)
+          plan_.notRestored.push_back(Describe(*l.lost) + ": no MBR entry is free for the extended partition");
+      return false;
+    }
+    // The CHS-addressed type while the partition ends inside 1024 cylinders, else LBA.
+    const uint64_t size = extEnd_ - extStart_;
+    const uint8_t type = extEnd_ <= 0xFB0400 ? 0x05 : 0x0F;
+    FillEntry(mbr + 446 + 16 * slot, type, extStart_, extStart_, size);
+    slotTaken[slot] = true;
+    used.emplace_back(extStart_, extEnd_);
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", type);
+    plan_.details.push_back("MBR entry " + std::to_string(slot + 1) + ": type " + text +
+                            " (extended partition), start " + std::to_string(extStart_) + ", " + std::to_string(size) +
+                            " sectors");
+    return true;
+  }
+
+  // The block of volume i: its entry, and the link to the next block (size: from that
+  // block to the end of its volume).
+  void WriteBlock(const std::vector<Logical>& placed, size_t i) {
+    const Logical& l = placed[i];
+    uint8_t s[512];
+    if (!ReadExact(source_, s, 1, l.ebr)) return;
+    const std::vector<uint8_t> old(s, s + 512);
+    if (l.lost != nullptr && !LooksLikeEbr(s)) std::memset(s, 0, 512);
+    uint8_t* first = s + 446;
+    if (l.lost == nullptr && l.ebr == l.oldEbr) {
+      std::memcpy(first, l.entry, 16);
+    } else if (l.lost == nullptr) {
+      FillEntry(first, l.type, l.start, l.start - l.ebr, l.size);
+      first[0] = l.entry[0];
+    } else {
+      FillEntry(first, l.type, l.start, l.start - l.ebr, l.size);
+    }
+    uint8_t* link = s + 462;
+    std::memset(link, 0, 16);
+    if (i + 1 < placed.size()) {
+      const Logical& n = placed[i + 1];
+      FillEntry(link, 0x05, n.ebr, n.ebr - extStart_, n.start + n.size - n.ebr);
+    }
+    s[510] = 0x55;
+    s[511] = 0xAA;
+    if (std::memcmp(old.data(), s, 512) == 0) return;
+    plan_.writes.push_back({l.ebr, std::vector<uint8_t>(s, s + 512)});
+    std::string line = "EPP at sector: " + std::to_string(l.ebr) + ": logical volume " +
+                       (l.lost != nullptr ? Describe(*l.lost) : "at sector " + std::to_string(l.start)) + ", " +
+                       std::to_string(l.size) + " sectors";
+    line += i + 1 < placed.size() ? ", next block at sector " + std::to_string(placed[i + 1].ebr) : ", last block";
+    plan_.details.push_back(line);
+  }
+
+  DiskSource& source_;
+  RestorePlan& plan_;
+  uint64_t extStart_ = 0, extEnd_ = 0;
+  uint64_t dangling_ = 0, danglingSpan_ = 0;  // a link to no block, and the span it gives
+};
+
 }  // namespace
 
 bool BackupBootSector(DiskSource& source, const PartitionRecord& r, uint8_t* out, uint64_t& at) {
@@ -135,10 +464,17 @@ RestorePlan BuildRestorePlan(DiskSource& source, const VolumeList& list, const s
       extEnd = uint64_t{EntryStart(e)} + EntrySize(e);
     }
   }
-  std::vector<PartitionRecord> sorted = lost;
+  std::vector<PartitionRecord> sorted;
+  for (const auto& r : lost) {
+    bool twice = false;
+    for (const auto& s : sorted) twice |= s.startSector == r.startSector;
+    if (!twice) sorted.push_back(r);
+  }
   std::sort(sorted.begin(), sorted.end(),
             [](const PartitionRecord& a, const PartitionRecord& b) { return a.startSector < b.startSector; });
+  // Logical volumes first: they go back into the extended chain, not into the MBR.
   std::set<uint64_t> seen;
+  ChainPlanner(source, plan).Plan(mbr, slotTaken, used, sorted, seen);
   for (const auto& r : sorted) {
     if (!seen.insert(uint64_t{r.startSector}).second) continue;
     const uint64_t start = r.startSector, size = PartitionSize(source, r);
@@ -178,9 +514,12 @@ RestorePlan BuildRestorePlan(DiskSource& source, const VolumeList& list, const s
     plan.writes.push_back({0, std::vector<uint8_t>(mbr, mbr + 512)});
   }
   // The rebuilt blocks of the extended chain.
+  std::set<uint64_t> chainBlocks;
+  for (const auto& w : plan.writes) chainBlocks.insert(w.sector);
   for (const auto& epp : list.eppBlocks) {
     uint8_t block[512];
-    if (epp.sector >= disk || !ReadExact(source, block, 1, epp.sector)) continue;
+    if (chainBlocks.count(uint64_t{epp.sector}) != 0 || epp.sector >= disk || !ReadExact(source, block, 1, epp.sector))
+      continue;
     const std::vector<uint8_t> old(block, block + 512);
     if (epp.firstValid) std::memcpy(block + 446, epp.firstEntry, 16);
     if (epp.secondValid) std::memcpy(block + 462, epp.secondEntry, 16);

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
+#include <sstream>
+
 #include "fs/recognize_volume.h"
 #include "partitions/disk_builder.h"
 #include "util/text.h"
@@ -21,6 +24,40 @@ std::string Sha256Of(const fs::path& path) {
   if (p != nullptr && std::fgets(line, sizeof line, p) != nullptr) out.assign(line, 64);
   if (p != nullptr) pclose(p);
   return out;
+}
+
+std::string ReadText(const fs::path& path) {
+  const auto bytes = test::ReadFile(path);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+std::string RunMmls(const fs::path& disk) {
+  std::string out;
+  FILE* p = popen(("mmls '" + disk.string() + "'").c_str(), "r");
+  for (char line[256]; p != nullptr && std::fgets(line, sizeof line, p) != nullptr;) out += line;
+  if (p != nullptr) pclose(p);
+  return out;
+}
+
+// Start and length of the volumes in an mmls listing (rows whose slot is "table:entry").
+std::vector<std::pair<uint64_t, uint64_t>> MmlsVolumes(const std::string& listing) {
+  std::vector<std::pair<uint64_t, uint64_t>> rows;
+  const std::regex row(R"(^\d+:\s+\d+:\d+\s+(\d+)\s+\d+\s+(\d+))");
+  std::istringstream in(listing);
+  for (std::string line; std::getline(in, line);)
+    if (std::smatch m; std::regex_search(line, m, row)) rows.emplace_back(std::stoull(m[1]), std::stoull(m[2]));
+  return rows;
+}
+
+// Start and size of the volumes `torvane volumes --json` lists (the disk's own row left out).
+std::vector<std::pair<uint64_t, uint64_t>> TorvaneVolumes(const fs::path& disk) {
+  std::string out;
+  EXPECT_EQ(test::RunCli("volumes " + disk.string() + " --json", &out), 0) << out;
+  std::vector<std::pair<uint64_t, uint64_t>> rows;
+  const std::regex row(R"re("start":(\d+),"sectors":(\d+),[^}]*"whole_disk":false)re");
+  for (auto it = std::sregex_iterator(out.begin(), out.end(), row); it != std::sregex_iterator(); ++it)
+    rows.emplace_back(std::stoull((*it)[1]), std::stoull((*it)[2]));
+  return rows;
 }
 
 fs::path Copy(const test::TempDir& dir, const std::string& disk) {
@@ -179,6 +216,78 @@ TEST(TableRepairTest, TypedEntriesInsideTheDiskAreInUseAndNeverGivenAway) {
   EXPECT_EQ(mbr[446 + 16 + 4], 6);
   ASSERT_EQ(plan.notRestored.size(), 1u);
   EXPECT_NE(plan.notRestored[0].find("overlaps"), std::string::npos);
+}
+
+TEST(TableRepairTest, LostLogicalVolumesAreLinkedBackIntoTheExtendedChain) {
+  struct Case {
+    std::string disk, before, planned;
+  };
+  for (const Case& c : {Case{"repair/zeroed-ebr.raw", "repair/before", "EPP at sector: 36864: logical volume FAT16"},
+                        Case{"repair/deleted-extended.raw", "repair/before",
+                             "MBR entry 2: type 0x05 (extended partition), start 18432, 63488 sectors"},
+                        Case{"repair/deleted-first.raw", "repair/before", "EPP at sector: 18432: logical volume NTFS"},
+                        Case{"partsearch/deleted-logical.raw", "partsearch/deleted-logical",
+                             "EPP at sector: 18432: logical volume at sector 20480"}}) {
+    SCOPED_TRACE(c.disk);
+    test::TempDir dir;
+    const fs::path disk = dir / "disk.raw", found = dir / "found.tqsp", backup = dir / "r.tqb";
+    fs::copy_file(test::DataPath(c.disk), disk);
+    const std::string damaged = Sha256Of(disk);
+    const std::string listing = ReadText(test::DataPath(c.before + ".mmls.txt"));
+    const auto volumes = MmlsVolumes(listing);
+    ASSERT_EQ(volumes.size(), 4u) << listing;
+    ASSERT_NE(TorvaneVolumes(disk), volumes);
+
+    std::string out;
+    ASSERT_EQ(test::RunCli("partsearch " + disk.string() + " --save " + found.string(), &out), 0) << out;
+    EXPECT_NE(out.find("lost"), std::string::npos) << out;
+    ASSERT_EQ(test::RunCli("repair " + disk.string() + " --plan --found " + found.string(), &out), 0) << out;
+    EXPECT_NE(out.find(c.planned), std::string::npos) << out;
+    EXPECT_EQ(out.find("not restored"), std::string::npos) << out;
+    EXPECT_EQ(Sha256Of(disk), damaged) << "--plan writes nothing";
+
+    ASSERT_EQ(
+        test::RunCli("repair " + disk.string() + " --backup " + backup.string() + " --yes --found " + found.string(),
+                     &out),
+        0)
+        << out;
+    EXPECT_EQ(TorvaneVolumes(disk), volumes);
+    // The chain is rebuilt where the partitioning tool had it: the disk is as it was made.
+    EXPECT_EQ(Sha256Of(disk) + "\n", ReadText(test::DataPath(c.before + ".sha256")));
+    if (std::system("command -v mmls >/dev/null 2>&1") == 0) {
+      EXPECT_EQ(RunMmls(disk), listing);
+    }
+
+    ASSERT_EQ(test::RunCli("restore " + disk.string() + " " + backup.string() + " --yes", &out), 0) << out;
+    EXPECT_EQ(Sha256Of(disk), damaged);
+  }
+}
+
+TEST(TableRepairTest, LostLogicalVolumesThatOverlapOrHaveNoTypeStayOut) {
+  DiskSource source;
+  std::string error;
+  ASSERT_TRUE(source.OpenSource(test::DataPath("repair/zeroed-ebr.raw"), 0, error)) << error;
+  VolumeList list;
+  BuildVolumeList(source, list, &RecognizeVolume);
+  PartitionRecord fat, exfat;
+  ASSERT_EQ(RecognizeVolume(source, nullptr, nullptr, fat, 38912, nullptr, nullptr), 1);
+  ASSERT_EQ(RecognizeVolume(source, nullptr, nullptr, exfat, 57344, nullptr, nullptr), 1);
+  PartitionRecord overlapping = exfat, untyped = exfat;
+  overlapping.startSector = 30000;  // inside the NTFS logical volume the chain lists
+  untyped.systemId = 0;
+  RestorePlan plan = BuildRestorePlan(source, list, {overlapping, fat, exfat});
+  ASSERT_EQ(plan.writes.size(), 1u) << "only the zeroed block is written";
+  EXPECT_EQ(plan.writes[0].sector, 36864u);
+  ASSERT_EQ(plan.notRestored.size(), 1u);
+  EXPECT_NE(plan.notRestored[0].find("overlaps a logical volume in use"), std::string::npos);
+
+  plan = BuildRestorePlan(source, list, {fat, untyped});
+  ASSERT_EQ(plan.writes.size(), 1u) << "the FAT16 volume's block ends the chain";
+  const uint8_t* block = plan.writes[0].data.data();
+  EXPECT_EQ(LeU32(AsBytes(block, 512), 446 + 8), 2048u) << "its hidden sectors name its block";
+  EXPECT_TRUE(IsAllZero(AsBytes(block + 462, 16)));
+  ASSERT_EQ(plan.notRestored.size(), 1u);
+  EXPECT_NE(plan.notRestored[0].find("type is unknown"), std::string::npos);
 }
 
 }  // namespace
