@@ -83,6 +83,20 @@ void PlanBootSector(DiskSource& source, const PartitionRecord& r, RestorePlan& p
   planned.insert(uint64_t{r.startSector});
 }
 
+// A new MBR entry of the plan. The entries go to the free slots in order of start sector
+// once the plan is complete, so that the table lists its partitions in disk order.
+struct NewEntry {
+  uint64_t start = 0;
+  uint8_t bytes[16] = {};
+  std::string what;  // the details line, after "MBR entry N: "
+};
+
+bool HasFreeSlot(const bool* slotTaken, const std::vector<NewEntry>& pending) {
+  size_t free = 0;
+  for (int i = 0; i < 4; ++i) free += slotTaken[i] ? 0 : 1;
+  return free > pending.size();
+}
+
 // ---- The extended chain: logical volumes found again are linked back in. ----
 
 // An extended boot record as partitioning tools write it: the signature, no boot code and
@@ -116,8 +130,9 @@ class ChainPlanner {
   // partition of the MBR copy `mbr`, or, when the MBR has none, those an old extended boot
   // record still names (the extended partition's entry is then made again in a free slot).
   // `handled` gets the starts of the lost volumes it restored or refused.
-  void Plan(uint8_t* mbr, bool* slotTaken, std::vector<std::pair<uint64_t, uint64_t>>& used,
-            const std::vector<PartitionRecord>& lost, std::set<uint64_t>& handled) {
+  void Plan(const uint8_t* mbr, const bool* slotTaken, std::vector<NewEntry>& pending,
+            std::vector<std::pair<uint64_t, uint64_t>>& used, const std::vector<PartitionRecord>& lost,
+            std::set<uint64_t>& handled) {
     int extSlot = -1;
     for (int i = 0; i < 4; ++i)
       if (slotTaken[i] && IsExtendedType(mbr[446 + 16 * i + 4])) extSlot = i;
@@ -128,8 +143,15 @@ class ChainPlanner {
       extStart_ = EntryStart(e);
       extEnd_ = extStart_ + EntrySize(e);
       chain = ReadChain();
-      for (const auto& r : lost)
-        if (r.startSector >= extStart_ && r.startSector < extEnd_) members.push_back(&r);
+      for (const auto& r : lost) {
+        if (r.startSector < extStart_ || r.startSector >= extEnd_) continue;
+        bool listed = false;  // a volume the chain lists already is left as it is
+        for (const auto& c : chain) listed |= c.start == r.startSector;
+        if (listed)
+          handled.insert(uint64_t{r.startSector});
+        else
+          members.push_back(&r);
+      }
       if (members.empty()) return;
     } else if (!FindLostExtended(lost, used, members)) {
       return;
@@ -205,7 +227,7 @@ class ChainPlanner {
     bool restored = false;
     for (const auto& l : placed) restored |= l.lost != nullptr;
     if (!restored) return;
-    if (extSlot < 0 && !AddExtendedEntry(mbr, slotTaken, used, placed)) return;
+    if (extSlot < 0 && !AddExtendedEntry(slotTaken, pending, used, placed)) return;
     for (size_t i = 0; i < placed.size(); ++i) WriteBlock(placed, i);
   }
 
@@ -347,12 +369,9 @@ class ChainPlanner {
     return !members.empty();
   }
 
-  bool AddExtendedEntry(uint8_t* mbr, bool* slotTaken, std::vector<std::pair<uint64_t, uint64_t>>& used,
-                        const std::vector<Logical>& placed) {
-    int slot = -1;
-    for (int i = 0; i < 4 && slot < 0; ++i)
-      if (!slotTaken[i]) slot = i;
-    if (slot < 0 || extStart_ == 0 || extStart_ > 0xFFFFFFFF) {
+  bool AddExtendedEntry(const bool* slotTaken, std::vector<NewEntry>& pending,
+                        std::vector<std::pair<uint64_t, uint64_t>>& used, const std::vector<Logical>& placed) {
+    if (!HasFreeSlot(slotTaken, pending) || extStart_ == 0 || extStart_ > 0xFFFFFFFF) {
       for (const auto& l : placed)
         if (l.lost != nullptr)
           plan_.notRestored.push_back(Describe(*l.lost) + ": no MBR entry is free for the extended partition");
@@ -361,14 +380,15 @@ class ChainPlanner {
     // The CHS-addressed type while the partition ends inside 1024 cylinders, else LBA.
     const uint64_t size = extEnd_ - extStart_;
     const uint8_t type = extEnd_ <= 0xFB0400 ? 0x05 : 0x0F;
-    FillEntry(mbr + 446 + 16 * slot, type, extStart_, extStart_, size);
-    slotTaken[slot] = true;
-    used.emplace_back(extStart_, extEnd_);
+    NewEntry e;
+    e.start = extStart_;
+    FillEntry(e.bytes, type, extStart_, extStart_, size);
     char text[8];
     std::snprintf(text, sizeof text, "0x%02X", type);
-    plan_.details.push_back("MBR entry " + std::to_string(slot + 1) + ": type " + text +
-                            " (extended partition), start " + std::to_string(extStart_) + ", " + std::to_string(size) +
-                            " sectors");
+    e.what = std::string("type ") + text + " (extended partition), start " + std::to_string(extStart_) + ", " +
+             std::to_string(size) + " sectors";
+    pending.push_back(e);
+    used.emplace_back(extStart_, extEnd_);
     return true;
   }
 
@@ -474,10 +494,21 @@ RestorePlan BuildRestorePlan(DiskSource& source, const VolumeList& list, const s
             [](const PartitionRecord& a, const PartitionRecord& b) { return a.startSector < b.startSector; });
   // Logical volumes first: they go back into the extended chain, not into the MBR.
   std::set<uint64_t> seen;
-  ChainPlanner(source, plan).Plan(mbr, slotTaken, used, sorted, seen);
+  std::vector<NewEntry> pending;
+  ChainPlanner(source, plan).Plan(mbr, slotTaken, pending, used, sorted, seen);
   for (const auto& r : sorted) {
     if (!seen.insert(uint64_t{r.startSector}).second) continue;
-    const uint64_t start = r.startSector, size = PartitionSize(source, r);
+    const uint64_t start = r.startSector;
+    uint64_t size = PartitionSize(source, r);
+    // A file system rounds its size down to its own units: when the next partition (or the
+    // disk's end) lies on a 1 MiB boundary less than 1 MiB behind the volume, the partition
+    // was made to reach it.
+    uint64_t next = disk;
+    for (const auto& [from, to] : used)
+      if (from >= start + size) next = std::min(next, from);
+    for (const auto& other : sorted)
+      if (other.startSector >= start + size) next = std::min(next, uint64_t{other.startSector});
+    if (next % 2048 == 0 && (start + size) % 2048 != 0 && next - (start + size) < 2048) size = next - start;
     std::string why;
     if (r.systemId == 0)
       why = "its partition type is unknown";
@@ -487,26 +518,28 @@ RestorePlan BuildRestorePlan(DiskSource& source, const VolumeList& list, const s
       why = "it lies inside the extended partition";
     for (const auto& [from, to] : used)
       if (why.empty() && start < to && from < start + size) why = "it overlaps a partition in use";
-    int slot = -1;
-    for (int i = 0; i < 4 && slot < 0 && why.empty(); ++i)
-      if (!slotTaken[i]) slot = i;
-    if (why.empty() && slot < 0) why = "no MBR entry is free";
+    if (why.empty() && !HasFreeSlot(slotTaken, pending)) why = "no MBR entry is free";
     if (!why.empty()) {
       plan.notRestored.push_back(Describe(r) + ": " + why);
       continue;
     }
-    uint8_t* e = mbr + 446 + 16 * slot;
-    std::memset(e, 0, 16);
-    e[4] = r.systemId;
-    StoreLeU32(Mutable(e, 16), 8, static_cast<uint32_t>(start));
-    StoreLeU32(Mutable(e, 16), 12, static_cast<uint32_t>(size));
-    EncodeChs(e, start, size);
-    slotTaken[slot] = true;
+    NewEntry e;
+    e.start = start;
+    FillEntry(e.bytes, r.systemId, start, start, size);
     used.emplace_back(start, start + size);
     char type[8];
     std::snprintf(type, sizeof type, "0x%02X", r.systemId);
-    plan.details.push_back("MBR entry " + std::to_string(slot + 1) + ": type " + type + ", start " +
-                           std::to_string(start) + ", " + std::to_string(size) + " sectors for " + Describe(r));
+    e.what = std::string("type ") + type + ", start " + std::to_string(start) + ", " + std::to_string(size) +
+             " sectors for " + Describe(r);
+    pending.push_back(e);
+  }
+  std::sort(pending.begin(), pending.end(), [](const NewEntry& a, const NewEntry& b) { return a.start < b.start; });
+  int slot = 0;
+  for (const auto& e : pending) {
+    while (slotTaken[slot]) ++slot;
+    std::memcpy(mbr + 446 + 16 * slot, e.bytes, 16);
+    slotTaken[slot] = true;
+    plan.details.push_back("MBR entry " + std::to_string(slot + 1) + ": " + e.what);
   }
   if (std::memcmp(before.data(), mbr, 512) != 0) {
     mbr[510] = 0x55;
