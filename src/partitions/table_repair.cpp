@@ -352,6 +352,7 @@ class ChainPlanner {
           const uint64_t s = b.block - a.link;
           bool clear = true;
           for (const auto& [from, to] : used) clear &= !(s >= from && s < to);
+          for (const auto& r : lost) clear &= !(r.startSector <= s && r.startSector + r.sectors > s);
           if (clear) start = s;
         }
     // It ends where the next partition in use or lost primary starts, else at the disk's end.
