@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/cli/cli_language.h"
 #include "app/cli/commands.h"
 
 namespace torvane::cli {
@@ -55,14 +56,14 @@ inline ParsedArgs ParseArgs(const std::vector<std::string>& args, std::span<cons
       } else if (known(optionNames, name)) {
         if (!inlineValue) {
           if (i + 1 >= args.size()) {
-            out.error = name + " needs a value";
+            out.error = CliText("szNeedsValue", {name});
             return out;
           }
           value = args[++i];
         }
         out.options[name] = value;
       } else {
-        out.error = "unknown option " + a;
+        out.error = CliText("szUnknownOption", {a});
         return out;
       }
     } else {

@@ -23,7 +23,7 @@ bool InitLanguage(int& argc, char** argv, std::string& error) {
     const std::string_view a = argv[i];
     if (a == "--lang") {
       if (i + 1 >= argc) {
-        error = "--lang needs a value";
+        error = CliText("szNeedsValue", {"--lang"});
         return false;
       }
       name = argv[++i];
@@ -46,6 +46,7 @@ bool InitLanguage(int& argc, char** argv, std::string& error) {
     error = note;
     return false;
   }
+  // The note is in English: the language it names could not be loaded.
   // A missing file for a language asked for on the command line is worth a word; the
   // configuration's choice falls back quietly, as it does at start-up.
   if (!note.empty() && (given || !ok)) std::fprintf(stderr, "torvane: %s\n", note.c_str());
@@ -54,6 +55,24 @@ bool InitLanguage(int& argc, char** argv, std::string& error) {
 
 const app::LanguageTable& Language() {
   return Table();
+}
+
+namespace {
+size_t Utf8Chars(const std::string& text) {
+  size_t chars = 0;
+  for (const char c : text) chars += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return chars;
+}
+}  // namespace
+
+std::string PadText(const std::string& text, size_t width) {
+  const size_t chars = Utf8Chars(text);
+  return chars < width ? text + std::string(width - chars, ' ') : text;
+}
+
+std::string PadTextLeft(const std::string& text, size_t width) {
+  const size_t chars = Utf8Chars(text);
+  return chars < width ? std::string(width - chars, ' ') + text : text;
 }
 
 std::string Text(std::string_view key, std::initializer_list<std::string_view> args, std::string_view section) {

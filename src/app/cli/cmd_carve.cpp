@@ -4,11 +4,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <mutex>
 
 #include "app/cli/args.h"
+#include "app/cli/cli_language.h"
 #include "app/cli/cli_ui_port.h"
 #include "app/cli/commands.h"
 #include "app/cli/volume_arg.h"
@@ -55,7 +58,7 @@ bool WholeDiskRow(Workspace& ws, const std::string& disk, std::string& row, std:
       return true;
     }
   }
-  error = "the disk has no whole-disk row";
+  error = CliText("szNoWholeDiskRow");
   return false;
 }
 
@@ -80,7 +83,7 @@ bool ParseTypes(const std::string& list, std::vector<bool>& only, std::string& e
       }
     }
     if (!any) {
-      error = "--types: " + key + " is not a file type Torvane finds by content";
+      error = CliText("szUnknownType", {key});
       return false;
     }
   }
@@ -95,8 +98,8 @@ int RunCarve(const Args& args) {
   command.flags = {"--reverse", "--raw-mode", "--json"};
   command.options = {"-v", "-o", "--types", "--report"};
   command.maxPositional = 1;
-  command.positionalError = "carve takes one disk";
-  command.required = {{"-o", "carve needs an output folder (-o DIR)"}};
+  command.positionalError = CliText("szTakesOneDisk", {"carve"});
+  command.required = {{"-o", CliText("szNeedsOutputFolder", {"carve"})}};
   ParsedArgs p;
   if (const int code = ParseCommandLine(args, command, p); code >= 0) return code;
   carve::CarveScanOptions options;
@@ -133,9 +136,12 @@ int RunCarve(const Args& args) {
     std::string types;
     for (const auto& [ext, n] : byType) types += " " + ext + " " + std::to_string(n);
     if (types.size() > 60) types = types.substr(0, 57) + "...";
-    std::fprintf(stderr, "\r\033[KCarving %3u%% %s MB, %llu files%s", percent,
-                 GroupThousands(scannedBytes / 100 * percent / (1 << 20)).c_str(),
-                 static_cast<unsigned long long>(found), types.c_str());
+    std::fprintf(
+        stderr, "\r\033[K%s%s",
+        CliText("szCarveProgress", {PadTextLeft(std::to_string(percent), 3),
+                                    GroupThousands(scannedBytes / 100 * percent / (1 << 20)), std::to_string(found)})
+            .c_str(),
+        types.c_str());
   };
   options.scan.reverse = p.Has("--reverse");
   options.scan.stop = StopFlag();
@@ -176,12 +182,12 @@ int RunCarve(const Args& args) {
   const std::string reportPath = p.Option("--report");
   if (!reportPath.empty()) {
     if (run.Guard().IsProtected(reportPath)) {
-      PrintError("the report " + reportPath + " is a file of the disk being read; choose another place");
+      PrintError(CliText("szReportIsDiskFile", {reportPath}));
       return 1;
     }
     report = std::fopen(reportPath.c_str(), "wx");
     if (report == nullptr) {
-      PrintError("cannot create the report " + reportPath + " (it must not exist yet)");
+      PrintError(CliText("szCannotCreateReport", {reportPath}));
       return 1;
     }
   }
@@ -227,17 +233,20 @@ int RunCarve(const Args& args) {
   }
   run.Finish(nullptr);
   const bool reportOk = report == nullptr || std::fclose(report) == 0;
-  if (!reportOk) PrintError("cannot write the report " + reportPath);
+  if (!reportOk) PrintError(CliText("szCannotWriteReport", {reportPath, std::strerror(errno)}));
   std::fflush(stdout);
   if (!p.Has("--json")) {
-    std::printf("%-10s %8s %14s\n", "Type", "Files", "Bytes");
+    std::printf("%s %s %s\n", PadText(CliText("szColumnType"), 10).c_str(),
+                PadTextLeft(CliText("szColumnFiles"), 8).c_str(), PadTextLeft(CliText("szColumnBytes"), 14).c_str());
     for (const auto& [tag, s] : summary)
       std::printf("%-10s %8llu %14s\n", tag.c_str(), static_cast<unsigned long long>(s.first),
                   GroupThousands(s.second).c_str());
   }
-  std::fprintf(stderr, "Carved %llu files (%s) into %s; %u incomplete, %u skipped, %u failed.\n",
-               static_cast<unsigned long long>(items.size()), HumanSize(run.bytesWritten).c_str(),
-               recoveryOptions.outputFolder.c_str(), run.incomplete, run.skipped, run.failed);
+  std::fprintf(stderr, "%s\n",
+               CliText("szCarveSummary", {std::to_string(items.size()), HumanSize(run.bytesWritten),
+                                          recoveryOptions.outputFolder.string(), std::to_string(run.incomplete),
+                                          std::to_string(run.skipped), std::to_string(run.failed)})
+                   .c_str());
   return scanFinished && reportOk && run.failed == 0 && !run.abortAll ? 0 : 1;
 }
 

@@ -35,8 +35,8 @@ int RunHexdump(const Args& args) {
                                       {"-v", "--offset", "--length"},
                                       2,
                                       2,
-                                      "hexdump takes a disk and a path",
-                                      {{"-v", "hexdump needs a volume (-v N)"}}},
+                                      CliText("szTakesDiskAndPath", {"hexdump"}),
+                                      {{"-v", CliText("szNeedsVolume", {"hexdump"})}}},
                                      p);
   if (early >= 0) return early;
   std::vector<std::string> wanted;
@@ -100,7 +100,7 @@ int RunHexdump(const Args& args) {
   }
   std::fflush(stdout);
   if (unreadable != 0) {
-    PrintError(std::to_string(unreadable) + " bytes could not be read; they are shown as ??");
+    PrintError(CliText("szUnreadableBytes", {std::to_string(unreadable)}));
     return 1;
   }
   return 0;

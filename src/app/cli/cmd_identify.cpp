@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "app/cli/args.h"
+#include "app/cli/cli_language.h"
 #include "app/cli/commands.h"
 #include "raw/probes/identify.h"
 #include "util/format.h"
@@ -50,11 +51,11 @@ bool OpenForProbing(const std::string& path, UniqueFd& fd, uint64_t& size, std::
     }
     size = static_cast<uint64_t>(end);
   } else {
-    error = path + ": not a regular file or block device";
+    error = CliText("szNotFileOrDevice", {path});
     return false;
   }
   if (size == 0) {
-    error = path + ": the file is empty";
+    error = CliText("szFileEmpty", {path});
     return false;
   }
   return true;
@@ -68,7 +69,7 @@ int RunIdentify(const Args& args) {
   command.flags = {"--json"};
   command.minPositional = 1;
   command.maxPositional = SIZE_MAX;
-  command.positionalError = "identify needs at least one FILE";
+  command.positionalError = CliText("szIdentifyNeedsFile");
   ParsedArgs p;
   if (int rc = ParseCommandLine(args, command, p); rc >= 0) return rc;
   const bool json = p.Has("--json");
@@ -101,7 +102,7 @@ int RunIdentify(const Args& args) {
     };
     const probes::Identification id = probes::IdentifyAt(read, 0, kSectorBytes, size);
     if (readFailed && id.entry == nullptr) {
-      PrintError(path + ": the file could not be read");
+      PrintError(CliText("szFileUnreadable", {path}));
       rc = 1;
       continue;
     }
@@ -125,13 +126,14 @@ int RunIdentify(const Args& args) {
       j.EndObject();
       std::printf("%s\n", j.Text().c_str());
     } else if (id.entry == nullptr) {
-      std::printf("%s: not recognised\n", path.c_str());
+      std::printf("%s\n", CliText("szNotRecognised", {path}).c_str());
     } else {
-      const std::string measured = id.size ? GroupThousands(*id.size) + " bytes" : "unknown";
-      std::printf("%s: entry %u %s (%s), size %s%s%s%s\n", path.c_str(), unsigned{id.entry->number},
-                  std::string(id.entry->tag).c_str(), std::string(id.entry->extension).c_str(), measured.c_str(),
-                  id.estimated ? " (estimated)" : "", id.nameSuffix.empty() ? "" : ", name suffix ",
-                  id.nameSuffix.c_str());
+      std::string measured = id.size ? CliText("szBytes", {GroupThousands(*id.size)}) : CliText("szUnknownSize");
+      if (id.estimated) measured = CliText("szEstimated", {measured});
+      std::string line = CliText("szIdentified", {path, std::to_string(id.entry->number), std::string(id.entry->tag),
+                                                  std::string(id.entry->extension), measured});
+      if (!id.nameSuffix.empty()) line += CliText("szNameSuffix", {id.nameSuffix});
+      std::printf("%s\n", line.c_str());
     }
   }
   return rc;

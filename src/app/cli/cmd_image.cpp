@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "app/cli/args.h"
+#include "app/cli/cli_language.h"
 #include "app/cli/commands.h"
 #include "app/cli/found_volumes.h"
 #include "app/cli/progress_bar.h"
@@ -40,7 +41,7 @@ bool VolumeRecord(const std::string& disk, const std::string& row, DiskSource& s
     auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), index);
     if (number.empty() || ec != std::errc() || end != number.data() + number.size() || index >= state.found.size() ||
         state.diskSectors != source.diskSectors) {
-      error = "there is no found volume " + row + " for " + disk;
+      error = CliText("szNoFoundVolumeFor", {row, disk});
       return false;
     }
     record = state.found[index];
@@ -49,7 +50,7 @@ bool VolumeRecord(const std::string& disk, const std::string& row, DiskSource& s
   size_t index = 0;
   auto [end, ec] = std::from_chars(row.data(), row.data() + row.size(), index);
   if (row.empty() || ec != std::errc() || end != row.data() + row.size()) {
-    error = "-v takes a row number from 'torvane volumes'";
+    error = CliText("szBadVolumeRow");
     return false;
   }
   DriveList list;
@@ -62,7 +63,7 @@ bool VolumeRecord(const std::string& disk, const std::string& row, DiskSource& s
     return false;
   }
   if (index >= list.rows.size()) {
-    error = "there is no volume " + row + " on " + disk + " (see 'torvane volumes')";
+    error = CliText("szNoSuchVolume", {row, disk});
     return false;
   }
   record = list.rows[index];
@@ -75,13 +76,15 @@ bool VolumeRecord(const std::string& disk, const std::string& row, DiskSource& s
 int RunImage(const Args& args) {
   ParsedArgs p;
   if (const int early = ParseCommandLine(
-          args, {kUsage, {"--force", "--continue"}, {"-o", "--output", "-v"}, 1, 1, "image takes one disk", {}}, p);
+          args,
+          {kUsage, {"--force", "--continue"}, {"-o", "--output", "-v"}, 1, 1, CliText("szTakesOneDisk", {"image"}), {}},
+          p);
       early >= 0)
     return early;
   std::string output = p.Option("-o");
   if (output.empty()) output = p.Option("--output");
   if (output.empty()) {
-    PrintError("image needs an output file (-o OUT)");
+    PrintError(CliText("szImageNeedsOutput"));
     std::fputs(kUsage, stderr);
     return 2;
   }
@@ -97,7 +100,7 @@ int RunImage(const Args& args) {
   job.resume = p.Has("--continue");
   job.log = [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); };
   if (job.overwrite && job.resume) {
-    PrintError("--force and --continue exclude each other");
+    PrintError(CliText("szExcludeEachOther", {"--force", "--continue"}));
     return 2;
   }
   if (!p.Option("-v").empty()) {
@@ -112,30 +115,29 @@ int RunImage(const Args& args) {
     uint64_t at = 0;
     if (BackupBootSector(source, record, boot.data(), at)) {
       job.firstSectorReplacement = boot;
-      std::fprintf(stderr, "The primary boot sector is damaged; the backup at sector %llu is used\n",
-                   static_cast<unsigned long long>(at));
+      std::fprintf(stderr, "%s\n", CliText("szBackupBootUsed", {std::to_string(at)}).c_str());
     }
   }
-  ProgressBar bar("Imaging");
+  ProgressBar bar(CliText("szProgressImaging"));
   ImageResult r = CreateImage(source, job, [&](uint64_t done, uint64_t total) { bar.Update(done * 512, total * 512); });
   bar.Finish();
   if (r.status == ImageStatus::kAborted) {
-    PrintError("the image was aborted after " + GroupThousands(r.sectorsCopied) + " sectors; --continue goes on");
+    PrintError(CliText("szImageAborted", {GroupThousands(r.sectorsCopied)}));
     return 1;
   }
   if (!r.error.empty() || r.status != ImageStatus::kDone) {
-    PrintError("the image failed: " + r.error);
+    PrintError(CliText("szImageFailed", {r.error}));
     return 1;
   }
   if (r.failedSectors != 0) {
-    PrintError(GroupThousands(r.failedSectors) +
-               " sectors could not be read and hold zeros in the image (last: sectors " +
-               std::to_string(r.lastFailure.start) + "-" +
-               std::to_string(r.lastFailure.start + r.lastFailure.count - 1) + ": " + r.failureReason + ")");
+    PrintError(
+        CliText("szImageUnreadable", {GroupThousands(r.failedSectors), std::to_string(r.lastFailure.start),
+                                      std::to_string(r.lastFailure.start + r.lastFailure.count - 1), r.failureReason}));
     return 1;
   }
-  std::fprintf(stderr, "Wrote %s (%s sectors) to %s\n", HumanSize(r.sectorsCopied * 512).c_str(),
-               GroupThousands(r.sectorsCopied).c_str(), output.c_str());
+  std::fprintf(
+      stderr, "%s\n",
+      CliText("szImageWritten", {HumanSize(r.sectorsCopied * 512), GroupThousands(r.sectorsCopied), output}).c_str());
   return 0;
 }
 

@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "app/cli/args.h"
+#include "app/cli/cli_language.h"
 #include "app/cli/commands.h"
 #include "disk/vdisk/virtual_disk.h"
 #include "util/format.h"
@@ -62,15 +63,21 @@ void DescribeJson(JsonWriter& j, const vdisk::VirtualDisk& disk) {
   j.EndObject();
 }
 
+// A label of the text description ("Disk:"), padded so that the values line up.
+std::string Label(std::string_view key) {
+  return PadText(CliText(key), 10);
+}
+
 void DescribeText(const vdisk::VirtualDisk& disk, int depth) {
   const auto& d = disk.GetDescriptor();
   const std::string indent(depth * 2, ' ');
-  std::printf("%sDisk:      %s\n", indent.c_str(), disk.Path().c_str());
-  std::printf("%sFormat:    %s\n", indent.c_str(), disk.CreateType().c_str());
-  std::printf("%sCapacity:  %s (%s sectors)\n", indent.c_str(), HumanSize(disk.Capacity() * 512).c_str(),
-              GroupThousands(disk.Capacity()).c_str());
-  if (!disk.IsRaw()) std::printf("%sCID:       %s\n", indent.c_str(), Hex32(d.cid).c_str());
-  std::printf("%sExtents:\n", indent.c_str());
+  std::printf("%s%s %s\n", indent.c_str(), Label("szInfoDisk").c_str(), disk.Path().c_str());
+  std::printf("%s%s %s\n", indent.c_str(), Label("szInfoFormat").c_str(), disk.CreateType().c_str());
+  std::printf(
+      "%s%s %s\n", indent.c_str(), Label("szInfoCapacity").c_str(),
+      CliText("szInfoCapacityValue", {HumanSize(disk.Capacity() * 512), GroupThousands(disk.Capacity())}).c_str());
+  if (!disk.IsRaw()) std::printf("%s%s %s\n", indent.c_str(), Label("szInfoCid").c_str(), Hex32(d.cid).c_str());
+  std::printf("%s%s\n", indent.c_str(), CliText("szInfoExtents").c_str());
   for (size_t i = 0; i < disk.Extents().size(); ++i) {
     const auto& e = *disk.Extents()[i];
     const char* access = i < d.extents.size() ? vdisk::ExtentAccessName(d.extents[i].access).data() : "RW";
@@ -78,11 +85,13 @@ void DescribeText(const vdisk::VirtualDisk& disk, int depth) {
                 std::string(e.TypeName()).c_str(), ExtentFileName(e).c_str());
   }
   if (disk.Parent() == nullptr) {
-    std::printf("%sParent:    none\n", indent.c_str());
+    std::printf("%s%s %s\n", indent.c_str(), Label("szInfoParent").c_str(), CliText("szInfoNoParent").c_str());
     return;
   }
-  std::printf("%sParent:    %s (parent CID %s: %s)\n", indent.c_str(), d.parentFileNameHint.c_str(),
-              Hex32(d.parentCid).c_str(), disk.ParentCidMatches() ? "matches" : "MISMATCH");
+  std::printf("%s%s %s\n", indent.c_str(), Label("szInfoParent").c_str(),
+              CliText(disk.ParentCidMatches() ? "szInfoParentMatches" : "szInfoParentMismatch",
+                      {d.parentFileNameHint, Hex32(d.parentCid)})
+                  .c_str());
   DescribeText(*disk.Parent(), depth + 1);
 }
 
@@ -90,7 +99,7 @@ void DescribeText(const vdisk::VirtualDisk& disk, int depth) {
 
 int RunInfo(const Args& args) {
   ParsedArgs p;
-  const int early = ParseCommandLine(args, {kUsage, {"--json"}, {}, 1, 1, "info takes one disk", {}}, p);
+  const int early = ParseCommandLine(args, {kUsage, {"--json"}, {}, 1, 1, CliText("szTakesOneDisk", {"info"}), {}}, p);
   if (early >= 0) return early;
   std::string error;
   auto disk = vdisk::VirtualDisk::Open(p.positional[0], {}, error);
@@ -110,7 +119,7 @@ int RunInfo(const Args& args) {
     std::printf("%s\n", j.Text().c_str());
   } else {
     DescribeText(*disk, 0);
-    for (const auto& w : disk->Warnings()) std::printf("Warning:   %s\n", w.c_str());
+    for (const auto& w : disk->Warnings()) std::printf("%s %s\n", Label("szInfoWarning").c_str(), w.c_str());
   }
   return 0;
 }

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "app/cli/args.h"
+#include "app/cli/cli_language.h"
 #include "app/cli/commands.h"
 #include "app/cli/found_volumes.h"
 #include "app/cli/progress_bar.h"
@@ -53,6 +54,13 @@ void FoundJson(JsonWriter& j, size_t index, const PartitionRecord& r, FoundStatu
   j.EndObject();
 }
 
+// The status as the text output names it (JSON keeps StatusName's words).
+std::string StatusText(FoundStatus status) {
+  return CliText(status == FoundStatus::kOk     ? "szStatusOk"
+                 : status == FoundStatus::kLost ? "szStatusLost"
+                                                : "szStatusOverwritten");
+}
+
 void PrintFound(const std::vector<PartitionRecord>& found, const VolumeList& tables, bool json, bool finished,
                 uint64_t next) {
   if (json) {
@@ -67,13 +75,16 @@ void PrintFound(const std::vector<PartitionRecord>& found, const VolumeList& tab
     std::printf("%s\n", j.Text().c_str());
     return;
   }
-  std::printf("%3s  %14s %10s  %-12s %-16s %s\n", "#", "Start", "Size", "File system", "Label", "Status");
+  std::printf("%3s  %s %s  %s %s %s\n", "#", PadTextLeft(CliText("szColumnStart"), 14).c_str(),
+              PadTextLeft(CliText("szColumnSize"), 10).c_str(), PadText(CliText("szColumnFileSystem"), 12).c_str(),
+              PadText(CliText("szColumnLabel"), 16).c_str(), CliText("szColumnStatus").c_str());
   for (size_t i = 0; i < found.size(); ++i) {
     const PartitionRecord& r = found[i];
     uint64_t bytes = 0;
     if (!CheckedMul(r.sectors, r.bytesPerSector, bytes)) bytes = ~uint64_t{0};
     std::printf("%3zu  %14s %10s  %-12s %-16s %s\n", i, GroupThousands(r.startSector).c_str(), HumanSize(bytes).c_str(),
-                ToUtf8(GetText(r.fsName)).c_str(), ToUtf8(GetText(r.label)).c_str(), StatusName(StatusOf(r, tables)));
+                ToUtf8(GetText(r.fsName)).c_str(), ToUtf8(GetText(r.label)).c_str(),
+                StatusText(StatusOf(r, tables)).c_str());
   }
 }
 
@@ -89,18 +100,18 @@ bool OpenWithState(DiskSource& source, const std::string& disk, const std::strin
     return false;
   }
   if (state.diskSectors != source.diskSectors) {
-    PrintError(stateFile + " belongs to a disk of " + std::to_string(state.diskSectors) + " sectors; " + disk +
-               " has " + std::to_string(source.diskSectors));
+    PrintError(CliText("szStateDiskSize",
+                       {stateFile, std::to_string(state.diskSectors), disk, std::to_string(source.diskSectors)}));
     return false;
   }
   // The disk is matched by its size and its file name (the folder may have moved).
   const std::filesystem::path saved(state.sourceName), given = std::filesystem::absolute(disk);
   if (saved.filename() != given.filename()) {
-    PrintError(stateFile + " belongs to a disk named " + ToUtf8(state.sourceName) + ", not " + disk);
+    PrintError(CliText("szStateDiskName", {stateFile, ToUtf8(state.sourceName), disk}));
     return false;
   }
   if (saved != given)
-    std::fprintf(stderr, "torvane: note: %s was saved for %s\n", stateFile.c_str(), ToUtf8(state.sourceName).c_str());
+    std::fprintf(stderr, "torvane: %s\n", CliText("szStateSavedFor", {stateFile, ToUtf8(state.sourceName)}).c_str());
   return true;
 }
 
@@ -117,13 +128,13 @@ bool OpenFoundVolumeRow(Workspace& ws, const std::string& disk, const std::strin
   size_t index = 0;
   auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), index);
   if (number.empty() || ec != std::errc() || end != number.data() + number.size()) {
-    error = "-v FILE.tqsp:N takes the number of a found volume";
+    error = CliText("szBadFoundRow");
     return false;
   }
   SearchState state;
   if (!LoadSearchState(file, state, error)) return false;
   if (index >= state.found.size()) {
-    error = "there is no found volume " + number + " in " + file + " (see 'torvane volumes DISK --found " + file + "')";
+    error = CliText("szNoSuchFoundVolume", {number, file, file});
     return false;
   }
   PartitionRecord record = state.found[index];
@@ -135,11 +146,11 @@ bool OpenFoundVolumeRow(Workspace& ws, const std::string& disk, const std::strin
   request.record = &record;
   std::string openError;
   if (!OpenVolume(ws.source, ws.geometry, request, &openError)) {
-    error = openError.empty() ? "found volume " + number + " cannot be opened" : openError;
+    error = openError.empty() ? CliText("szFoundVolumeUnopened", {number}) : openError;
     return false;
   }
   if (ws.source.diskSectors != state.diskSectors) {
-    error = file + " belongs to a disk of " + std::to_string(state.diskSectors) + " sectors, not " + disk;
+    error = CliText("szStateDiskSizeNot", {file, std::to_string(state.diskSectors), disk});
     return false;
   }
   return true;
@@ -151,7 +162,7 @@ int PrintFoundVolumes(const std::string& disk, const std::string& stateFile, boo
   if (!OpenWithState(source, disk, stateFile, state)) return 1;
   VolumeList tables;
   BuildVolumeList(source, tables, &RecognizeVolume);
-  if (!json) std::printf("Volumes found by the partition search (-v %s:N):\n", stateFile.c_str());
+  if (!json) std::printf("%s\n", CliText("szFoundVolumesHeading", {stateFile}).c_str());
   PrintFound(state.found, tables, json, state.nextSector >= state.diskSectors, state.nextSector);
   return 0;
 }
@@ -159,7 +170,9 @@ int PrintFoundVolumes(const std::string& disk, const std::string& stateFile, boo
 int RunPartsearch(const Args& args) {
   ParsedArgs p;
   if (const int early = ParseCommandLine(
-          args, {kUsage, {"--fast", "--json"}, {"--save", "--resume"}, 1, 1, "partsearch takes one disk", {}}, p);
+          args,
+          {kUsage, {"--fast", "--json"}, {"--save", "--resume"}, 1, 1, CliText("szTakesOneDisk", {"partsearch"}), {}},
+          p);
       early >= 0)
     return early;
   const std::string disk = p.positional[0];
@@ -168,7 +181,7 @@ int RunPartsearch(const Args& args) {
   if (!p.Option("--resume").empty()) {
     if (!OpenWithState(source, disk, p.Option("--resume"), state)) return 1;
     if (p.Has("--fast") && state.method != SearchMethod::kFast)
-      std::fprintf(stderr, "torvane: note: the saved search was a DEEP search and goes on as one\n");
+      std::fprintf(stderr, "torvane: %s\n", CliText("szSearchStaysDeep").c_str());
   } else {
     std::string error;
     if (!source.OpenSource(disk, 0, error)) {
@@ -182,13 +195,13 @@ int RunPartsearch(const Args& args) {
   const std::string saveTo = p.Option("--save");
   const OutputGuard guard = SourceOutputGuard(source);
   if (!saveTo.empty() && guard.IsProtected(saveTo)) {
-    PrintError(saveTo + " is one of the disk's own files");
+    PrintError(CliText("szIsDiskFile", {saveTo}));
     return 2;
   }
 
   PartitionSearch search(source, &RecognizeVolume, state);
   search.SetLog([](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); });
-  ProgressBar bar("Searching for partitions");
+  ProgressBar bar(CliText("szProgressPartitionSearch"));
   stopSearch = false;
   struct sigaction action {};
   struct sigaction previousInt {};
@@ -218,14 +231,14 @@ int RunPartsearch(const Args& args) {
 
   int rc = finished ? 0 : 1;
   if (!finished)
-    std::fprintf(stderr, "torvane: the search was stopped at sector %llu\n",
-                 static_cast<unsigned long long>(result.nextSector));
+    std::fprintf(stderr, "torvane: %s\n",
+                 CliText("szPartitionSearchStopped", {std::to_string(result.nextSector)}).c_str());
   if (!saveTo.empty()) {
     std::string error;
     if (SaveSearchState(saveTo, result, guard, error)) {
-      std::fprintf(stderr, "Saved the search state to %s\n", saveTo.c_str());
+      std::fprintf(stderr, "%s\n", CliText("szSearchStateSaved", {saveTo}).c_str());
     } else {
-      PrintError("the search state was not saved: " + error);
+      PrintError(CliText("szSearchStateNotSaved", {error}));
       rc = 1;
     }
   }

@@ -13,6 +13,7 @@
 #include <iterator>
 
 #include "app/cli/args.h"
+#include "app/cli/cli_language.h"
 #include "app/cli/cli_ui_port.h"
 #include "app/cli/commands.h"
 #include "app/cli/progress_bar.h"
@@ -120,18 +121,18 @@ int RunRecover(const Args& args) {
                    "--scan", "--reverse", "--raw-mode"};
   command.options = {"-v", "-o", "--join", "--report", "--session"};
   command.maxPositional = SIZE_MAX;
-  command.positionalError = "recover needs a disk";
-  command.required = {{HasOption(args, "--session") ? "--session" : "-v", "recover needs a volume (-v N)"},
-                      {"-o", "recover needs an output folder (-o DIR)"}};
+  command.positionalError = CliText("szNeedsDisk", {"recover"});
+  command.required = {{HasOption(args, "--session") ? "--session" : "-v", CliText("szNeedsVolume", {"recover"})},
+                      {"-o", CliText("szNeedsOutputFolder", {"recover"})}};
   ParsedArgs p;
   if (const int code = ParseCommandLine(args, command, p); code >= 0) return code;
   // The paths as ls prints them (names escaped), each split into its names.
   recovery::SelectionRequest request;
   std::string usage;
   if (p.positional.size() == 1 && !p.Has("--all"))
-    usage = "name the files or folders to recover, or give --all";
+    usage = CliText("szNameFilesOrAll");
   else if (p.Has("--yes") && p.Has("--no"))
-    usage = "--yes and --no exclude each other";
+    usage = CliText("szExcludeEachOther", {"--yes", "--no"});
   for (size_t k = 1; k < p.positional.size() && usage.empty(); ++k) {
     std::vector<std::string> names;
     if (!ParsePathArgument(p.positional[k], names, usage)) break;
@@ -175,7 +176,7 @@ int RunRecover(const Args& args) {
     if (type != nullptr) selected.item.rawExtension = std::string(type->extension);
   }
   if (!unmatched.empty()) {
-    PrintError("there is no file or folder " + p.positional[unmatched.front() + 1] + " on volume " + p.Option("-v"));
+    PrintError(CliText("szNoSuchItem", {p.positional[unmatched.front() + 1], p.Option("-v")}));
     return 1;
   }
 
@@ -196,15 +197,15 @@ int RunRecover(const Args& args) {
   if (!reportPath.empty()) {
     struct stat st {};
     if (run.Guard().IsProtected(reportPath)) {
-      PrintError("the report " + reportPath.string() + " is a file of the disk being read; choose another place");
+      PrintError(CliText("szReportIsDiskFile", {reportPath.string()}));
       return 1;
     }
     if (::lstat(reportPath.c_str(), &st) == 0) {
-      PrintError("the report " + reportPath.string() + " already exists; Torvane does not replace it");
+      PrintError(CliText("szReportExists", {reportPath.string()}));
       return 1;
     }
     if (!report.CreateFor(reportPath, error)) {
-      PrintError("cannot write the report: " + error);
+      PrintError(CliText("szCannotWriteReport", {reportPath.string(), error}));
       return 1;
     }
   }
@@ -216,7 +217,7 @@ int RunRecover(const Args& args) {
   CancelOnSignals signals(run.abortAll);
   run.Begin();
   for (const auto& selected : selection.items) run.Count(selected.item);
-  ProgressBar bar("Recovering");
+  ProgressBar bar(CliText("szProgressRecovering"));
   run.progress = [&](const std::filesystem::path&, uint64_t, uint64_t) {
     bar.Update(run.bytesWritten, static_cast<uint64_t>(run.bytesTotal));
   };
@@ -228,7 +229,8 @@ int RunRecover(const Args& args) {
         r.encrypted && (r.result == recovery::ItemResult::kOk || r.result == recovery::ItemResult::kIncomplete);
     if (r.result == recovery::ItemResult::kFailed || r.result == recovery::ItemResult::kIncomplete) {
       bar.Finish();
-      PrintError(path + ": " + (r.result == recovery::ItemResult::kIncomplete ? "incomplete: " : "") + r.reason);
+      PrintError(r.result == recovery::ItemResult::kIncomplete ? CliText("szItemIncomplete", {path, r.reason})
+                                                               : CliText("szItemFailed", {path, r.reason}));
     }
     if (report.Active() && !reportFailed) {
       JsonWriter j;
@@ -260,37 +262,38 @@ int RunRecover(const Args& args) {
   std::string joinError;
   const bool joined = run.Finish(&joinError);
   bar.Finish();
-  if (!joined) PrintError("cannot finish the joined file: " + joinError);
+  if (!joined) PrintError(CliText("szJoinNotFinished", {joinError}));
   if (report.Active() && !reportFailed) {
     const std::string name = report.TargetName();
     switch (report.Commit(name, error)) {
       case PendingFile::CommitResult::kDone:
         break;
       case PendingFile::CommitResult::kExists:
-        error = reportPath.string() + " appeared during the run; the report was not written";
+        error = CliText("szReportAppeared", {reportPath.string()});
         [[fallthrough]];
       case PendingFile::CommitResult::kFailed:
         reportFailed = true;
         break;
     }
   }
-  if (reportFailed) PrintError("cannot write the report " + reportPath.string() + ": " + error);
-  std::fprintf(stderr,
-               "Recovered %u items (%s) into %s; %u incomplete, %u skipped, %u failed.\n"
-               "Folders total %u, deleted %u, detected %u, overwritten %u; "
-               "files total %u, deleted %u, detected %u, overwritten %u.\n",
-               run.ok + run.incomplete, HumanSize(run.bytesWritten).c_str(), options.outputFolder.c_str(),
-               run.incomplete, run.skipped, run.failed, run.statistics[recovery::kFoldersTotal],
-               run.statistics[recovery::kFoldersDeleted], run.statistics[recovery::kFoldersDetected],
-               run.statistics[recovery::kFoldersOverwritten], run.statistics[recovery::kFilesTotal],
-               run.statistics[recovery::kFilesDeleted], run.statistics[recovery::kFilesDetected],
-               run.statistics[recovery::kFilesOverwritten]);
-  if (encrypted != 0) std::fprintf(stderr, "%u encrypted files were written as .efs export streams.\n", encrypted);
-  if (run.incomplete != 0)
-    std::fprintf(stderr, "%u files are incomplete: parts that could not be read hold zeros.\n", run.incomplete);
-  if (run.abortAll) std::fputs("The run was stopped; the file being written was removed.\n", stderr);
+  if (reportFailed) PrintError(CliText("szCannotWriteReport", {reportPath.string(), error}));
+  const auto n = [](uint32_t v) { return std::to_string(v); };
+  std::fprintf(
+      stderr, "%s\n%s\n",
+      CliText("szRecoverSummary", {n(run.ok + run.incomplete), HumanSize(run.bytesWritten),
+                                   options.outputFolder.string(), n(run.incomplete), n(run.skipped), n(run.failed)})
+          .c_str(),
+      CliText("szRecoverStatistics",
+              {n(run.statistics[recovery::kFoldersTotal]), n(run.statistics[recovery::kFoldersDeleted]),
+               n(run.statistics[recovery::kFoldersDetected]), n(run.statistics[recovery::kFoldersOverwritten]),
+               n(run.statistics[recovery::kFilesTotal]), n(run.statistics[recovery::kFilesDeleted]),
+               n(run.statistics[recovery::kFilesDetected]), n(run.statistics[recovery::kFilesOverwritten])})
+          .c_str());
+  if (encrypted != 0) std::fprintf(stderr, "%s\n", CliText("szEncryptedWritten", {n(encrypted)}).c_str());
+  if (run.incomplete != 0) std::fprintf(stderr, "%s\n", CliText("szIncompleteFiles", {n(run.incomplete)}).c_str());
+  if (run.abortAll) std::fprintf(stderr, "%s\n", CliText("szRunStopped").c_str());
   if (!ui.Unanswered().empty()) {
-    PrintError("the run stopped at a question that needs an answer (give --yes or --no): " + ui.Unanswered());
+    PrintError(CliText("szUnansweredQuestion", {ui.Unanswered()}));
     return 1;
   }
   return run.failed != 0 || run.incomplete != 0 || run.abortAll || !joined || reportFailed || !scanFinished ? 1 : 0;

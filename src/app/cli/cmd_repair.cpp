@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "app/cli/args.h"
+#include "app/cli/cli_language.h"
 #include "app/cli/commands.h"
 #include "disk/image_creator.h"
 #include "fs/recognize_volume.h"
@@ -61,7 +62,7 @@ bool Prepare(const std::string& disk, const std::string& found, Prepared& p) {
       return false;
     }
     if (state.diskSectors != p.source.diskSectors) {
-      PrintError(found + " belongs to a disk of " + std::to_string(state.diskSectors) + " sectors");
+      PrintError(CliText("szStateDiskSizeOnly", {found, std::to_string(state.diskSectors)}));
       return false;
     }
     for (const auto& r : state.found)
@@ -78,13 +79,13 @@ bool Prepare(const std::string& disk, const std::string& found, Prepared& p) {
 }
 
 void PrintPlan(const RestorePlan& plan) {
-  if (plan.Empty()) std::printf("There is nothing to restore.\n");
+  if (plan.Empty()) std::printf("%s\n", CliText("szNothingToRestore").c_str());
   for (const auto& d : plan.details) std::printf("%s\n", d.c_str());
-  for (const auto& n : plan.notRestored) std::printf("not restored: %s\n", n.c_str());
+  for (const auto& n : plan.notRestored) std::printf("%s\n", CliText("szNotRestored", {n}).c_str());
   uint64_t sectors = 0;
   for (const auto& w : plan.writes) sectors += w.Count();
   if (!plan.Empty())
-    std::printf("Writes %zu blocks (%llu sectors).\n", plan.writes.size(), static_cast<unsigned long long>(sectors));
+    std::printf("%s\n", CliText("szPlanWrites", {std::to_string(plan.writes.size()), std::to_string(sectors)}).c_str());
 }
 
 }  // namespace
@@ -97,8 +98,8 @@ int RunBackup(const Args& args) {
                                           {"-o", "--found"},
                                           1,
                                           1,
-                                          "backup takes one disk",
-                                          {{"-o", "backup needs an output file (-o FILE.tqb)"}}},
+                                          CliText("szTakesOneDisk", {"backup"}),
+                                          {{"-o", CliText("szBackupNeedsOutput")}}},
                                          p);
       early >= 0)
     return early;
@@ -111,19 +112,21 @@ int RunBackup(const Args& args) {
     PrintError(error);
     return 1;
   }
-  std::fprintf(stderr, "Backup created successfully! %zu blocks in %s\n", ranges.size(), p.Option("-o").c_str());
+  std::fprintf(stderr, "%s\n", CliText("szBackupCreated", {std::to_string(ranges.size()), p.Option("-o")}).c_str());
   return 0;
 }
 
 int RunRepair(const Args& args) {
   ParsedArgs p;
   if (const int early = ParseCommandLine(
-          args, {kRepairUsage, {"--plan", "--yes"}, {"--backup", "--found"}, 1, 1, "repair takes one disk", {}}, p);
+          args,
+          {kRepairUsage, {"--plan", "--yes"}, {"--backup", "--found"}, 1, 1, CliText("szTakesOneDisk", {"repair"}), {}},
+          p);
       early >= 0)
     return early;
   const std::string disk = p.positional[0], backupPath = p.Option("--backup");
   if (!p.Has("--plan") && backupPath.empty()) {
-    PrintError("repair writes to the disk only after a backup: give --backup FILE.tqb (or --plan to see the plan)");
+    PrintError(CliText("szRepairNeedsBackup"));
     return 2;
   }
   Prepared d;
@@ -132,29 +135,29 @@ int RunRepair(const Args& args) {
   PrintPlan(plan);
   if (p.Has("--plan") || plan.Empty()) return 0;
   if (!p.Has("--yes")) {
-    PrintError("repair would write to " + disk + "; add --yes to confirm");
+    PrintError(CliText("szRepairNeedsYes", {disk}));
     return 2;
   }
   std::string error;
   if (!CreatePartitionBackup(d.source, BackupRanges(d.list, plan), backupPath, SourceOutputGuard(d.source), error)) {
-    PrintError("nothing was written: " + error);
+    PrintError(CliText("szNothingWritten", {error}));
     return 1;
   }
   d.source.CloseSource();
   size_t written = 0;
   if (!WriteBlocks(disk, plan.writes, written, error)) {
-    PrintError(error + " (" + std::to_string(written) + " of " + std::to_string(plan.writes.size()) +
-               " blocks written; 'torvane restore " + disk + " " + backupPath + " --yes' puts them back)");
+    PrintError(CliText("szRepairWriteFailed",
+                       {error, std::to_string(written), std::to_string(plan.writes.size()), disk, backupPath}));
     return 1;
   }
-  std::fprintf(stderr, "Operation done, auto-backup created in file: %s\n", backupPath.c_str());
+  std::fprintf(stderr, "%s\n", CliText("szRepairDone", {backupPath}).c_str());
   return 0;
 }
 
 int RunRestore(const Args& args) {
   ParsedArgs p;
   if (const int early =
-          ParseCommandLine(args, {kRestoreUsage, {"--yes"}, {}, 2, 2, "restore takes a disk and a backup file", {}}, p);
+          ParseCommandLine(args, {kRestoreUsage, {"--yes"}, {}, 2, 2, CliText("szRestoreArguments"), {}}, p);
       early >= 0)
     return early;
   const std::string disk = p.positional[0], file = p.positional[1];
@@ -165,12 +168,12 @@ int RunRestore(const Args& args) {
     return 1;
   }
   if (SourceOutputGuard(source).IsProtected(file)) {
-    PrintError(file + " is one of the disk's own files");
+    PrintError(CliText("szIsDiskFile", {file}));
     return 1;
   }
   PartitionBackup backup;
   if (!LoadPartitionBackup(file, source.diskSectors, backup, error)) {
-    PrintError("nothing was written: " + error);
+    PrintError(CliText("szNothingWritten", {error}));
     return 1;
   }
   // What the disk holds now where the backup will write.
@@ -186,22 +189,22 @@ int RunRestore(const Args& args) {
   const std::string name = ToUtf8(backup.sourceName);
   const std::string current = std::filesystem::absolute(disk).string();
   if (name != current.substr(0, name.size()))
-    std::fprintf(stderr, "torvane: note: the backup was made of %s\n", name.c_str());
-  std::fprintf(stderr, "%s: %zu of %zu blocks differ from the backup%s.\n", disk.c_str(), differing,
-               backup.blocks.size(), mbrDiffers ? ", the MBR among them" : "");
+    std::fprintf(stderr, "torvane: %s\n", CliText("szBackupMadeOf", {name}).c_str());
+  std::fprintf(stderr, "%s\n",
+               CliText(mbrDiffers ? "szBlocksDifferMbr" : "szBlocksDiffer",
+                       {disk, std::to_string(differing), std::to_string(backup.blocks.size())})
+                   .c_str());
   if (!p.Has("--yes")) {
-    PrintError("restore would write " + std::to_string(backup.blocks.size()) + " blocks to " + disk +
-               "; add --yes to confirm");
+    PrintError(CliText("szRestoreNeedsYes", {std::to_string(backup.blocks.size()), disk}));
     return 2;
   }
   source.CloseSource();
   size_t written = 0;
   if (!WriteBlocks(disk, backup.blocks, written, error)) {
-    PrintError(error + " (" + std::to_string(written) + " of " + std::to_string(backup.blocks.size()) +
-               " blocks written)");
+    PrintError(CliText("szRestoreWriteFailed", {error, std::to_string(written), std::to_string(backup.blocks.size())}));
     return 1;
   }
-  std::fprintf(stderr, "Restored %zu blocks to %s.\n", backup.blocks.size(), disk.c_str());
+  std::fprintf(stderr, "%s\n", CliText("szRestored", {std::to_string(backup.blocks.size()), disk}).c_str());
   return 0;
 }
 

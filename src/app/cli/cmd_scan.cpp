@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "app/cli/args.h"
+#include "app/cli/cli_language.h"
 #include "app/cli/commands.h"
 #include "app/cli/session_arg.h"
 #include "app/cli/volume_arg.h"
@@ -39,16 +40,15 @@ constexpr const char* kUsage =
 int RunScan(const Args& args) {
   ParsedArgs p;
   const bool resuming = HasOption(args, "--resume");
-  const int early =
-      ParseCommandLine(args,
-                       {kUsage,
-                        {"--reverse", "--json", "--no-raw", "--raw-mode"},
-                        {"-v", "--save", "--save-every", "--resume", "--disk"},
-                        resuming ? 0u : 1u,
-                        resuming ? 0u : 1u,
-                        resuming ? "scan --resume takes no disk (give it with --disk)" : "scan takes one disk",
-                        {{resuming ? "--resume" : "-v", "scan needs a volume (-v N)"}}},
-                       p);
+  const int early = ParseCommandLine(args,
+                                     {kUsage,
+                                      {"--reverse", "--json", "--no-raw", "--raw-mode"},
+                                      {"-v", "--save", "--save-every", "--resume", "--disk"},
+                                      resuming ? 0u : 1u,
+                                      resuming ? 0u : 1u,
+                                      resuming ? CliText("szResumeTakesNoDisk") : CliText("szTakesOneDisk", {"scan"}),
+                                      {{resuming ? "--resume" : "-v", CliText("szNeedsVolume", {"scan"})}}},
+                                     p);
   if (early >= 0) return early;
   const std::string savePath = !p.Option("--save").empty() ? p.Option("--save") : p.Option("--resume");
   double saveEvery = 0;
@@ -56,7 +56,7 @@ int RunScan(const Args& args) {
     char* end = nullptr;
     saveEvery = std::strtod(p.Option("--save-every").c_str(), &end);
     if (savePath.empty() || *end != '\0' || !(saveEvery > 0)) {
-      PrintError(savePath.empty() ? "--save-every needs --save FILE" : "--save-every takes a number of minutes");
+      PrintError(CliText(savePath.empty() ? "szSaveEveryNeedsSave" : "szSaveEveryMinutes"));
       return 2;
     }
   }
@@ -69,10 +69,10 @@ int RunScan(const Args& args) {
       PrintError(error);
       return 1;
     }
-    walk.foundWhere = "in the session";
+    walk.foundWhere = CliText("szInTheSession");
     if (session::ScanFinished(resumed)) {
-      std::fprintf(stderr, "The session's scan had finished; %s entries.\n",
-                   GroupThousands(EntryCount(ws.store.deletedEntries)).c_str());
+      std::fprintf(stderr, "%s\n",
+                   CliText("szSessionScanFinished", {GroupThousands(EntryCount(ws.store.deletedEntries))}).c_str());
       return 0;
     }
   } else if (!OpenAndWalk(ws, p, walk)) {
@@ -87,7 +87,7 @@ int RunScan(const Args& args) {
       if (std::chrono::steady_clock::now() - lastSave < std::chrono::duration<double>(saveEvery * 60)) return;
       std::string error;
       if (!session::SaveScanSession(savePath, ws.store, &d, DescribeOpenVolume(ws), error))
-        PrintError("the session was not saved: " + error);
+        PrintError(CliText("szSessionNotSaved", {error}));
       lastSave = std::chrono::steady_clock::now();
     };
   }
@@ -113,12 +113,15 @@ int RunScan(const Args& args) {
       std::printf("%s\n", EntryJson(SlashPath(parts), ToUtf8(parts.back()), EntryAt(ws.store.rawFiles, i)).c_str());
   }
   std::fflush(stdout);
-  const char* ending = scan.outcome == ScanOutcome::kStopped       ? " before it was stopped"
-                       : scan.outcome == ScanOutcome::kInterrupted ? " before the disk could not be read any more"
-                                                                   : "";
-  std::fprintf(stderr, "%s entries %s; the %s found %s more and %s RAW files%s.\n", GroupThousands(walked).c_str(),
-               walk.foundWhere.c_str(), p.Has("--reverse") ? "search of the whole volume" : "search of the free space",
-               GroupThousands(scan.added).c_str(), GroupThousands(rawItems).c_str(), ending);
+  // The engine names where the walk found its entries ("in the MFT"); the rest is ours.
+  const char* key = scan.outcome == ScanOutcome::kStopped       ? "szScanSummaryStopped"
+                    : scan.outcome == ScanOutcome::kInterrupted ? "szScanSummaryInterrupted"
+                                                                : "szScanSummary";
+  std::fprintf(stderr, "%s\n",
+               CliText(key, {GroupThousands(walked), walk.foundWhere,
+                             CliText(p.Has("--reverse") ? "szSearchOfWholeVolume" : "szSearchOfFreeSpace"),
+                             GroupThousands(scan.added), GroupThousands(rawItems)})
+                   .c_str());
   return ReportScanOutcome(scan) && saved ? 0 : 1;
 }
 

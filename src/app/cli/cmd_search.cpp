@@ -65,12 +65,12 @@ int RunSearch(const Args& rawArgs) {
                         {"-v", "--text", "--hex", "--min-size", "--max-size", "--after", "--before"},
                         1,
                         1,
-                        "search takes one disk",
-                        {{"-v", "search needs a volume (-v N)"}}},
+                        CliText("szTakesOneDisk", {"search"}),
+                        {{"-v", CliText("szNeedsVolume", {"search"})}}},
                        p);
   if (early >= 0) return early;
   if (p.Has("--name")) {
-    PrintError("--name needs a value");
+    PrintError(CliText("szNeedsValue", {"--name"}));
     return 2;
   }
   explorer::SearchCriteria criteria;
@@ -138,8 +138,7 @@ int RunSearch(const Args& rawArgs) {
   const explorer::SearchResult result = job.Wait();
 
   const bool json = p.Has("--json");
-  if (!json && isatty(STDOUT_FILENO) && !result.matches.empty())
-    std::printf("Del State           Size  Time (UTC)            Path\n");
+  if (!json && isatty(STDOUT_FILENO) && !result.matches.empty()) std::printf("%s\n", CliText("szListHeader").c_str());
   for (uint64_t i : result.matches) {
     const FileEntry e = EntryAt(list, i);
     const auto components = tree->PathComponents(i);

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/cli/args.h"
+#include "app/cli/cli_language.h"
 #include "app/cli/commands.h"
 #include "session/session_file.h"
 #include "util/format.h"
@@ -17,15 +18,26 @@ constexpr const char* kUsage =
     "Describes a scan session saved by 'torvane scan --save': the disk and volume it belongs\n"
     "to, where the scan stood, whether it had finished, and how many entries it holds.\n";
 
+// The phase as the JSON output names it (data, never translated).
 const char* PhaseName(uint32_t phase) {
   return phase == 2 ? "free space" : phase == 3 ? "whole volume (reverse)" : "not started";
+}
+
+// The phase as the text output names it.
+std::string PhaseText(uint32_t phase) {
+  return CliText(phase == 2 ? "szPhaseFreeSpace" : phase == 3 ? "szPhaseWholeVolume" : "szPhaseNotStarted");
+}
+
+std::string Label(std::string_view key) {
+  return PadText(CliText(key), 10);
 }
 
 }  // namespace
 
 int RunSession(const Args& args) {
   ParsedArgs p;
-  const int early = ParseCommandLine(args, {kUsage, {"--json"}, {}, 1, 1, "session takes one file", {}}, p);
+  const int early =
+      ParseCommandLine(args, {kUsage, {"--json"}, {}, 1, 1, CliText("szTakesOneFile", {"session"}), {}}, p);
   if (early >= 0) return early;
   session::SessionState s;
   std::string error;
@@ -62,14 +74,20 @@ int RunSession(const Args& args) {
     std::printf("%s\n", j.Text().c_str());
     return 0;
   }
-  std::printf("Disk:      %s\n", ToUtf8(s.imagePath).c_str());
-  std::printf("Volume:    %s sectors from sector %s, serial %08X\n", GroupThousands(s.volume.sectors).c_str(),
-              GroupThousands(s.volume.startSector).c_str(), s.volume.serial);
-  std::printf("Scan:      %s, %s; %s %u%% (%s clusters searched)\n", PhaseName(w[0]),
-              finished ? "finished" : "not finished", finished ? "at" : "stopped at", w[10],
-              GroupThousands(processed).c_str());
-  std::printf("Entries:   %s (lost files %s, RAW files %s)\n", GroupThousands(entries).c_str(),
-              GroupThousands(lost).c_str(), GroupThousands(raw).c_str());
+  char serial[16];
+  std::snprintf(serial, sizeof serial, "%08X", s.volume.serial);
+  std::printf("%s %s\n", Label("szInfoDisk").c_str(), ToUtf8(s.imagePath).c_str());
+  std::printf(
+      "%s %s\n", Label("szSessionVolume").c_str(),
+      CliText("szSessionVolumeValue", {GroupThousands(s.volume.sectors), GroupThousands(s.volume.startSector), serial})
+          .c_str());
+  std::printf("%s %s\n", Label("szSessionScan").c_str(),
+              CliText(finished ? "szSessionScanDone" : "szSessionScanNotDone",
+                      {PhaseText(w[0]), std::to_string(w[10]), GroupThousands(processed)})
+                  .c_str());
+  std::printf(
+      "%s %s\n", Label("szSessionEntries").c_str(),
+      CliText("szSessionEntriesValue", {GroupThousands(entries), GroupThousands(lost), GroupThousands(raw)}).c_str());
   return 0;
 }
 

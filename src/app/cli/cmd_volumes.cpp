@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/cli/args.h"
+#include "app/cli/cli_language.h"
 #include "app/cli/commands.h"
 #include "app/cli/found_volumes.h"
 #include "app/drive_list.h"
@@ -42,20 +43,17 @@ void RowJson(JsonWriter& j, size_t index, const PartitionRecord& r) {
   j.EndObject();
 }
 
-// `text` (UTF-8) padded with spaces to `width` characters, as printf pads bytes.
 std::string Pad(const std::string& text, size_t width) {
-  size_t chars = 0;
-  for (const char c : text) chars += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-  return chars < width ? text + std::string(width - chars, ' ') : text;
+  return PadText(text, width);
 }
 
 std::string Flags(const PartitionRecord& r) {
   std::string flags;
   if (r.bootRebuilt)
-    flags += " [boot sector rebuilt]";
+    flags += " [" + CliText("szFlagBootRebuilt") + "]";
   else if (r.bootFromBackup || r.bootRestored)
-    flags += " [backup boot sector used]";
-  if (r.damaged) flags += " [damaged]";
+    flags += " [" + CliText("szFlagBackupBoot") + "]";
+  if (r.damaged) flags += " [" + CliText("szFlagDamaged") + "]";
   return flags;
 }
 
@@ -63,7 +61,8 @@ std::string Flags(const PartitionRecord& r) {
 
 int RunVolumes(const Args& args) {
   ParsedArgs p;
-  const int early = ParseCommandLine(args, {kUsage, {"--json"}, {"--found"}, 1, 1, "volumes takes one disk", {}}, p);
+  const int early =
+      ParseCommandLine(args, {kUsage, {"--json"}, {"--found"}, 1, 1, CliText("szTakesOneDisk", {"volumes"}), {}}, p);
   if (early >= 0) return early;
   if (!p.Option("--found").empty()) return PrintFoundVolumes(p.positional[0], p.Option("--found"), p.Has("--json"));
   DiskSource source;
@@ -99,24 +98,27 @@ int RunVolumes(const Args& args) {
     return 0;
   }
   std::printf("%s\n", list.imageGroupHeading.c_str());
-  std::printf("%3s  %-22s %-12s %-16s %14s %10s %10s\n", "#", "Name", "File system", "Label", "Start", "Size", "Free");
+  std::printf("%3s  %s %s %s %s %s %s\n", "#", Pad(CliText("szColumnName"), 22).c_str(),
+              Pad(CliText("szColumnFileSystem"), 12).c_str(), Pad(CliText("szColumnLabel"), 16).c_str(),
+              PadTextLeft(CliText("szColumnStart"), 14).c_str(), PadTextLeft(CliText("szColumnSize"), 10).c_str(),
+              PadTextLeft(CliText("szColumnFree"), 10).c_str());
   for (size_t i = 0; i < list.rows.size(); ++i) {
     const PartitionRecord& r = list.rows[i];
-    if (r.wholeDisk) std::printf("Physical drives\n");
+    if (r.wholeDisk) std::printf("%s\n", CliText("szPhysicalDrives").c_str());
     std::printf("%3zu  %s %s %s %14s %10s %10s%s\n", i, Pad(RowName(r), 22).c_str(),
                 Pad(ToUtf8(GetText(r.fsName)), 12).c_str(),
                 Pad(r.wholeDisk ? "" : ToUtf8(GetText(r.label)), 16).c_str(), GroupThousands(r.startSector).c_str(),
                 RowSizeText(r).c_str(), RowFreeSpaceText(r, kNoFreeSpace).c_str(), Flags(r).c_str());
   }
   if (!lost.empty()) {
-    std::printf("Volumes no partition table lists:\n");
+    std::printf("%s\n", CliText("szUnlistedVolumes").c_str());
     for (const auto& r : lost)
       std::printf("     %s %s %s %14s %10s\n", Pad(RowName(r), 22).c_str(), Pad(ToUtf8(GetText(r.fsName)), 12).c_str(),
                   Pad(ToUtf8(GetText(r.label)), 16).c_str(), GroupThousands(r.startSector).c_str(),
                   RowSizeText(r).c_str());
   }
   if (!list.volumeList.eppBlocks.empty())
-    std::printf("Damaged extended partition blocks: %zu\n", list.volumeList.eppBlocks.size());
+    std::printf("%s\n", CliText("szDamagedExtendedBlocks", {std::to_string(list.volumeList.eppBlocks.size())}).c_str());
   return 0;
 }
 

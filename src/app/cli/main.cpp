@@ -15,34 +15,34 @@ constexpr const char* kVersion = "0.1.0";
 struct Command {
   std::string_view name;
   int (*run)(const torvane::cli::Args&);
-  std::string_view summary;
+  std::string_view summary;  // the key of its one-line description (section CLI)
 };
 
 constexpr Command kCommands[] = {
-    {"info", torvane::cli::RunInfo, "describe a virtual disk: format, capacity, extents, parents"},
-    {"volumes", torvane::cli::RunVolumes, "list the volumes of a disk, lost ones included"},
-    {"ls", torvane::cli::RunLs, "list the files of a volume, deleted ones included"},
-    {"scan", torvane::cli::RunScan, "search a volume's free space for lost files"},
-    {"session", torvane::cli::RunSession, "describe a scan session saved by 'scan --save'"},
-    {"recover", torvane::cli::RunRecover, "copy files of a volume, deleted ones included, to a folder"},
-    {"search", torvane::cli::RunSearch, "find files of a volume by name, content, size or date"},
-    {"hexdump", torvane::cli::RunHexdump, "show the bytes of a file of a volume in hexadecimal"},
-    {"carve", torvane::cli::RunCarve, "find files by their content and write them to a folder"},
-    {"image", torvane::cli::RunImage, "copy a whole virtual disk, or one of its volumes, into a raw image file"},
-    {"partsearch", torvane::cli::RunPartsearch, "search the whole disk for lost and overwritten partitions"},
-    {"backup", torvane::cli::RunBackup, "save the partition-table sectors a repair would write"},
-    {"repair", torvane::cli::RunRepair, "write lost partitions back into the partition table"},
-    {"restore", torvane::cli::RunRestore, "write a partition-table backup back to its disk"},
-    {"identify", torvane::cli::RunIdentify, "name the file type and measure the size of files, as carving would"},
+    {"info", torvane::cli::RunInfo, "szCommandInfo"},
+    {"volumes", torvane::cli::RunVolumes, "szCommandVolumes"},
+    {"ls", torvane::cli::RunLs, "szCommandLs"},
+    {"scan", torvane::cli::RunScan, "szCommandScan"},
+    {"session", torvane::cli::RunSession, "szCommandSession"},
+    {"recover", torvane::cli::RunRecover, "szCommandRecover"},
+    {"search", torvane::cli::RunSearch, "szCommandSearch"},
+    {"hexdump", torvane::cli::RunHexdump, "szCommandHexdump"},
+    {"carve", torvane::cli::RunCarve, "szCommandCarve"},
+    {"image", torvane::cli::RunImage, "szCommandImage"},
+    {"partsearch", torvane::cli::RunPartsearch, "szCommandPartsearch"},
+    {"backup", torvane::cli::RunBackup, "szCommandBackup"},
+    {"repair", torvane::cli::RunRepair, "szCommandRepair"},
+    {"restore", torvane::cli::RunRestore, "szCommandRestore"},
+    {"identify", torvane::cli::RunIdentify, "szCommandIdentify"},
 };
 
 void PrintUsage(FILE* out) {
-  std::fprintf(out,
-               "usage: torvane COMMAND [options]\n\n"
-               "Torvane recovers files from VMware virtual disks (.vmdk).\n\ncommands:\n");
+  using torvane::cli::CliText;
+  std::fprintf(out, "%s\n\n%s\n\n%s\n", CliText("szUsageLine").c_str(), CliText("szUsageAbout").c_str(),
+               CliText("szUsageCommands").c_str());
   for (const auto& c : kCommands)
-    std::fprintf(out, "  %-10s %s\n", std::string(c.name).c_str(), std::string(c.summary).c_str());
-  std::fprintf(out, "\n'torvane COMMAND --help' describes a command.\n");
+    std::fprintf(out, "  %-10s %s\n", std::string(c.name).c_str(), CliText(c.summary).c_str());
+  std::fprintf(out, "\n%s\n", CliText("szUsageCommandHelp").c_str());
 }
 
 }  // namespace
@@ -79,6 +79,6 @@ int main(int argc, char** argv) {
       return rc;
     }
   }
-  torvane::cli::PrintError("'" + std::string(name) + "' is not a command; see 'torvane --help'");
+  torvane::cli::PrintError(torvane::cli::CliText("szNotACommand", {name}));
   return 2;
 }

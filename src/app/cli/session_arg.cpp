@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "app/cli/cli_language.h"
 #include "app/cli/commands.h"
 #include "app/cli/progress_bar.h"
 #include "app/cli/volume_arg.h"
@@ -21,7 +22,7 @@ bool OpenSession(Workspace& ws, const std::string& sessionPath, const std::strin
   if (!session::ReadSessionHeader(sessionPath, saved, error)) return false;
   const std::string diskPath = disk.empty() ? ToUtf8(saved.imagePath) : disk;
   if (diskPath.empty()) {
-    error = "the session names no disk; give it with --disk DISK";
+    error = CliText("szSessionNamesNoDisk");
     return false;
   }
   // The volume the session was saved from: the row that starts where it started.
@@ -34,15 +35,14 @@ bool OpenSession(Workspace& ws, const std::string& sessionPath, const std::strin
   for (size_t i = 0; i < ws.driveList.rows.size() && row == SIZE_MAX; ++i)
     if (ws.driveList.rows[i].startSector == saved.volume.startSector) row = i;
   if (row == SIZE_MAX) {
-    error = "the disk " + diskPath + " has no volume at sector " + std::to_string(saved.volume.startSector) +
-            ", where the session's volume started; is it the disk the session was saved from?";
+    error = CliText("szSessionVolumeMissing", {diskPath, std::to_string(saved.volume.startSector)});
     return false;
   }
   if (!OpenDriveListRow(ws.driveList, ws.source, ws.geometry, diskPath, row, error)) return false;
   ws.store.Create();
   ws.fileSystem = OpenFileSystem(ws.source, ws.geometry, ws.store, error);
   if (ws.fileSystem == nullptr) return false;
-  ProgressBar bar("Loading the session");
+  ProgressBar bar(CliText("szProgressLoadingSession"));
   const bool ok = session::LoadScanSession(sessionPath, ws.store, ws.source, ws.geometry, state, error);
   bar.Finish();
   if (!ok) error = sessionPath + ": " + error;
@@ -59,7 +59,7 @@ bool OpenVolumeOrSession(Workspace& ws, const ParsedArgs& p, WalkSummary& summar
     return false;
   }
   summary.entries = EntryCount(ws.store.deletedEntries);
-  summary.foundWhere = "in the session";
+  summary.foundWhere = CliText("szInTheSession");
   return true;
 }
 
@@ -77,11 +77,12 @@ bool SaveEndedScan(Workspace& ws, const std::string& path, const VolumeScanResul
   session::RecordScanEnd(state, scan);
   std::string error;
   if (session::SaveScanSession(path, ws.store, nullptr, state, error)) {
-    std::fprintf(stderr, "Saved the session to %s%s.\n", path.c_str(),
-                 scan.outcome == ScanOutcome::kFinished ? "" : "; 'torvane scan --resume' continues the scan");
+    std::fprintf(stderr, "%s\n",
+                 CliText(scan.outcome == ScanOutcome::kFinished ? "szSessionSaved" : "szSessionSavedUnfinished", {path})
+                     .c_str());
     return true;
   }
-  PrintError("the session was not saved: " + error);
+  PrintError(CliText("szSessionNotSaved", {error}));
   return false;
 }
 

@@ -7,6 +7,7 @@
 #include <ctime>
 #include <utility>
 
+#include "app/cli/cli_language.h"
 #include "app/cli/commands.h"
 #include "app/cli/found_volumes.h"
 #include "app/cli/progress_bar.h"
@@ -23,12 +24,12 @@ bool OpenVolumeRow(Workspace& ws, const std::string& disk, const std::string& ro
   size_t index = 0;
   auto [end, ec] = std::from_chars(row.data(), row.data() + row.size(), index);
   if (row.empty() || ec != std::errc() || end != row.data() + row.size()) {
-    error = "-v takes a row number from 'torvane volumes'";
+    error = CliText("szBadVolumeRow");
     return false;
   }
   if (OpenDriveListRow(ws.driveList, ws.source, ws.geometry, disk, index, error)) return true;
   if (ws.driveList.openError.empty() && index >= ws.driveList.rows.size())
-    error = "there is no volume " + row + " on " + disk + " (see 'torvane volumes')";
+    error = CliText("szNoSuchVolume", {row, disk});
   return false;
 }
 
@@ -42,7 +43,7 @@ bool OpenAndWalk(Workspace& ws, const std::string& disk, const std::string& row,
   if (ec == std::errc() && end == row.data() + row.size() && index < ws.driveList.rows.size() &&
       ws.driveList.rows[index].wholeDisk)
     rawMode = true;
-  ProgressBar bar("Reading the file system");
+  ProgressBar bar(CliText("szProgressReadingFileSystem"));
   const auto progress = [&](uint32_t permille) { bar.Update(permille, 1000); };
   bool ok;
   if (rawMode) {
@@ -52,7 +53,8 @@ bool OpenAndWalk(Workspace& ws, const std::string& disk, const std::string& row,
     ok = WalkVolume(ws.source, ws.geometry, ws.store, ws.fileSystem, summary, progress, error);
   }
   bar.Finish();
-  if (!ok && ws.fileSystem == nullptr) error = "volume " + row + " is " + error;
+  // The engine's reason says what the volume is ("not a volume Torvane can read").
+  if (!ok && ws.fileSystem == nullptr) error = CliText("szVolumeIs", {row, error});
   return ok;
 }
 
@@ -114,7 +116,7 @@ VolumeScanResult ScanVolume(Workspace& ws, bool reverse, bool headerDetect) {
 }
 
 VolumeScanResult ScanVolume(Workspace& ws, VolumeScanOptions scanOptions, bool headerDetect) {
-  ProgressBar bar(scanOptions.reverse ? "Scanning volume" : "Scanning free space");
+  ProgressBar bar(CliText(scanOptions.reverse ? "szProgressScanningVolume" : "szProgressScanningFreeSpace"));
   carve::CarveScanOptions options;
   options.scan = std::move(scanOptions);
   options.scan.stop = &stopScan;
@@ -142,10 +144,10 @@ bool ReportScanOutcome(const VolumeScanResult& scan) {
     case ScanOutcome::kFinished:
       return true;
     case ScanOutcome::kStopped:
-      PrintError("the scan was stopped before it finished; what it found until then is kept");
+      PrintError(CliText("szScanStopped"));
       return false;
     case ScanOutcome::kInterrupted:
-      PrintError("the scan was interrupted: the disk could not be read any more; what it found until then is kept");
+      PrintError(CliText("szScanInterrupted"));
       return false;
   }
   return false;
@@ -235,7 +237,7 @@ bool ParsePathArgument(std::string_view text, std::vector<std::string>& componen
       part += static_cast<char>((next - '0') << 6 | (text[i + 2] - '0') << 3 | (text[i + 3] - '0'));
       i += 3;
     } else {
-      error = "the path " + std::string(text) + " has a \\ that starts no escape (write \\\\ for a backslash)";
+      error = CliText("szBadEscape", {text});
       return false;
     }
   }
