@@ -1,0 +1,1 @@
+#include "explorer/display_filter.h"

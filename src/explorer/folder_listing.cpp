@@ -1,0 +1,1 @@
+#include "explorer/folder_listing.h"

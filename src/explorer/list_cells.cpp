@@ -1,0 +1,1 @@
+#include "explorer/list_cells.h"

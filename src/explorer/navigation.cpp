@@ -1,0 +1,1 @@
+#include "explorer/navigation.h"

@@ -1,0 +1,1 @@
+#include "explorer/results_model.h"

@@ -1,0 +1,1 @@
+#include "explorer/row_colours.h"

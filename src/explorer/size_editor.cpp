@@ -1,0 +1,1 @@
+#include "explorer/size_editor.h"
