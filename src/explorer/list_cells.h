@@ -54,8 +54,8 @@ bool HasRating(const FileEntry& e);
 bool HasCheckBox(const FileEntry& e);
 bool IsChecked(const FileEntry& e);
 
-// The name shown for an entry without a stored name: "NONAME_<record>" (the record number,
-// or for RAW items their number), with the RAW item's extension when known.
+// The name shown for an entry without a stored name: "NONAME_<record number>" (RAW items:
+// their number).
 std::u16string GeneratedName(const FileEntry& e);
 
 }  // namespace torvane::explorer

@@ -17,7 +17,7 @@ inline constexpr size_t kColourCount = 7;
 inline constexpr std::array<std::string_view, kColourCount> kColourNames{
     "DELETED", "EXISTING", "OVERWRITTEN", "NOTDETECTED", "COMPRESSED", "ENCRYPTED", "SPECIAL"};
 
-// The colour of the virtual-folder rows marked with 4 in the byte after `mark`.
+// The colour of the virtual-folder rows whose byte after `mark` (`listed`) holds 4.
 inline constexpr uint32_t kMarkedVirtualFolderColour = 0x05D09B;
 
 struct ColourTable {
