@@ -282,7 +282,8 @@ std::vector<FolderNode> VolumeFolders::SubFolders(FolderRef folder) {
   FilterSnapshot all;
   all.mask = kFilterAll;
   const FolderListing listing = List(folder, all);
-  for (size_t r = listing.firstSortable; r < listing.rows.size(); ++r)
+  // Every folder row but the ".." row that starts a listing below the root.
+  for (size_t r = folder == kRootFolderRef ? 0 : 1; r < listing.rows.size(); ++r)
     if (listing.rows[r].IsFolderRow()) out.push_back({listing.rows[r].opens, listing.rows[r].name});
   return out;
 }

@@ -32,7 +32,28 @@ bool IsFileRow(const Row& r) {
   return HasCheckBox(r.entry) && !r.entry.IsFolder();
 }
 
+template <typename T>
+int Order(T a, T b) {
+  return a < b ? -1 : b < a ? 1 : 0;
+}
+
 }  // namespace
+
+int CompareRows(const Row& a, const Row& b, Column column, FsKind kind) {
+  switch (column) {
+    case kColumnSize:
+      return Order(ShownSize(a.entry, kind), ShownSize(b.entry, kind));
+    case kColumnType:
+      return CompareText(TypeCell(a.entry, a.name), TypeCell(b.entry, b.name));
+    case kColumnDate:
+      return Order(DateKey(a.entry, kind), DateKey(b.entry, kind));
+    case kColumnRating:
+      return Order(RatingValue(a.entry.state), RatingValue(b.entry.state));
+    case kColumnName:
+      break;
+  }
+  return CompareText(a.name, b.name);
+}
 
 ResultsModel::ResultsModel(ItemStore& store, const FileSystem& fileSystem, uint64_t volumeBytes, char16_t driveLetter)
     : store_(store),
@@ -234,21 +255,9 @@ void ResultsModel::SortLocked() {
   auto& rows = listing_.rows;
   const size_t first = std::min(listing_.firstSortable, rows.size());
   const FsKind kind = Kind();
-  const int column = sort_.column;
-  std::stable_sort(rows.begin() + static_cast<ptrdiff_t>(first), rows.end(), [&](const Row& a, const Row& b) {
-    switch (column) {
-      case kColumnSize:
-        return ShownSize(a.entry, kind) < ShownSize(b.entry, kind);
-      case kColumnType:
-        return CompareText(TypeCell(a.entry, a.name), TypeCell(b.entry, b.name)) < 0;
-      case kColumnDate:
-        return DateKey(a.entry, kind) < DateKey(b.entry, kind);
-      case kColumnRating:
-        return RatingValue(a.entry.state) < RatingValue(b.entry.state);
-      default:
-        return CompareText(a.name, b.name) < 0;
-    }
-  });
+  const auto column = static_cast<Column>(sort_.column);
+  std::stable_sort(rows.begin() + static_cast<ptrdiff_t>(first), rows.end(),
+                   [&](const Row& a, const Row& b) { return CompareRows(a, b, column, kind) < 0; });
 }
 
 void ResultsModel::ReverseLocked() {

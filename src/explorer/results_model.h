@@ -46,6 +46,10 @@ struct SortState {
 // The arrow a column header shows.
 enum class SortArrow : uint8_t { kNone, kUp, kDown };
 
+// How a column orders two rows: text order without regard to case for names and types,
+// numbers for size (as the list counts it), date and rating. Negative, 0 or positive.
+int CompareRows(const Row& a, const Row& b, Column column, FsKind kind);
+
 class ResultsModel {
  public:
   // `volumeBytes` bounds the size editor; `driveLetter` labels the root ("$" for images).
