@@ -73,7 +73,7 @@ std::string DateCell(const FileEntry& e, FsKind kind) {
     std::snprintf(text, sizeof text, "%u-%.2u-%.2u", 1980 + (date >> 9), (date >> 5) & 0xF, date & 0x1F);
     return text;
   }
-  if (e.time == 0) return {};
+  if (e.time == 0 || e.time > kLastShownFiletime) return {};
   const CivilTime t = FromFiletime(e.time);
   if (kind == FsKind::kExfat)
     std::snprintf(text, sizeof text, "%d-%.2u-%.2u %.2u:%.2u", t.year, t.month, t.day, t.hour, t.minute);

@@ -37,6 +37,9 @@ uint64_t ShownSize(const FileEntry& e, FsKind kind);
 // The extension in upper case ("JPG"); empty for folders and names without an extension.
 std::u16string TypeCell(const FileEntry& e, std::u16string_view name);
 
+// The last FILETIME shown as a date (9999-12-31 23:59:59); later values come from damage.
+inline constexpr uint64_t kLastShownFiletime = 2650467743999999999ull;
+
 // NTFS: "YYYY-MM-DD" of `time`; exFAT: "YYYY-MM-DD hh:mm" (nothing for a zero time); FAT:
 // the last access date kept in the entry, "YYYY-MM-DD". Empty for RAW items and for
 // folders and virtual rows (kind 6 or more).

@@ -16,7 +16,7 @@ std::string PropertiesSize(const FileEntry& e, FsKind kind, const Texts& texts) 
 }
 
 std::string PropertiesDate(uint64_t filetime, const Texts& texts) {
-  if (filetime == 0) return texts.Get(kSectionProperties, "szUnknownValue");
+  if (filetime == 0 || filetime > kLastShownFiletime) return texts.Get(kSectionProperties, "szUnknownValue");
   using namespace std::chrono;
   const uint64_t seconds = filetime / 10000000;
   // 1601-01-01 lies 134,774 days before 1970-01-01.

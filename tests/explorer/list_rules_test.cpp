@@ -40,6 +40,8 @@ TEST(ExplorerCellsTest, SizesDatesTypesAndRatings) {
   e.time = 133000000000000000ull;  // 2022-06-18 04:26:40 UTC
   EXPECT_EQ(DateCell(e, FsKind::kNtfs), "2022-06-18");
   EXPECT_EQ(DateCell(e, FsKind::kExfat), "2022-06-18 04:26");
+  e.time = UINT64_MAX;  // damage: no date rather than a year past 9999
+  EXPECT_EQ(DateCell(e, FsKind::kNtfs), "");
   e.parentHigh = (43 << 9) | (11 << 5) | 24;  // FAT access date 2023-11-24
   EXPECT_EQ(DateCell(e, FsKind::kFat16), "2023-11-24");
   e.kind = kKindRaw;
