@@ -121,7 +121,7 @@ TEST(ResultsModelTest, NtfsFoldersFilterSortingAndNavigation) {
   EXPECT_EQ(model.CheckedCount(), 1u);
   EXPECT_FALSE(model.EditSize(RowOf(model, u"table.csv"), "100000", SizeUnit::kGiB).ok());  // larger than the volume
   ASSERT_TRUE(model.EditSize(RowOf(model, u"table.csv"), "2", SizeUnit::kKiB).ok());
-  EXPECT_EQ(EntryAt(m.v.ws.store.deletedEntries, csv.index).size, 2048u);
+  EXPECT_EQ(test::Val(EntryAt(m.v.ws.store.deletedEntries, csv.index).size), 2048u);
 
   // Favourites and Lost files.
   EXPECT_EQ(model.AddCurrentToFavourites(), AddFavouriteResult::kAdded);
