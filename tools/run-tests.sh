@@ -8,7 +8,7 @@ repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 jobs=$(nproc 2>/dev/null || echo 2)
 # The suites with more than one thread: the scan driver (pause, resume and stop from another
 # thread), the item store and its lists under concurrent appends, the allocation map, the
-threaded='^(ScanDriverTest|ItemStoreTest|DynListTest|AllocationMapTest|ReformattedScanTest|CliScanTest|CliScanStopTest|SessionScanTest|PartitionSearchTest|SearchTest|CarveFixture|CarveReformatted)\.'
+threaded='^(ScanDriverTest|ItemStoreTest|DynListTest|AllocationMapTest|ReformattedScanTest|CliScanTest|CliScanStopTest|SessionScanTest|PartitionSearchTest|SearchTest|ExplorerListingThreadTest|CarveFixture|CarveReformatted)\.'
 for variant in build build-asan build-tsan; do
   extra=()
   filter=()

@@ -104,7 +104,15 @@ bool LoadConfiguration(const fs::path& file, Configuration& config, std::string&
   IniFile ini;
   if (!IniFile::Load(file, ini, error)) return false;
   ReadText(ini, "MAIN", "LANGUAGE", config.language);
-  for (size_t i = 0; i < kColourKeys.size(); ++i) ReadColour(ini, "COLORS", kColourKeys[i], config.colours[i]);
+  for (size_t i = 0; i < kColourKeys.size(); ++i) {
+    const uint32_t before = config.colours[i];
+    config.colours[i] = ~uint32_t{0};
+    ReadColour(ini, "COLORS", kColourKeys[i], config.colours[i]);
+    if (config.colours[i] == ~uint32_t{0})
+      config.colours[i] = before;
+    else
+      config.coloursRead |= 1u << i;
+  }
   return true;
 }
 
@@ -115,6 +123,25 @@ bool SaveConfiguration(const fs::path& file, const Configuration& config, std::s
   ini.Set("MAIN", "LANGUAGE", config.language);
   for (size_t i = 0; i < kColourKeys.size(); ++i) WriteColour(ini, "COLORS", kColourKeys[i], config.colours[i]);
   return ini.Save(file, error);
+}
+
+namespace {
+uint32_t SwapRedBlue(uint32_t c) {
+  return (c & 0xFF) << 16 | (c & 0xFF00) | ((c >> 16) & 0xFF);
+}
+}  // namespace
+
+explorer::ColourTable ColoursFromConfiguration(const Configuration& config, uint32_t windowText) {
+  static_assert(explorer::kColourCount == kColourKeys.size());
+  explorer::ColourTable table = explorer::ColourTable::Defaults(windowText);
+  for (size_t i = 0; i < kColourKeys.size(); ++i)
+    if ((config.coloursRead & (1u << i)) != 0) table.colours[i] = SwapRedBlue(config.colours[i]);
+  return table;
+}
+
+void StoreColours(const explorer::ColourTable& table, Configuration& config) {
+  for (size_t i = 0; i < kColourKeys.size(); ++i) config.colours[i] = SwapRedBlue(table.colours[i]);
+  config.coloursRead = (1u << kColourKeys.size()) - 1;
 }
 
 Folders ResolveFolders(const Environment& env) {

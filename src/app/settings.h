@@ -13,6 +13,8 @@
 #include <filesystem>
 #include <string>
 
+#include "explorer/row_colours.h"
+
 namespace torvane::app {
 
 namespace fs = std::filesystem;
@@ -43,11 +45,20 @@ bool CheckWritableFolder(const fs::path& folder, std::string& error);
 struct Configuration {
   std::string language;  // empty: the system's language
   // DELETED, EXISTING, OVERWRITTEN, NOTDETECTED, COMPRESSED, ENCRYPTED, SPECIAL
-  std::array<uint32_t, 7> colours{0x808080, 0x000000, 0x0000FF, 0x808000, 0xFF0000, 0x008000, 0x800080};
+  std::array<uint32_t, 7> colours{0x808080, 0x000000, 0x0000FF, 0xFF00FF, 0xFF0000, 0x13920D, 0x400080};
+  // Bit i: colour i was read from the file (the others follow the system's text colour or
+  // their fixed default).
+  uint32_t coloursRead = 0;
 };
 inline constexpr std::array<const char*, 7> kColourKeys{"DELETED",    "EXISTING",  "OVERWRITTEN", "NOTDETECTED",
                                                         "COMPRESSED", "ENCRYPTED", "SPECIAL"};
 inline constexpr const char* kConfigurationFileName = "Torvane.cfg";
+
+// The explorer's colour table (0xRRGGBB) from the configuration: colours the file gave, the
+// defaults for `windowText` (0xRRGGBB) for the others.
+explorer::ColourTable ColoursFromConfiguration(const Configuration& config, uint32_t windowText = 0x000000);
+// Puts the table's colours into the configuration (written at exit).
+void StoreColours(const explorer::ColourTable& table, Configuration& config);
 
 // Reads Torvane.cfg: a missing file leaves every default; missing or empty values leave
 // theirs. False with a reason only when the file exists and cannot be read.

@@ -290,8 +290,12 @@ void ContentMatcher::Finish() {
 
 // ---- TreeFolderSource ----
 
-TreeFolderSource::TreeFolderSource(const DynList& list, const ItemTree& tree)
-    : list_(list), tree_(tree), count_(torvane::EntryCount(list)), children_(count_) {
+TreeFolderSource::TreeFolderSource(const DynList& list, const ItemTree& tree, std::mutex* listLock)
+    : list_(list), tree_(tree), listLock_(listLock) {
+  std::unique_lock<std::mutex> hold;
+  if (listLock_ != nullptr) hold = std::unique_lock(*listLock_);
+  count_ = torvane::EntryCount(list);
+  children_.resize(count_);
   std::vector<uint64_t> positions;
   for (uint64_t i = 0; i < count_; ++i) {
     bool lost = false;
@@ -306,10 +310,15 @@ TreeFolderSource::TreeFolderSource(const DynList& list, const ItemTree& tree)
 }
 
 FileEntry TreeFolderSource::Entry(uint64_t index) const {
+  std::unique_lock<std::mutex> hold;
+  if (listLock_ != nullptr) hold = std::unique_lock(*listLock_);
   return EntryAt(list_, index);
 }
 
 std::u16string TreeFolderSource::Name(uint64_t index) const {
+  // The tree's names are views into the list's names: copied before the lock is let go.
+  std::unique_lock<std::mutex> hold;
+  if (listLock_ != nullptr) hold = std::unique_lock(*listLock_);
   const auto components = tree_.PathComponents(index);
   return components.empty() ? std::u16string() : std::u16string(components.back());
 }

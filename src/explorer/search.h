@@ -129,11 +129,13 @@ class FolderSource {
 };
 
 // The folders of an entry list as an ItemTree gives them: each entry lies in the folder of
-// the second-to-last position of its path ("Lost files" for a broken chain). The list must
-// not change while the source is used (a scan appends only between searches).
+// the second-to-last position of its path ("Lost files" for a broken chain). The folders are
+// those of the list when the source was made; entries a scan appends later are not walked.
+// A scan may append while the search runs: with `listLock` (the store's entry-list lock)
+// every read of the list takes it, since an append may move the list's memory.
 class TreeFolderSource final : public FolderSource {
  public:
-  TreeFolderSource(const DynList& list, const ItemTree& tree);
+  TreeFolderSource(const DynList& list, const ItemTree& tree, std::mutex* listLock = nullptr);
   uint64_t EntryCount() const override { return count_; }
   FileEntry Entry(uint64_t index) const override;
   std::u16string Name(uint64_t index) const override;
@@ -142,6 +144,7 @@ class TreeFolderSource final : public FolderSource {
  private:
   const DynList& list_;
   const ItemTree& tree_;
+  std::mutex* listLock_;
   uint64_t count_;
   std::vector<std::vector<uint64_t>> children_;  // by entry index
   std::vector<uint64_t> rootChildren_, lostChildren_;
