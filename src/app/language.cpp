@@ -43,7 +43,7 @@ constexpr std::array kEnglish = {
     // ---- The explorer's results list, properties and size editor ----
     BuiltIn{"EXT_STRINGS", "szVirtualFolderLostFiles", "Virtual folder of file system entries"},
     BuiltIn{"EXT_STRINGS", "szVirtualFolderRebuild", "Virtual folder of lost parent folders"},
-    BuiltIn{"EXT_STRINGS", "szVirtualFolderRAW", "Virtual folder of recovered files via header detect"},
+    BuiltIn{"EXT_STRINGS", "szVirtualFolderRAW", "Virtual folder of revovered files via header detect"},
     BuiltIn{"EXT_STRINGS", "szFileFolder", "File folder"},
     BuiltIn{"EXT_STRINGS", "szPathRecentlyAdded", "This path is recently added!"},
     BuiltIn{"EXT_STRINGS", "szFavoritesFull", "Favorites list is full!"},

@@ -234,7 +234,7 @@ int RunLs(const Args& args) {
   Printer printer;
   printer.json = p.Has("--json");
   printer.deletedOnly = p.Has("--deleted");
-  if (!printer.json && isatty(STDOUT_FILENO)) std::printf("Del State           Size  Time (UTC)            Path\n");
+  if (!printer.json && isatty(STDOUT_FILENO)) std::printf("%s\n", CliText("szListHeader").c_str());
   auto order = [&](std::vector<Row>& rows) {
     if (!sorted) return;
     // The explorer's order of that column (the GUI sorts with the same comparison).
