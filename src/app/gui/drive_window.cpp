@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -15,6 +16,7 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QStatusBar>
 #include <QStyle>
 #include <QToolButton>
@@ -22,9 +24,14 @@
 #include <QVBoxLayout>
 
 #include "app/drive_list.h"
+#include "app/gui/dialogs.h"
 #include "app/gui/drive_model.h"
 #include "app/gui/localize.h"
+#include "app/gui/tool_windows.h"
 #include "fs/open_volume.h"
+#include "session/session_file.h"
+#include "util/format.h"
+#include "util/text.h"
 
 namespace torvane::gui {
 namespace {
@@ -54,6 +61,11 @@ enum : uint32_t {
   kFrame = 1002,
   kList = 1003,
 };
+
+// A file system the scanners can walk.
+bool KnownFsKind(FsKind kind) {
+  return kind >= FsKind::kFat12 && kind <= FsKind::kExfat;
+}
 
 QAction* AddAction(QMenu* menu, uint32_t id, std::function<void()> run) {
   QAction* a = menu->addAction(QString());
@@ -271,13 +283,46 @@ void DriveSelectionWindow::EnumerationDone() {
     if (!model_->Rows().empty()) SelectRow(0);
   }
   emit listReady();
+  if (!pendingSession_.isEmpty()) {
+    if (ws_.driveList.openError.empty())
+      ContinueSession();
+    else
+      pendingSession_.clear();
+  }
 }
 
 void DriveSelectionWindow::Next() {
   const int64_t row = SelectedRow();
   if (row < 0 || busy_) return;
-  const PartitionRecord& r = model_->Rows()[static_cast<size_t>(row)];
-  OpenRow(static_cast<size_t>(row), r.wholeDisk != 0);
+  const PartitionRecord r = model_->Rows()[static_cast<size_t>(row)];
+  const size_t index = static_cast<size_t>(row);
+  if (r.wholeDisk) {
+    // A whole disk: a partition search, or a direct scan of the disk in RAW mode.
+    auto* dialog = new ScanModeDialog(this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QDialog::accepted, this, [this, dialog, index] {
+      switch (dialog->Chosen()) {
+        case ScanModeDialog::Choice::kDirectScan:
+          OpenRow(index, true);
+          break;
+        case ScanModeDialog::Choice::kFastSearch:
+          OpenSearchWindow(SearchMethod::kFast, QString());
+          break;
+        case ScanModeDialog::Choice::kDeepSearch:
+          OpenSearchWindow(SearchMethod::kDeep, QString());
+          break;
+      }
+    });
+    dialog->open();
+    return;
+  }
+  if (!KnownFsKind(r.fsKind) && SettingsOf(r).override == 0 && !RawModeOf(r)) {
+    // A volume whose file system was not recognised: its settings are offered first;
+    // cancelling returns to the list.
+    OpenSettingsDialog(this, index, true);
+    return;
+  }
+  OpenRow(index, false);
 }
 
 void DriveSelectionWindow::OpenRow(size_t row, bool rawMode) {
@@ -286,10 +331,20 @@ void DriveSelectionWindow::OpenRow(size_t row, bool rawMode) {
   choice.row = row;
   choice.record = model_->Rows()[row];
   choice.settings = SettingsOf(choice.record);
-  choice.rawMode = rawMode || choice.record.wholeDisk != 0;
+  choice.rawMode = rawMode || RawModeOf(choice.record) || choice.record.wholeDisk != 0;
   choice.image = image_;
+  OpenChoice(std::move(choice));
+}
+
+bool DriveSelectionWindow::RawModeOf(const PartitionRecord& row) const {
+  const auto it = rawMode_.find(row.startSector);
+  return it != rawMode_.end() && it->second;
+}
+
+void DriveSelectionWindow::OpenChoice(VolumeChoice choice) {
+  if (busy_) return;
   SetBusy(true, Tr(kSection, "szOpeningVolume", {RowName(choice.record)}));
-  worker_.Start([this, row, choice]() mutable {
+  worker_.Start([this, choice]() mutable {
     OpenVolumeRequest request;
     request.path = choice.image;
     request.startSector = choice.record.startSector;
@@ -300,11 +355,11 @@ void DriveSelectionWindow::OpenRow(size_t row, bool rawMode) {
     std::string error, userMessage;
     if (!OpenVolume(ws_.source, ws_.geometry, request, &error, &userMessage) && error.empty())
       error = userMessage.empty() ? "the volume cannot be opened" : userMessage;
-    PostToUi(this, [this, row, error, choice] { OpenDone(row, error, choice); });
+    PostToUi(this, [this, error, choice] { OpenDone(error, choice); });
   });
 }
 
-void DriveSelectionWindow::OpenDone(size_t row, const std::string& error, const VolumeChoice& choice) {
+void DriveSelectionWindow::OpenDone(const std::string& error, const VolumeChoice& choice) {
   worker_.Join();
   SetBusy(false, QString());
   if (!error.empty()) {
@@ -317,7 +372,7 @@ void DriveSelectionWindow::OpenDone(size_t row, const std::string& error, const 
     App().openExplorer(ws_, choice);
   else
     OpenPlaceholderExplorer(ws_, choice);
-  emit volumeOpened(row);
+  emit volumeOpened(choice.row);
 }
 
 void DriveSelectionWindow::ShowContextMenu(const QPoint& pos) {
@@ -362,14 +417,186 @@ void DriveSelectionWindow::OpenImageCommand() {
   if (!file.isEmpty()) LoadImage(file);
 }
 
-void DriveSelectionWindow::OpenSessionCommand() {}
-void DriveSelectionWindow::OpenBackupCommand() {}
-void DriveSelectionWindow::DriveSettingsCommand() {}
-void DriveSelectionWindow::CreateImageCommand() {}
-void DriveSelectionWindow::PartitionSearchCommand() {}
-void DriveSelectionWindow::QuickRestoreCommand() {}
-void DriveSelectionWindow::ConfigurationFoldersCommand() {}
-void DriveSelectionWindow::LanguageCommand() {}
+void DriveSelectionWindow::OpenSessionCommand() {
+  if (busy_) return;
+  const QString file = AskOpenFile(this, Tr(kSection, "szLoadSessionFile"), Tr(kSection, "szSessionFilter"));
+  if (file.isEmpty()) return;
+  // A partition search state goes on in the search window.
+  QFile f(file);
+  if (f.open(QIODevice::ReadOnly) && f.read(4) == "TQSP") {
+    SearchState state;
+    std::string error;
+    if (!LoadSearchState(PathFromQ(file), state, error)) {
+      ShowMessage(this, ToQ(kProductName), ToQ(error), MessageIcon::kError);
+      return;
+    }
+    const std::filesystem::path named(ToUtf8(state.sourceName));
+    std::error_code ec;
+    if (image_.empty() && std::filesystem::is_regular_file(named, ec)) image_ = named;
+    if (image_.empty()) {
+      ShowMessage(this, ToQ(kProductName), Tr(kSection, "szLoadDiskFirst"), MessageIcon::kInformation);
+      return;
+    }
+    OpenSearchWindow(state.method, file);
+    return;
+  }
+  session::SessionState saved;
+  std::string error;
+  if (!session::ReadSessionHeader(PathFromQ(file), saved, error)) {
+    ShowMessage(this, ToQ(kProductName), Tr("EXT_STRINGS", "szSessionFileErr") + "\n\n" + ToQ(error),
+                MessageIcon::kError);
+    return;
+  }
+  // The disk the session names when it still exists, else the one loaded.
+  const std::filesystem::path named(ToUtf8(saved.imagePath));
+  std::error_code ec;
+  pendingSession_ = file;
+  pendingSessionStart_ = saved.volume.startSector;
+  if (!named.empty() && std::filesystem::is_regular_file(named, ec) && named != image_) {
+    LoadImage(QFromPath(named));  // the session goes on when the list is ready
+    return;
+  }
+  if (image_.empty()) {
+    pendingSession_.clear();
+    ShowMessage(this, ToQ(kProductName), Tr(kSection, "szLoadDiskFirst"), MessageIcon::kInformation);
+    return;
+  }
+  ContinueSession();
+}
+
+void DriveSelectionWindow::ContinueSession() {
+  const QString file = pendingSession_;
+  pendingSession_.clear();
+  const auto& rows = model_->Rows();
+  for (size_t i = 0; i < rows.size(); ++i) {
+    if (rows[i].wholeDisk || rows[i].startSector != pendingSessionStart_) continue;
+    VolumeChoice choice;
+    choice.row = i;
+    choice.record = rows[i];
+    choice.settings = SettingsOf(rows[i]);
+    choice.image = image_;
+    choice.session = PathFromQ(file);
+    OpenChoice(std::move(choice));
+    return;
+  }
+  ShowMessage(this, ToQ(kProductName), Tr(kSection, "szSessionNoVolume", {GroupThousands(pendingSessionStart_)}),
+              MessageIcon::kError);
+}
+
+void DriveSelectionWindow::OpenBackupCommand() {
+  if (busy_) return;
+  if (image_.empty()) {
+    ShowMessage(this, ToQ(kProductName), Tr(kSection, "szLoadDiskFirst"), MessageIcon::kInformation);
+    return;
+  }
+  const QString file = AskOpenFile(this, Tr(kSection, "szLoadBackup"), Tr(kSection, "szBackupFilter"));
+  if (file.isEmpty()) return;
+  if (RestoreBackupFile(this, image_, file)) Refresh();
+}
+
+void DriveSelectionWindow::DriveSettingsCommand() {
+  const int64_t row = SelectedRow();
+  if (row < 0 || busy_) return;
+  OpenSettingsDialog(this, static_cast<size_t>(row), false);
+}
+
+void DriveSelectionWindow::OpenSettingsDialog(QWidget*, size_t row, bool thenOpen) {
+  const PartitionRecord r = model_->Rows()[row];
+  auto* dialog = new DriveSettingsDialog(SettingsOf(r), RawModeOf(r), ToQ(RowName(r) + "  " + RowSecondText(r)), this);
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  connect(dialog, &QDialog::accepted, this, [this, dialog, row, r, thenOpen] {
+    settings_[r.startSector] = dialog->Settings();
+    rawMode_[r.startSector] = dialog->RawMode();
+    // On OK the row is chosen and the window goes on as for "Next".
+    (void)thenOpen;
+    SelectRow(row);
+    OpenRow(row, false);
+  });
+  dialog->open();
+}
+
+void DriveSelectionWindow::CreateImageCommand() {
+  const int64_t row = SelectedRow();
+  if (row < 0 || busy_) return;
+  const PartitionRecord r = model_->Rows()[static_cast<size_t>(row)];
+  const std::string base = r.wholeDisk ? image_.stem().string() : image_.stem().string() + "-" + RowName(r);
+  const QString suggested = ToQ(base + ".img");
+  QString file;
+  bool resume = false;
+  while (true) {
+    file = App().dialogs.fileName ? App().dialogs.fileName(this, Tr(kSection, "szSaveImageFile"),
+                                                           Tr(kSection, "szImageOutFilter"), suggested, true)
+                                  : QString();
+    if (file.isEmpty()) return;
+    // The image must never be one of the disk's own files: the dialog opens again.
+    DiskSource probe;
+    std::string error;
+    if (probe.OpenSource(image_, 0, error) && SourceOutputGuard(probe).IsProtected(PathFromQ(file))) {
+      ShowMessage(this, ToQ(kProductName), Tr("WINDOW_SAVING_IMAGE", "szOutputIsSource"), MessageIcon::kWarning);
+      continue;
+    }
+    break;
+  }
+  if (QFileInfo::exists(file)) {
+    // An unfinished image goes on; any other existing file is replaced only when confirmed.
+    resume = AskYesNo(this, ToQ(kProductName), Tr(kSection, "szContinueImage", {FromQ(file)}));
+    if (!resume && !AskYesNo(this, ToQ(kProductName), Tr("EXT_STRINGS", "szReplaceFile", {FromQ(file)}))) return;
+  }
+  auto* window = new ImageWindow(image_, r, this);
+  window->setAttribute(Qt::WA_DeleteOnClose);
+  window->show();
+  window->Start(file, true, resume);
+}
+
+void DriveSelectionWindow::OpenSearchWindow(SearchMethod method, const QString& stateFile) {
+  auto* window = new PartitionSearchWindow(image_, method, this);
+  window->setAttribute(Qt::WA_DeleteOnClose);
+  connect(window, &PartitionSearchWindow::openFound, this,
+          [this, window](const std::filesystem::path& image, const PartitionRecord& record) {
+            VolumeChoice choice;
+            choice.row = SIZE_MAX;
+            choice.record = record;
+            choice.image = image;
+            window->close();
+            OpenChoice(std::move(choice));
+          });
+  window->show();
+  if (!(stateFile.isEmpty() ? window->StartNew() : window->StartFromFile(stateFile))) window->close();
+}
+
+void DriveSelectionWindow::PartitionSearchCommand() {
+  if (busy_ || image_.empty()) return;
+  auto* dialog = new ScanModeDialog(this);
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  dialog->direct->setEnabled(false);
+  connect(dialog, &QDialog::accepted, this, [this, dialog] {
+    OpenSearchWindow(
+        dialog->Chosen() == ScanModeDialog::Choice::kFastSearch ? SearchMethod::kFast : SearchMethod::kDeep, QString());
+  });
+  dialog->open();
+}
+
+void DriveSelectionWindow::QuickRestoreCommand() {
+  if (busy_ || image_.empty()) return;
+  auto* window = new QuickRestoreWindow(image_, {}, this);
+  window->setAttribute(Qt::WA_DeleteOnClose);
+  connect(window, &QDialog::finished, this, [this] { Refresh(); });
+  window->show();
+  window->Prepare();
+}
+
+void DriveSelectionWindow::ConfigurationFoldersCommand() {
+  auto* dialog = new ConfigurationFoldersDialog(this);
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  dialog->open();
+}
+
+void DriveSelectionWindow::LanguageCommand() {
+  auto* dialog = new LanguageDialog(this);
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  connect(dialog, &QDialog::accepted, this, &DriveSelectionWindow::Retranslate);
+  dialog->open();
+}
 
 void DriveSelectionWindow::HelpCommand() {
   ShowMessage(this, Tr(kSection, "szHelpTitle"), Tr(kSection, "szHelpText"), MessageIcon::kInformation);

@@ -13,6 +13,7 @@
 #include "app/gui/gui_app.h"
 #include "app/gui/marshal.h"
 #include "app/gui/qt_ui_port.h"
+#include "partitions/partition_search.h"
 
 class QLabel;
 class QMenu;
@@ -53,6 +54,10 @@ class DriveSelectionWindow : public QMainWindow {
   void Next();
   // Opens `row` with its settings and calls the explorer hook (no questions asked).
   void OpenRow(size_t row, bool rawMode);
+  // Opens the volume of `choice` on a worker and hands it to the explorer hook.
+  void OpenChoice(VolumeChoice choice);
+  // Whether the user asked for RAW mode for a row in its advanced settings.
+  bool RawModeOf(const PartitionRecord& row) const;
 
   // Commands of the menus (public: the tests drive them).
   void OpenImageCommand();
@@ -89,12 +94,19 @@ class DriveSelectionWindow : public QMainWindow {
   void SetBusy(bool busy, const QString& status);
   void ShowContextMenu(const QPoint& pos);
   void UpdateButtons();
-  void OpenDone(size_t row, const std::string& error, const VolumeChoice& choice);
+  void OpenDone(const std::string& error, const VolumeChoice& choice);
+  void ContinueSession();
+  void OpenSettingsDialog(QWidget* parent, size_t row, bool thenOpen);
+  void OpenSearchWindow(SearchMethod method, const QString& stateFile);
 
   Workspace& ws_;
   QtUiPort uiPort_;
   std::filesystem::path image_;
   std::map<uint64_t, DriveSettings> settings_;
+  std::map<uint64_t, bool> rawMode_;
+  // A session waiting for its disk's list: the volume that starts at its sector is opened.
+  QString pendingSession_;
+  uint64_t pendingSessionStart_ = 0;
   bool busy_ = false;
   bool refreshAgain_ = false;
 
