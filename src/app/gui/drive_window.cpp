@@ -126,7 +126,11 @@ void DriveSelectionWindow::BuildUi() {
   view_->setContextMenuPolicy(Qt::CustomContextMenu);
   view_->header()->setSectionsClickable(true);
   view_->header()->setStretchLastSection(false);
-  view_->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+  view_->header()->setSectionResizeMode(0, QHeaderView::Interactive);
+  view_->header()->setSectionResizeMode(1, QHeaderView::Stretch);
+  view_->header()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
+  view_->header()->setSectionResizeMode(3, QHeaderView::ResizeToContents);
+  view_->header()->resizeSection(0, 220);
   view_->setMinimumHeight(220);
   frameLayout->addWidget(view_);
   layout->addWidget(frame, 1);
@@ -281,6 +285,12 @@ void DriveSelectionWindow::EnumerationDone() {
     status_->setText(Tr(kSection, "szVolumesFound", {std::to_string(model_->Rows().size() - 1)}));
     // The first volume is preselected, as the list is mostly used with one disk.
     if (!model_->Rows().empty()) SelectRow(0);
+    // Lost volumes, damaged extended blocks or rebuilt boot sectors: the quick partition
+    // restore is offered, once for each disk loaded.
+    if (ws_.driveList.volumeList.repairOffered && repairOfferedFor_ != image_ && pendingSession_.isEmpty()) {
+      repairOfferedFor_ = image_;
+      QuickRestoreCommand();
+    }
   }
   emit listReady();
   if (!pendingSession_.isEmpty()) {
@@ -580,7 +590,24 @@ void DriveSelectionWindow::QuickRestoreCommand() {
   if (busy_ || image_.empty()) return;
   auto* window = new QuickRestoreWindow(image_, {}, this);
   window->setAttribute(Qt::WA_DeleteOnClose);
-  connect(window, &QDialog::finished, this, [this] { Refresh(); });
+  connect(window, &QuickRestoreWindow::planReady, this, [this, window] {
+    // A disk without any table then lists the lost volumes.
+    if (!window->Lost().empty() && model_->Rows().size() <= 1) {
+      ws_.driveList.KeepLostVolumes(window->Lost());
+      Refresh();
+    }
+  });
+  connect(window, &QuickRestoreWindow::openLost, this,
+          [this, window](const std::filesystem::path& image, const PartitionRecord& record) {
+            VolumeChoice choice;
+            choice.row = SIZE_MAX;
+            choice.record = record;
+            choice.settings = SettingsOf(record);
+            choice.image = image;
+            window->close();
+            OpenChoice(std::move(choice));
+          });
+  connect(window, &QDialog::rejected, this, [this] { Refresh(); });
   window->show();
   window->Prepare();
 }

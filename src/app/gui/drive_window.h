@@ -106,6 +106,7 @@ class DriveSelectionWindow : public QMainWindow {
   std::map<uint64_t, bool> rawMode_;
   // A session waiting for its disk's list: the volume that starts at its sector is opened.
   QString pendingSession_;
+  std::filesystem::path repairOfferedFor_;  // the restore window opens once per disk by itself
   uint64_t pendingSessionStart_ = 0;
   bool busy_ = false;
   bool refreshAgain_ = false;

@@ -294,6 +294,10 @@ QuickRestoreWindow::QuickRestoreWindow(const std::filesystem::path& image, std::
   connect(detailsButton, &QPushButton::clicked, this, &QuickRestoreWindow::ShowDetails);
   connect(restoreButton, &QPushButton::clicked, this, &QuickRestoreWindow::Restore);
   connect(close, &QPushButton::clicked, this, &QDialog::reject);
+  connect(volumes, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
+    const int i = volumes->indexOfTopLevelItem(item);
+    if (i >= 0 && static_cast<size_t>(i) < lost_.size()) emit openLost(image_, lost_[static_cast<size_t>(i)]);
+  });
   resize(640, 400);
   LocalizeWindow(this, kFixSection);
   UpdateButtons();

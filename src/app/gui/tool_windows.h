@@ -108,6 +108,7 @@ class QuickRestoreWindow : public QDialog {
   // Builds the plan on the worker; planReady when done.
   void Prepare();
   const RestorePlan& Plan() const { return plan_; }
+  const std::vector<PartitionRecord>& Lost() const { return lost_; }
   // Asks for the backup file and writes it (read back and compared); then the plan may be
   // written.
   bool Backup();
@@ -123,6 +124,8 @@ class QuickRestoreWindow : public QDialog {
 
  signals:
   void planReady();
+  // A lost volume the user chose to explore (double click).
+  void openLost(const std::filesystem::path& image, const PartitionRecord& record);
 
  private:
   void UpdateButtons();
