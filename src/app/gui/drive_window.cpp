@@ -353,6 +353,7 @@ bool DriveSelectionWindow::RawModeOf(const PartitionRecord& row) const {
 
 void DriveSelectionWindow::OpenChoice(VolumeChoice choice) {
   if (busy_) return;
+  choice.from = this;
   SetBusy(true, Tr(kSection, "szOpeningVolume", {RowName(choice.record)}));
   worker_.Start([this, choice]() mutable {
     OpenVolumeRequest request;

@@ -45,6 +45,8 @@ class DriveSelectionWindow : public QMainWindow {
   int64_t SelectedRow() const;
   void SelectRow(size_t row);
   const std::filesystem::path& Image() const { return image_; }
+  // The engine's port for this window (messages shown over it).
+  UiPort& Port() { return uiPort_; }
 
   // The advanced drive settings kept for a row of the current disk (by its start sector).
   DriveSettings& SettingsOf(const PartitionRecord& row);

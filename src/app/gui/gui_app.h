@@ -35,6 +35,9 @@ struct VolumeChoice {
   bool rawMode = false;           // read the volume in RAW mode (the whole-disk row always is)
   std::filesystem::path image;    // the virtual disk
   std::filesystem::path session;  // a scan session to load, when one was chosen
+  // The drive selection window it came from: the explorer may hide it while it is open and
+  // show it again when it closes.
+  QWidget* from = nullptr;
 };
 
 using OpenExplorerHook = std::function<void(Workspace&, const VolumeChoice&)>;

@@ -42,6 +42,7 @@ int main(int argc, char** argv) {
   app.folders = app::ResolveFolders(app::Environment::FromProcess());
   std::string note;
   gui::LoadLanguage(app.folders.config.language, note);
+  const std::string startLanguage = app.language.Name();
   if (!note.empty()) std::fprintf(stderr, "torvane-gui: %s\n", note.c_str());
   if (!app.folders.warning.empty()) std::fprintf(stderr, "torvane-gui: %s\n", app.folders.warning.c_str());
 
@@ -71,8 +72,9 @@ int main(int argc, char** argv) {
     if (!disk.isEmpty()) window.LoadImage(disk);
     rc = QApplication::exec();
   }
-  // The configuration is written at exit, only where a settings folder is set.
-  if (!app.folders.registry.sp.empty() || !app.folders.registry.spath.empty()) {
+  // The configuration is written at exit when the language was changed (it is the only
+  // setting these windows change).
+  if (app.language.Name() != startLanguage && !app.folders.settings.empty()) {
     app.folders.config.language = app.language.Name();
     std::string error;
     if (!app::SaveConfiguration(app.folders.settings / app::kConfigurationFileName, app.folders.config, error))

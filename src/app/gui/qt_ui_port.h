@@ -1,6 +1,7 @@
 // The engine's UiPort for the desktop application: messages from any thread are queued onto
 // the UI thread and shown there; a question from a worker waits for the user's answer on the
-// UI thread, a question from the UI thread is asked at once.
+// UI thread, a question from the UI thread is asked at once. A window must therefore never
+// join (wait for) a worker that may still ask a question: stop it and let it end on its own.
 #pragma once
 
 #include <QObject>
