@@ -250,6 +250,8 @@ void DriveSelectionWindow::LoadImage(const QString& path) {
 void DriveSelectionWindow::Refresh() {
   if (image_.empty()) return;
   if (busy_) {
+    // Opening a volume: the list stays as it is (a pass would close the opened source).
+    if (!enumerating_) return;
     // The running enumeration makes one more pass.
     ws_.driveList.refreshRequested = 1;
     refreshAgain_ = true;
@@ -260,6 +262,7 @@ void DriveSelectionWindow::Refresh() {
 
 void DriveSelectionWindow::StartEnumeration() {
   refreshAgain_ = false;
+  enumerating_ = true;
   model_->Clear();
   SetBusy(true, Tr(kSection, "szSearching"));
   ws_.driveList.SetImage(image_);
@@ -271,6 +274,7 @@ void DriveSelectionWindow::StartEnumeration() {
 
 void DriveSelectionWindow::EnumerationDone() {
   worker_.Join();
+  enumerating_ = false;
   if (refreshAgain_) {
     StartEnumeration();
     return;
@@ -605,6 +609,7 @@ void DriveSelectionWindow::QuickRestoreCommand() {
             choice.record = record;
             choice.settings = SettingsOf(record);
             choice.image = image;
+            window->disconnect(this);  // no refresh of the list when it closes
             window->close();
             OpenChoice(std::move(choice));
           });

@@ -112,6 +112,7 @@ class DriveSelectionWindow : public QMainWindow {
   uint64_t pendingSessionStart_ = 0;
   bool busy_ = false;
   bool refreshAgain_ = false;
+  bool enumerating_ = false;
 
   DriveModel* model_ = nullptr;
   QTreeView* view_ = nullptr;
