@@ -243,6 +243,7 @@ DriveSettings& DriveSelectionWindow::SettingsOf(const PartitionRecord& row) {
 }
 
 void DriveSelectionWindow::LoadImage(const QString& path) {
+  if (busy_) return;  // the commands that load are disabled meanwhile
   image_ = PathFromQ(path);
   settings_.clear();
   Refresh();
