@@ -44,6 +44,11 @@ constexpr std::array kEnglish = {
             "Temporary folder path is on selected drive - blocking access to folder!"},
     BuiltIn{"WINDOW_HEX_VIEW", "#C", "Torvane [HEX VIEW]"},
     BuiltIn{"WINDOW_HEX_VIEW", "szOffset", "Offset"},
+    // The explorer window, its dialogs and the hex view (desktop application).
+    BuiltIn{"WINDOW_HEX_VIEW", "M#1", "&File"},
+    BuiltIn{"WINDOW_HEX_VIEW", "M#1#1", "&Close"},
+    BuiltIn{"WINDOW_HEX_VIEW", "szSizeBytes", "%s bytes"},
+    // End of the explorer window's texts.
     BuiltIn{"WINDOW_ADVANCED_SEARCH", "#C", "Advanced search"},
     BuiltIn{"WINDOW_LANG", "#C", "Language"},
     BuiltIn{"WINDOW_CONFIGURATION_FOLDERS", "#C", "Configuration folders"},

@@ -1,0 +1,12 @@
+// Temporary main of the explorer's GUI tests (offscreen).
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <cstdlib>
+
+int main(int argc, char** argv) {
+  setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
