@@ -282,8 +282,9 @@ std::vector<FolderNode> VolumeFolders::SubFolders(FolderRef folder) {
   FilterSnapshot all;
   all.mask = kFilterAll;
   const FolderListing listing = List(folder, all);
-  for (size_t r = listing.firstSortable; r < listing.rows.size(); ++r)
-    if (listing.rows[r].IsFolderRow()) out.push_back({listing.rows[r].opens, listing.rows[r].name});
+  // Every folder row, the virtual folders at the root included; not the ".." row.
+  for (const Row& row : listing.rows)
+    if (row.IsFolderRow() && row.name != u"..") out.push_back({row.opens, row.name});
   return out;
 }
 

@@ -17,7 +17,9 @@ session::SessionState DescribeWorkspaceVolume(const Workspace& ws) {
 ExplorerScan::ExplorerScan(Workspace& ws, std::function<void(const ScanEvent&)> events)
     : ws_(ws), events_(std::move(events)) {}
 
-ExplorerScan::~ExplorerScan() { Stop(); }
+ExplorerScan::~ExplorerScan() {
+  Stop();
+}
 
 bool ExplorerScan::Start(bool reverse, bool headerDetect, const session::SessionState* resume) {
   if (running_ || ws_.fileSystem == nullptr) return false;

@@ -95,9 +95,8 @@ ExplorerWindow::ExplorerWindow(Workspace& ws, const VolumeChoice& choice, bool s
   const char16_t letter = ws_.source.driveLetter != 0 ? static_cast<char16_t>(ws_.source.driveLetter) : u'$';
   model_ = std::make_unique<explorer::ResultsModel>(ws_.store, *ws_.fileSystem, volumeBytes, letter);
   model_->Filter().SetVolumeKind(model_->Kind());
-  scan_ = std::make_unique<ExplorerScan>(ws_, [this](const ScanEvent& e) {
-    PostToUi(this, [this, e] { OnScanEvent(e); });
-  });
+  scan_ = std::make_unique<ExplorerScan>(ws_,
+                                         [this](const ScanEvent& e) { PostToUi(this, [this, e] { OnScanEvent(e); }); });
   treeModel_ = new ExplorerTreeModel(*model_, this);
   listModel_ = new ExplorerListModel(*model_, this);
   lostLabel_ = Ext("szVirtualFolderLostFiles");
@@ -132,12 +131,15 @@ ExplorerWindow::ExplorerWindow(Workspace& ws, const VolumeChoice& choice, bool s
     OpenFolder(explorer::kRootFolderRef);
 }
 
-ExplorerWindow::~ExplorerWindow() { StopWorkers(); }
+ExplorerWindow::~ExplorerWindow() {
+  StopWorkers();
+}
 
 bool ExplorerWindow::ReadEntry(const FileEntry& e, const std::atomic<bool>& stop, std::vector<std::byte>& out) {
   ReaderContext ctx = ws_.Reader();
   ctx.cancel = &stop;
-  return recovery::ReadItemToMemory(ctx, e, recovery::kMaxMemoryRead, out);
+  // The whole file (pictures above the reader's memory cap show their icon).
+  return recovery::ReadItemToMemory(ctx, e, 0, out);
 }
 
 void ExplorerWindow::StopWorkers() {
@@ -299,7 +301,8 @@ void ExplorerWindow::BuildWidgets() {
   list_->setSortingEnabled(false);
   list_->header()->setSectionsClickable(true);
   list_->header()->setSortIndicatorShown(true);
-  for (int c = 0; c < explorer::kColumnCount; ++c) list_->setColumnWidth(c, explorer::kColumns[c].width * 2);
+  for (int c = 0; c < explorer::kColumnCount; ++c)
+    list_->setColumnWidth(c, explorer::kColumns[c].width * (c == explorer::kColumnName ? 2 : 1) + 40);
   list_->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(list_->header(), &QHeaderView::sectionClicked, this, [this](int column) {
     listModel_->sort(column, Qt::AscendingOrder);
@@ -315,17 +318,15 @@ void ExplorerWindow::BuildWidgets() {
   connect(list_, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& p) { listMenu_->popup(list_->viewport()->mapToGlobal(p)); });
 
-  miniatures_ = new MiniatureView(
-      [this](const FileEntry& e, const std::atomic<bool>& stop, std::vector<std::byte>& out) {
-        return ReadEntry(e, stop, out);
-      },
-      [this](int row, FileEntry& e) {
-        const auto r = model_->RowAt(static_cast<size_t>(row));
-        if (!r) return false;
-        e = r->entry;
-        return true;
-      },
-      this);
+  miniatures_ = new MiniatureView([this](const FileEntry& e, const std::atomic<bool>& stop,
+                                         std::vector<std::byte>& out) { return ReadEntry(e, stop, out); },
+                                  [this](int row, FileEntry& e) {
+                                    const auto r = model_->RowAt(static_cast<size_t>(row));
+                                    if (!r) return false;
+                                    e = r->entry;
+                                    return true;
+                                  },
+                                  this);
   miniatures_->setModel(listModel_);
   miniatures_->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(miniatures_, &QListView::activated, this, openRow);
@@ -374,8 +375,8 @@ void ExplorerWindow::OpenFolder(FolderRef folder, ListingCause cause) {
 void ExplorerWindow::OnListingReady(uint64_t serial, explorer::FolderListing listing, ListingCause cause) {
   if (serial != listingSerial_ || closing_) return;
   const FolderRef folder = listing.folder;
-  explorer::FolderChain chain = cause == ListingCause::kUser ? model_->Folders().ChainOf(folder)
-                                                             : model_->CurrentChain();
+  explorer::FolderChain chain =
+      cause == ListingCause::kUser ? model_->Folders().ChainOf(folder) : model_->CurrentChain();
   if (cause == ListingCause::kHistory && model_->History().Current() != nullptr)
     chain = model_->History().Current()->chain;
   listModel_->Apply(std::move(listing), chain, cause);
@@ -396,7 +397,12 @@ void ExplorerWindow::AfterNavigation() {
   pathBox_->setCurrentIndex(static_cast<int>(model_->History().Index()));
   pathBox_->setEditText(QString::fromStdU16String(model_->CurrentPath()));
   pathBox_->blockSignals(false);
-  const QModelIndex node = treeModel_->IndexOf(model_->CurrentFolder());
+  QModelIndex node = treeModel_->IndexOf(model_->CurrentFolder());
+  if (treeModel_->RefOf(node) != model_->CurrentFolder()) {
+    // A folder the tree has not seen yet (found by the scan since the tree was filled).
+    treeModel_->Reload();
+    node = treeModel_->IndexOf(model_->CurrentFolder());
+  }
   tree_->setCurrentIndex(node);
   tree_->scrollTo(node);
   status_->setText(T("szStatusRows", {GroupThousands(model_->RowCount())}));
@@ -432,7 +438,8 @@ void ExplorerWindow::UpdateFavouritesMenu() {
 }
 
 size_t ExplorerWindow::FocusedRowIndex() const {
-  const QModelIndex current = views_->currentWidget() == miniatures_ ? miniatures_->currentIndex() : list_->currentIndex();
+  const QModelIndex current =
+      views_->currentWidget() == miniatures_ ? miniatures_->currentIndex() : list_->currentIndex();
   return current.isValid() ? static_cast<size_t>(current.row()) : SIZE_MAX;
 }
 
@@ -468,7 +475,7 @@ void ExplorerWindow::SetMiniatures(bool on) {
 void ExplorerWindow::StartScan(const session::SessionState* resume) {
   scanStarted_ = true;
   if (resume != nullptr && session::ScanFinished(*resume)) return;
-  if (scan_->Start(choice_.settings.reverseMode != 0, true, resume)) {
+  if (scan_->Start(choice_.settings.reverse != 0, true, resume)) {
     progress_->setValue(0);
     progress_->show();
   }
@@ -494,11 +501,12 @@ void ExplorerWindow::OnScanEvent(const ScanEvent& e) {
       Action(kCmdPause)->setText(MenuText(QString::fromStdString(e.text)));
       break;
     case ScanEvent::Kind::kRefresh:
+      // The scan's folders (lost folders, RAW file types) join the tree and the list.
+      treeModel_->Reload();
+      tree_->expand(treeModel_->index(0, 0));
+      OpenFolder(model_->CurrentFolder(), ListingCause::kRefresh);
       if (!scan_->Running()) {
         progress_->hide();
-        treeModel_->Reload();
-        tree_->expand(treeModel_->index(0, 0));
-        OpenFolder(model_->CurrentFolder(), ListingCause::kRefresh);
         emit scanEnded();
       }
       break;
@@ -576,8 +584,8 @@ void ExplorerWindow::Command(int id) {
       break;
     case kCmdSelect: {
       std::vector<size_t> rows;
-      QAbstractItemView* view = views_->currentWidget() == miniatures_ ? static_cast<QAbstractItemView*>(miniatures_)
-                                                                         : list_;
+      QAbstractItemView* view =
+          views_->currentWidget() == miniatures_ ? static_cast<QAbstractItemView*>(miniatures_) : list_;
       for (const QModelIndex& i : view->selectionModel()->selectedRows()) rows.push_back(static_cast<size_t>(i.row()));
       if (rows.empty() && FocusedRowIndex() != SIZE_MAX) rows.push_back(FocusedRowIndex());
       model_->Toggle(rows);
@@ -733,7 +741,8 @@ bool ExplorerWindow::RecoverInto(const QString& folder, bool join) {
   std::vector<std::pair<explorer::Row, std::vector<std::u16string>>> todo;
   for (size_t i = 0; i < model_->RowCount(); ++i) {
     const auto row = model_->RowAt(i);
-    if (row && explorer::HasCheckBox(row->entry) && explorer::IsChecked(row->entry)) todo.emplace_back(*row, std::vector<std::u16string>{});
+    if (row && explorer::HasCheckBox(row->entry) && explorer::IsChecked(row->entry))
+      todo.emplace_back(*row, std::vector<std::u16string>{});
   }
   if (todo.empty()) return false;
   recovery_.Join();
@@ -857,8 +866,8 @@ void ExplorerWindow::LoadSessionAtStart(const std::filesystem::path& path, bool 
   session::SessionState state;
   std::string error;
   if (!session::LoadScanSession(path, ws_.store, ws_.source, ws_.geometry, state, error)) {
-    ShowMessage(this, QString::fromLatin1(kProductName), Ext("szSessionFileErr") + QLatin1Char('\n') + QString::fromStdString(error),
-                MessageIcon::kError);
+    ShowMessage(this, QString::fromLatin1(kProductName),
+                Ext("szSessionFileErr") + QLatin1Char('\n') + QString::fromStdString(error), MessageIcon::kError);
   } else {
     sessionLoaded_ = true;
     if (!session::ScanFinished(state)) resumeState_ = state;
@@ -948,18 +957,6 @@ void ExplorerWindow::closeEvent(QCloseEvent* event) {
   if (filter_ != nullptr) filter_->hide();
   event->accept();
   emit explorerClosed();
-}
-
-ExplorerWindow* OpenExplorerWindow(Workspace& ws, const VolumeChoice& choice,
-                                   std::function<void(const QString& session)> closed) {
-  auto* window = new ExplorerWindow(ws, choice);
-  window->setAttribute(Qt::WA_DeleteOnClose, true);
-  QObject::connect(window, &ExplorerWindow::explorerClosed, window,
-                   [window, closed] {
-                     if (closed) closed(window->SessionToLoad());
-                   });
-  window->show();
-  return window;
 }
 
 }  // namespace torvane::gui

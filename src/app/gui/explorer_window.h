@@ -191,9 +191,4 @@ class ExplorerWindow : public QMainWindow {
   std::optional<session::SessionState> resumeState_;
 };
 
-// Opens the explorer for the drive selection window's hook: the window deletes itself when
-// closed and calls `closed` with the session to load next (empty: none).
-ExplorerWindow* OpenExplorerWindow(Workspace& ws, const VolumeChoice& choice,
-                                   std::function<void(const QString& session)> closed);
-
 }  // namespace torvane::gui

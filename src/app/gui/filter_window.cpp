@@ -18,10 +18,10 @@ struct StateBox {
   const char* key;
 };
 constexpr StateBox kStates[] = {
-    {explorer::kFilterExisting, "szExisting"},        {explorer::kFilterDeleted, "szDeleted"},
-    {explorer::kFilterOverwritten, "szOverwritten"},  {explorer::kFilterNotDetected, "szNotDetected"},
-    {explorer::kFilterEncrypted, "szEncrypted"},      {explorer::kFilterCompressed, "szCompressed"},
-    {explorer::kFilterMetafiles, "szMetafiles"},      {explorer::kFilterFiles, "szFiles"},
+    {explorer::kFilterExisting, "szExisting"},       {explorer::kFilterDeleted, "szDeleted"},
+    {explorer::kFilterOverwritten, "szOverwritten"}, {explorer::kFilterNotDetected, "szNotDetected"},
+    {explorer::kFilterEncrypted, "szEncrypted"},     {explorer::kFilterCompressed, "szCompressed"},
+    {explorer::kFilterMetafiles, "szMetafiles"},     {explorer::kFilterFiles, "szFiles"},
     {explorer::kFilterFolders, "szFolders"},
 };
 

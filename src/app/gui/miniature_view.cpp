@@ -4,6 +4,7 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QShowEvent>
+#include <QTimer>
 
 #include "app/gui/explorer_models.h"
 
@@ -60,11 +61,14 @@ MiniatureView::MiniatureView(MiniatureLoader::Reader read, std::function<bool(in
   setSelectionMode(QAbstractItemView::ExtendedSelection);
   setItemDelegate(new MiniatureDelegate(this));
   loader_ = std::make_unique<MiniatureLoader>(std::move(read), [this](uint64_t g, uint64_t key, const QImage& image) {
-    QMetaObject::invokeMethod(this, [this, g, key, image] { Accept(g, key, image); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, g, key, image] { Accept(g, key, image); }, Qt::QueuedConnection);
   });
 }
 
-MiniatureView::~MiniatureView() { StopWorker(); }
+MiniatureView::~MiniatureView() {
+  StopWorker();
+}
 
 void MiniatureView::StopWorker() {
   if (loader_) loader_->Stop();
@@ -85,13 +89,26 @@ bool MiniatureView::Miniature(int row, QImage& image) const {
 void MiniatureView::Reset() {
   ++generation_;
   slots_.clear();
-  doItemsLayout();
   viewport()->update();
-  QueueVisible();
+  ScheduleQueue();
+}
+
+void MiniatureView::ScheduleQueue() {
+  // Many changes come together (a new listing, its layout, a resize): one queue after them.
+  if (queueScheduled_) return;
+  queueScheduled_ = true;
+  QTimer::singleShot(0, this, [this] { QueueVisible(); });
+}
+
+void MiniatureView::updateGeometries() {
+  QListView::updateGeometries();
+  ScheduleQueue();
 }
 
 void MiniatureView::QueueVisible() {
+  queueScheduled_ = false;
   if (model() == nullptr || !isVisible() || loader_ == nullptr) return;
+  executeDelayedItemsLayout();  // the tiles' places, before they are asked for
   std::vector<MiniatureJob> jobs;
   const int rows = model()->rowCount();
   const QRect area = viewport()->rect();
@@ -134,17 +151,17 @@ void MiniatureView::Accept(uint64_t generation, uint64_t key, QImage image) {
 
 void MiniatureView::scrollContentsBy(int dx, int dy) {
   QListView::scrollContentsBy(dx, dy);
-  QueueVisible();
+  ScheduleQueue();
 }
 
 void MiniatureView::resizeEvent(QResizeEvent* event) {
   QListView::resizeEvent(event);
-  QueueVisible();
+  ScheduleQueue();
 }
 
 void MiniatureView::showEvent(QShowEvent* event) {
   QListView::showEvent(event);
-  QueueVisible();
+  ScheduleQueue();
 }
 
 }  // namespace torvane::gui

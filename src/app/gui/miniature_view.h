@@ -39,9 +39,11 @@ class MiniatureView : public QListView {
   void scrollContentsBy(int dx, int dy) override;
   void resizeEvent(QResizeEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  void updateGeometries() override;
 
  private:
   void QueueVisible();
+  void ScheduleQueue();
   void Accept(uint64_t generation, uint64_t key, QImage image);
 
   std::function<bool(int row, FileEntry&)> entryOfRow_;
@@ -49,6 +51,7 @@ class MiniatureView : public QListView {
   QHash<int, QImage> slots_;  // rows done: an image, or null for "show the icon"
   uint64_t generation_ = 1;
   int edge_ = 96;
+  bool queueScheduled_ = false;
 };
 
 }  // namespace torvane::gui

@@ -17,8 +17,8 @@ std::string GuiTexts::Format(std::string_view pattern, std::initializer_list<std
   return app::FormatText(pattern, args);
 }
 
-PropertiesDialog::PropertiesDialog(explorer::ResultsModel& model, const std::optional<explorer::Row>& row,
-                                   size_t index, QWidget* parent)
+PropertiesDialog::PropertiesDialog(explorer::ResultsModel& model, const std::optional<explorer::Row>& row, size_t index,
+                                   QWidget* parent)
     : QDialog(parent) {
   constexpr std::string_view kSection = "WINDOW_PROPERTIES";
   setWindowTitle(Tr(kSection, "#C"));
@@ -38,10 +38,10 @@ PropertiesDialog::PropertiesDialog(explorer::ResultsModel& model, const std::opt
     add("szSize", QString::fromStdString(GroupThousands(row->entry.size)) + QStringLiteral(" B"));
     add("szState", QString::number(row->entry.state));
     add("szDate", QString::fromStdString(model.Cell(index, explorer::kColumnDate)));
-    add("szLocation", row->entry.kind == kKindRaw ? QStringLiteral("sector %1").arg(row->entry.dataStart)
-                                                  : QStringLiteral("record %1, cluster %2")
-                                                        .arg(row->entry.recordNumber)
-                                                        .arg(row->entry.dataStart));
+    add("szLocation",
+        row->entry.kind == kKindRaw
+            ? QStringLiteral("sector %1").arg(row->entry.dataStart)
+            : QStringLiteral("record %1, cluster %2").arg(row->entry.recordNumber).arg(row->entry.dataStart));
   }
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
