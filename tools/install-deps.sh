@@ -3,7 +3,8 @@
 # missing. As another user it only says what is missing.
 set -euo pipefail
 
-packages=(g++ cmake ninja-build pkg-config zlib1g-dev libgtest-dev)
+# qt6-base-dev builds the desktop application (torvane-gui); its tests run offscreen.
+packages=(g++ cmake ninja-build pkg-config zlib1g-dev libgtest-dev qt6-base-dev qt6-image-formats-plugins)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

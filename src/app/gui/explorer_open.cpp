@@ -55,7 +55,7 @@ bool OpenVolumeRow(Workspace& ws, const std::filesystem::path& disk, size_t row,
 
 ExplorerWindow* OpenExplorerWindow(Workspace& ws, const VolumeChoice& choice,
                                    std::function<void(const QString& session)> closed) {
-  if (ws.fileSystem == nullptr) {
+  {
     // The walk (the MFT of a large volume takes a while) runs on a worker; the interface
     // keeps drawing in a local loop until it ends.
     std::string error;

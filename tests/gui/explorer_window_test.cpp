@@ -19,6 +19,7 @@
 #include "app/gui/hex_view_window.h"
 #include "app/gui/miniature_view.h"
 #include "app/gui/screenshot.h"
+#include "gui_test_util.h"
 #include "recovery/content_reader.h"
 #include "test_util.h"
 #include "util/sha256.h"
@@ -40,20 +41,6 @@ bool WaitUntil(F done, int ms = 10000) {
   }
   return true;
 }
-
-// Dialogs answer without a modal loop: questions No, messages recorded.
-struct QuietDialogs {
-  QuietDialogs() {
-    saved = App().dialogs;
-    App().dialogs.message = [this](QWidget*, const QString&, const QString& text, MessageIcon) {
-      messages.push_back(text.toStdString());
-    };
-    App().dialogs.askYesNo = [](QWidget*, const QString&, const QString&) { return false; };
-  }
-  ~QuietDialogs() { App().dialogs = saved; }
-  DialogHooks saved;
-  std::vector<std::string> messages;
-};
 
 std::string Sha256Of(const fs::path& path) {
   const auto bytes = test::ReadFile(path);
@@ -103,12 +90,13 @@ class ExplorerFixture : public ::testing::Test {
   }
   void Shot(QWidget* w, const std::string& name) {
     std::string error;
-    const QString file = QString::fromStdString((fs::current_path() / name).string());
+    fs::create_directories(TORVANE_GUI_SCREENSHOTS);
+    const QString file = QString::fromStdString((fs::path(TORVANE_GUI_SCREENSHOTS) / name).string());
     ASSERT_TRUE(SaveScreenshot(w, file, error)) << error;
     EXPECT_TRUE(ImageHasContent(file)) << name;
   }
 
-  QuietDialogs dialogs;
+  guitest::ScriptedDialogs dialogs;
   std::unique_ptr<Workspace> ws;
   std::unique_ptr<ExplorerWindow> window;
   test::TempDir temp;
@@ -162,7 +150,8 @@ TEST_F(ExplorerFixture, RecoverCheckedFilesAndFoldersByteIdentical) {
   ASSERT_NE(rows[1], SIZE_MAX);
   window->Model().Toggle(rows);
   QSignalSpy done(window.get(), &ExplorerWindow::recoveryFinished);
-  ASSERT_TRUE(window->RecoverInto(QString::fromStdString(temp.path().string())));
+  dialogs.folders.push_back(QString::fromStdString(temp.path().string()));
+  window->Command(kCmdRecover);
   ASSERT_TRUE(done.wait(20000));
   for (const auto& [path, sha] : expected) EXPECT_EQ(Sha256Of(temp.path() / path), sha) << path;
 }
@@ -218,12 +207,12 @@ TEST_F(ExplorerFixture, SessionSavedWhileScanningLoadsTheSameEntries) {
   Close();
 
   Open("carve/carve.img", false, temp / "end.tqs");
-  EXPECT_TRUE(dialogs.messages.empty()) << dialogs.messages.front();
+  EXPECT_TRUE(dialogs.messages.empty()) << dialogs.messages.front().text.toStdString();
   Enter({"RAW files"});
   EXPECT_EQ(Names(), raw);
   Close();
   Open("carve/carve.img", false, temp / "early.tqs");
-  EXPECT_TRUE(dialogs.messages.empty()) << dialogs.messages.front();
+  EXPECT_TRUE(dialogs.messages.empty()) << dialogs.messages.front().text.toStdString();
 }
 
 TEST_F(ExplorerFixture, ClosingWhileScanAndSearchRunEndsCleanly) {

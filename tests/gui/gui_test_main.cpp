@@ -1,11 +1,10 @@
-// Temporary main of the explorer's GUI tests (offscreen).
+// The desktop application's tests run on the offscreen platform: no display is needed.
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <cstdlib>
 
 int main(int argc, char** argv) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();

@@ -192,7 +192,8 @@ TEST(ExplorerHexView, ReadsOnlyTheVisibleSectorsAndShowsUnreadableBytes) {
   for (int i = 0; i < 1000 && view->PageFirstRow() + view->PageLines().size() != 625; ++i) QTest::qWait(5);
   ASSERT_EQ(view->PageFirstRow() + view->PageLines().size(), 625u);
   EXPECT_EQ(view->PageLines().back().substr(0, 10), "0000002700");
-  window.grab().save(QString::fromStdString((std::filesystem::current_path() / "explorer-hexview.png").string()));
+  std::filesystem::create_directories(TORVANE_GUI_SCREENSHOTS);
+  window.grab().save(QString::fromStdString((std::filesystem::path(TORVANE_GUI_SCREENSHOTS) / "hexview.png").string()));
 }
 
 }  // namespace
