@@ -19,6 +19,7 @@
 #include "app/gui/hex_view_window.h"
 #include "app/gui/miniature_view.h"
 #include "app/gui/screenshot.h"
+#include "app/gui/size_editor_dialog.h"
 #include "gui_test_util.h"
 #include "recovery/content_reader.h"
 #include "test_util.h"
@@ -134,6 +135,41 @@ TEST_F(ExplorerFixture, NtfsTreeAndListShowFoldersAndDeletedEntries) {
   ASSERT_TRUE(spy.wait(10000));
   EXPECT_TRUE(Names().count("interleaved-b.log"));
   Shot(window->Filter(), "explorer-filter.png");
+}
+
+TEST_F(ExplorerFixture, CommandsAskWhatIsMissingAndEditTheModel) {
+  Open("ntfs/ntfs.vmdk");
+  Enter({"Documents", "notes"});
+  // Recover with nothing checked and no file focused: the user is told to check files.
+  window->Tree()->setFocus();
+  window->List()->setCurrentIndex({});
+  window->Model().UnselectAll();
+  window->Tree()->clearFocus();
+  window->Command(kCmdRecover);
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_EQ(dialogs.messages[0].text, Tr("WINDOW_EXPLORER", "szSelectFilesToRecover"));
+  // Space checks the focused row; the hex view opens for a file, not for a folder.
+  const size_t file = RowNamed("shopping list.txt");
+  window->List()->setCurrentIndex(window->ListModel()->index(static_cast<int>(file), 0));
+  window->Command(kCmdSelect);
+  EXPECT_EQ(window->Model().CheckedCount(), 1u);
+  window->List()->setCurrentIndex(window->ListModel()->index(static_cast<int>(RowNamed("..")), 0));
+  window->Command(kCmdHexView);
+  EXPECT_FALSE(window->HexView()->isVisible());
+  // The size editor refuses what is not a size and stores one that is.
+  SizeEditorDialog editor(window->Model(), file, window.get());
+  EXPECT_FALSE(editor.Apply("12 apples", explorer::SizeUnit::kBytes));
+  EXPECT_EQ(dialogs.messages.back().text, Tr("WINDOW_FILE_SIZE", "szSizeNotANumber"));
+  EXPECT_TRUE(editor.Apply("5", explorer::SizeUnit::kBytes));
+  EXPECT_EQ(window->Model().Cell(file, explorer::kColumnSize), "5 B");
+  // Favourites: the folder is added once and opened again from the menu.
+  window->Command(kCmdAddFavourite);
+  window->Command(kCmdAddFavourite);
+  EXPECT_EQ(window->Model().FavouriteList().Items().size(), 1u);
+  EXPECT_EQ(dialogs.messages.back().text, Tr("WINDOW_EXPLORER", "szPathRecentlyAdded"));
+  window->Command(kCmdUp);
+  ASSERT_TRUE(window->Model().OpenFavourite(0));
+  EXPECT_TRUE(Names().count("shopping list.txt"));
 }
 
 TEST_F(ExplorerFixture, RecoverCheckedFilesAndFoldersByteIdentical) {
