@@ -133,6 +133,13 @@ ExplorerWindow::ExplorerWindow(Workspace& ws, const VolumeChoice& choice, bool s
 
 ExplorerWindow::~ExplorerWindow() {
   StopWorkers();
+  // The views ask their models while a window goes (hiding it lays them out once more):
+  // views and adapters go here, while the results model they read still exists.
+  delete takeCentralWidget();
+  delete listModel_;
+  delete treeModel_;
+  listModel_ = nullptr;
+  treeModel_ = nullptr;
 }
 
 bool ExplorerWindow::ReadEntry(const FileEntry& e, const std::atomic<bool>& stop, std::vector<std::byte>& out) {
