@@ -238,10 +238,12 @@ void DriveSelectionWindow::SelectRow(size_t row) {
 }
 
 DriveSettings& DriveSelectionWindow::SettingsOf(const PartitionRecord& row) {
-  return settings_[row.startSector];
+  const uint64_t start = row.startSector;  // a packed field: copied, never bound to a reference
+  return settings_[start];
 }
 
 void DriveSelectionWindow::LoadImage(const QString& path) {
+  if (busy_) return;  // the commands that load are disabled meanwhile
   image_ = PathFromQ(path);
   settings_.clear();
   Refresh();
@@ -351,7 +353,8 @@ void DriveSelectionWindow::OpenRow(size_t row, bool rawMode) {
 }
 
 bool DriveSelectionWindow::RawModeOf(const PartitionRecord& row) const {
-  const auto it = rawMode_.find(row.startSector);
+  const uint64_t start = row.startSector;
+  const auto it = rawMode_.find(start);
   return it != rawMode_.end() && it->second;
 }
 
@@ -520,8 +523,9 @@ void DriveSelectionWindow::OpenSettingsDialog(QWidget*, size_t row, bool thenOpe
   auto* dialog = new DriveSettingsDialog(SettingsOf(r), RawModeOf(r), ToQ(RowName(r) + "  " + RowSecondText(r)), this);
   dialog->setAttribute(Qt::WA_DeleteOnClose);
   connect(dialog, &QDialog::accepted, this, [this, dialog, row, r, thenOpen] {
-    settings_[r.startSector] = dialog->Settings();
-    rawMode_[r.startSector] = dialog->RawMode();
+    const uint64_t start = r.startSector;
+    settings_[start] = dialog->Settings();
+    rawMode_[start] = dialog->RawMode();
     // On OK the row is chosen and the window goes on as for "Next".
     (void)thenOpen;
     SelectRow(row);

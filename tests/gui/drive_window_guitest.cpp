@@ -47,7 +47,7 @@ TEST(DriveWindow, ListsTheVolumesOfEachFixtureDisk) {
     Loaded l(c.disk);
     const auto& rows = l.window->Model()->Rows();
     ASSERT_FALSE(rows.empty());
-    EXPECT_TRUE(rows.back().wholeDisk);
+    EXPECT_TRUE(test::Val(rows.back().wholeDisk));
     if (c.volumes) {
       EXPECT_EQ(rows.size(), c.volumes + 1);
     }
@@ -89,7 +89,7 @@ TEST(DriveWindow, NextOpensTheSelectedVolumeThroughTheHook) {
   std::vector<VolumeChoice> opened;
   App().openExplorer = [&](Workspace& ws, const VolumeChoice& c) {
     opened.push_back(c);
-    EXPECT_EQ(ws.source.volumeStart, c.record.startSector);
+    EXPECT_EQ(ws.source.volumeStart, test::Val(c.record.startSector));
   };
   QSignalSpy done(l.window.get(), &DriveSelectionWindow::volumeOpened);
   l.window->SelectRow(1);
@@ -98,7 +98,7 @@ TEST(DriveWindow, NextOpensTheSelectedVolumeThroughTheHook) {
   App().openExplorer = nullptr;
   ASSERT_EQ(opened.size(), 1u);
   EXPECT_EQ(opened[0].row, 1u);
-  EXPECT_EQ(opened[0].record.startSector, 26624u);
+  EXPECT_EQ(test::Val(opened[0].record.startSector), 26624u);
   EXPECT_FALSE(opened[0].rawMode);
 }
 

@@ -95,7 +95,7 @@ TEST(DriveWindowTools, AdvancedSettingsAndScanMethodChangeWhatNextOpens) {
   App().openExplorer = nullptr;
   ASSERT_EQ(opened.size(), 4u);
   EXPECT_TRUE(opened[3].rawMode);
-  EXPECT_TRUE(opened[3].record.wholeDisk);
+  EXPECT_TRUE(test::Val(opened[3].record.wholeDisk));
   EXPECT_TRUE(dialogs.messages.empty());
 }
 
