@@ -81,6 +81,7 @@ constexpr std::array kEnglish = {
     BuiltIn{"WINDOW_EXPLORER", "szSaveScanSession", "Save scan session"},
     BuiltIn{"WINDOW_EXPLORER", "szSessionFilter", "Torvane scan sessions (*.tqs)"},
     BuiltIn{"WINDOW_EXPLORER", "szSessionSaved", "The scan session was saved."},
+    BuiltIn{"WINDOW_EXPLORER", "szWriteOnOpenedDisk", "You're  trying to write file on opened disk - action halted!"},
     BuiltIn{"WINDOW_EXPLORER", "szLoadSessionFile", "Load session file"},
     BuiltIn{"WINDOW_EXPLORER", "szSessionLoadFilter", "Torvane scan sessions (*.tqs *.tqsp)"},
     BuiltIn{"WINDOW_EXPLORER", "szCloseWindow",

@@ -3,6 +3,8 @@
 // while workers run, miniatures, and screenshots of the windows for review.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QSignalSpy>
@@ -233,6 +235,23 @@ TEST_F(ExplorerFixture, SessionSavedWhileScanningLoadsTheSameEntries) {
   EXPECT_TRUE(saved.takeFirst().at(0).toBool());
   EXPECT_EQ(test::ReadFile(temp / "early").size(), 7u);
   EXPECT_TRUE(fs::exists(temp / "early.tqs"));
+  // Through the dialog: a typed "typed" would write "typed.tqs", which exists: not without
+  // asking (answered No here).
+  fs::copy_file(temp / "early.tqs", temp / "typed.tqs");
+  const auto before = test::ReadFile(temp / "typed.tqs");
+  dialogs.files.push_back(QString::fromStdString((temp / "typed").string()));
+  window->Command(kCmdSaveSession);
+  EXPECT_FALSE(saved.wait(300));
+  EXPECT_EQ(std::count(dialogs.questions.begin(), dialogs.questions.end(),
+                       Tr("EXT_STRINGS", "szReplaceFile", {(temp / "typed.tqs").string()})),
+            1);
+  EXPECT_EQ(test::ReadFile(temp / "typed.tqs"), before);
+  // A link to the disk being read is refused before anything is written.
+  fs::create_symlink(test::DataPath("carve/carve.img"), temp / "disk.tqs");
+  const auto disk = test::ReadFile(test::DataPath("carve/carve.img"));
+  EXPECT_FALSE(window->SaveSessionTo(QString::fromStdString((temp / "disk.tqs").string())));
+  EXPECT_EQ(dialogs.messages.back().text, Tr("WINDOW_EXPLORER", "szWriteOnOpenedDisk"));
+  EXPECT_EQ(test::ReadFile(test::DataPath("carve/carve.img")), disk);
   ASSERT_TRUE(WaitUntil([&] { return !window->Scan().Running(); }, 30000));
   QTest::qWait(20);  // the scan's last events
   window->SaveSessionTo(QString::fromStdString((temp / "end.tqs").string()));
@@ -242,6 +261,7 @@ TEST_F(ExplorerFixture, SessionSavedWhileScanningLoadsTheSameEntries) {
   EXPECT_GT(raw.size(), 5u);
   Close();
 
+  dialogs.messages.clear();
   Open("carve/carve.img", false, temp / "end.tqs");
   EXPECT_TRUE(dialogs.messages.empty()) << dialogs.messages.front().text.toStdString();
   Enter({"RAW files"});

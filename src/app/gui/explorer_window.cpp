@@ -31,6 +31,7 @@
 #include "app/gui/properties_dialog.h"
 #include "app/gui/qt_ui_port.h"
 #include "app/gui/size_editor_dialog.h"
+#include "disk/image_creator.h"
 #include "raw/catalogue/file_type_catalogue.h"
 #include "recovery/content_reader.h"
 #include "recovery/recovery_writer.h"
@@ -821,16 +822,32 @@ void ExplorerWindow::SaveSession() {
     ShowMessage(this, QString::fromLatin1(kProductName), T("szSavingInProgress"), MessageIcon::kInformation);
     return;
   }
-  const QString path = AskSaveFile(this, T("szSaveScanSession"), T("szSessionFilter"), QStringLiteral("scan.tqs"));
-  if (!path.isEmpty()) SaveSessionTo(path);
+  QString path = AskSaveFile(this, T("szSaveScanSession"), T("szSessionFilter"), QStringLiteral("scan.tqs"));
+  if (path.isEmpty()) return;
+  // The file written is NAME.tqs: when that is not the name the dialog asked about and it
+  // exists, replacing it is confirmed here.
+  if (!path.endsWith(QStringLiteral(".tqs"), Qt::CaseInsensitive)) {
+    path += QStringLiteral(".tqs");
+    if (std::filesystem::exists(PathFromQ(path)) &&
+        !AskYesNo(this, QString::fromLatin1(kProductName), Ext("szReplaceFile", {FromQ(path)})))
+      return;
+  }
+  SaveSessionTo(path);
 }
 
-void ExplorerWindow::SaveSessionTo(const QString& chosen) {
+bool ExplorerWindow::SaveSessionTo(const QString& chosen) {
   // The extension is always added to a name without it: the file actually written is the one
   // the user was asked about (a typed "scan" never replaces an existing "scan.tqs" unasked).
   QString path = chosen;
   if (!path.endsWith(QStringLiteral(".tqs"), Qt::CaseInsensitive)) path += QStringLiteral(".tqs");
-  if (sessionSave_.Running()) return;
+  if (sessionSave_.Running()) return false;
+  const std::filesystem::path target = PathFromQ(path);
+  // Never a file of the disk being read (by device and inode, through links).
+  if (SourceOutputGuard(ws_.source).IsProtected(target)) {
+    ShowMessage(this, QString::fromLatin1(recovery::kOverwriteProtectionTitle), T("szWriteOnOpenedDisk"),
+                MessageIcon::kWarning);
+    return false;
+  }
   session::SessionState state = DescribeWorkspaceVolume(ws_);
   // The explorer's navigation goes with the scan.
   const auto& entries = model_->History().Entries();
@@ -842,7 +859,6 @@ void ExplorerWindow::SaveSessionTo(const QString& chosen) {
   state.currentChain = ToSessionChain(model_->CurrentChain());
   for (const auto& f : model_->FavouriteList().Items())
     state.favourites.push_back(session::Favourite{f.path, f.folder, ToSessionChain(f.chain)});
-  const std::filesystem::path target = PathFromQ(path);
   sessionSave_.Join();
   sessionSave_.Start([this, state = std::move(state), target]() mutable {
     std::string error;
@@ -860,6 +876,7 @@ void ExplorerWindow::SaveSessionTo(const QString& chosen) {
       emit sessionSaved(ok, QString::fromStdString(error));
     });
   });
+  return true;
 }
 
 void ExplorerWindow::LoadSession() {

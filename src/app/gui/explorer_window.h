@@ -90,8 +90,8 @@ class ExplorerWindow : public QMainWindow {
   // folder dialog; `recoveryFinished` tells the end. False when nothing was started.
   bool RecoverInto(const QString& folder, bool join = false);
   // Saves the session to `path` (".tqs" is added when missing) on a worker; `sessionSaved`
-  // tells the end.
-  void SaveSessionTo(const QString& path);
+  // tells the end. False when refused at once (a file of the disk being read, a save runs).
+  bool SaveSessionTo(const QString& path);
   void SetMiniatures(bool on);
   // Stops and joins every worker of the window (closing; also before the workspace goes).
   void StopWorkers();
