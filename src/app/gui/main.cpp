@@ -4,6 +4,8 @@
 //
 //   torvane-gui [DISK.vmdk]
 //   torvane-gui --screenshot FILE.png [DISK.vmdk]   render the window offscreen and exit
+//   torvane-gui DISK.vmdk --volume N [--view details|miniatures] [--scan] --screenshot FILE.png
+//                                                   the explorer on volume N, offscreen
 #include <QApplication>
 #include <QEventLoop>
 #include <QTimer>
@@ -12,15 +14,22 @@
 #include <string>
 
 #include "app/gui/drive_window.h"
+#include "app/gui/explorer_open.h"
 #include "app/gui/gui_app.h"
 #include "app/gui/screenshot.h"
 
 int main(int argc, char** argv) {
-  QString screenshot, disk;
-  bool bad = false;
+  QString screenshot, disk, volume, view;
+  bool bad = false, scan = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--screenshot") == 0 && i + 1 < argc)
       screenshot = QString::fromLocal8Bit(argv[++i]);
+    else if (std::strcmp(argv[i], "--volume") == 0 && i + 1 < argc)
+      volume = QString::fromLocal8Bit(argv[++i]);
+    else if (std::strcmp(argv[i], "--view") == 0 && i + 1 < argc)
+      view = QString::fromLocal8Bit(argv[++i]);
+    else if (std::strcmp(argv[i], "--scan") == 0)
+      scan = true;
     else if (argv[i][0] == '-' && std::strcmp(argv[i], "-") != 0)
       bad = true;
     else if (disk.isEmpty())
@@ -28,8 +37,15 @@ int main(int argc, char** argv) {
     else
       bad = true;
   }
+  bool volumeOk = false;
+  const unsigned volumeRow = volume.toUInt(&volumeOk);
+  if (!volume.isEmpty() && (!volumeOk || disk.isEmpty() || screenshot.isEmpty())) bad = true;
+  if (!view.isEmpty() && view != "details" && view != "miniatures") bad = true;
   if (bad) {
-    std::fprintf(stderr, "usage: torvane-gui [DISK.vmdk]\n       torvane-gui --screenshot FILE.png [DISK.vmdk]\n");
+    std::fprintf(
+        stderr,
+        "usage: torvane-gui [DISK.vmdk]\n       torvane-gui --screenshot FILE.png [DISK.vmdk]\n"
+        "       torvane-gui DISK.vmdk --volume N [--view details|miniatures] [--scan] --screenshot FILE.png\n");
     return 2;
   }
   // A screenshot needs no display.
@@ -46,10 +62,27 @@ int main(int argc, char** argv) {
   if (!note.empty()) std::fprintf(stderr, "torvane-gui: %s\n", note.c_str());
   if (!app.folders.warning.empty()) std::fprintf(stderr, "torvane-gui: %s\n", app.folders.warning.c_str());
 
+  if (!volume.isEmpty()) {
+    app.dialogs.message = [](QWidget*, const QString& title, const QString& text, MessageIcon) {
+      std::fprintf(stderr, "torvane-gui: %s: %s\n", qPrintable(title), qPrintable(text));
+    };
+    return gui::RunExplorerScreenshot(gui::PathFromQ(disk), volumeRow, view == "miniatures", scan, screenshot);
+  }
+
   Workspace ws;
   int rc = 0;
   {
     gui::DriveSelectionWindow window(ws);
+    // "Next" opens the explorer in place of the drive selection window, which comes back
+    // when the explorer closes (asking for the session file when one is to be loaded).
+    app.openExplorer = [&window](Workspace& w, const gui::VolumeChoice& choice) {
+      window.hide();
+      if (gui::OpenExplorerWindow(w, choice, [&window](const QString& session) {
+            window.show();
+            if (!session.isEmpty()) QTimer::singleShot(0, &window, [&window] { window.OpenSessionCommand(); });
+          }) == nullptr)
+        window.show();
+    };
     if (!screenshot.isEmpty()) {
       // Messages would wait for a click nobody gives: they go to stderr.
       app.dialogs.message = [](QWidget*, const QString& title, const QString& text, MessageIcon) {
