@@ -1,6 +1,7 @@
 // Times the explorer model on one volume: the walk, then opening the model on the largest
 // folder and forming its first 100 rows (the folder index made on the way), the same again
-// with the index made, a name sort of that folder, and the peak resident memory.
+// with the index made, a name sort of that folder, a name search over every entry (its
+// folder source made on the way), and the peak resident memory.
 // Usage: model_bench DISK [ROW]
 #include <sys/resource.h>
 
@@ -11,6 +12,7 @@
 #include "app/drive_list.h"
 #include "app/workspace.h"
 #include "explorer/results_model.h"
+#include "explorer/search.h"
 #include "scan/volume_scan.h"
 
 using namespace torvane;
@@ -77,6 +79,17 @@ int main(int argc, char** argv) {
   t = Clock::now();
   model.SortBy(explorer::kColumnName);
   std::printf("sort it by name: %.1f ms\n", Ms(t));
+  t = Clock::now();
+  {
+    const std::unique_ptr<ItemTree> tree = ws.fileSystem->MakeTree();
+    const explorer::TreeFolderSource source(ws.store.deletedEntries, *tree, &ws.store.entryListLock);
+    explorer::SearchCriteria criteria;
+    criteria.masks = {u"*12345*"};
+    const std::atomic<bool> stop{false};
+    const explorer::SearchResult found = explorer::RunSearch(source, criteria, nullptr, stop);
+    std::printf("name search over all %llu entries: %.1f ms, %zu matches\n",
+                static_cast<unsigned long long>(found.entriesSeen), Ms(t), found.matches.size());
+  }
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
   std::printf("peak RSS: %ld KiB\n", usage.ru_maxrss);

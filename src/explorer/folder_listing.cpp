@@ -88,18 +88,23 @@ void VolumeFolders::RefreshLocked() {
     // The tree reads the list as it stands now; the entry-list lock keeps it so.
     const std::unique_ptr<ItemTree> tree = fileSystem_.MakeTree();
     x.holder.assign(count, kNodeHidden);
-    std::vector<uint64_t> positions;
-    for (uint64_t i = 0; i < count; ++i) {
+    for (uint64_t i = 0; i < count && tree; ++i) {
       const FileEntry e = EntryAt(store_.deletedEntries, i);
       if (e.kind >= kKindVirtualFolder) continue;  // "." and ".." of FAT folders: the explorer makes its own
-      bool lost = false;
-      positions.clear();
-      if (!tree || tree->PathComponents(i, &lost, &positions).empty()) continue;
-      if (!positions.empty() && positions.back() == i) positions.pop_back();
-      if (!positions.empty() && positions.back() < count && positions.back() != i)
-        x.holder[i] = kFirstFolderNode + static_cast<uint32_t>(positions.back());
-      else
-        x.holder[i] = lost ? kNodeLost : kNodeRoot;
+      uint64_t at = 0;
+      switch (tree->PlaceOf(i, &at)) {
+        case ItemTree::Placement::kHeld:
+          x.holder[i] = at < count && at != i ? kFirstFolderNode + static_cast<uint32_t>(at) : kNodeLost;
+          break;
+        case ItemTree::Placement::kRoot:
+          x.holder[i] = kNodeRoot;
+          break;
+        case ItemTree::Placement::kLost:
+          x.holder[i] = kNodeLost;
+          break;
+        case ItemTree::Placement::kHidden:
+          break;
+      }
     }
     // Children by node, in list order (a counting sort).
     const size_t nodes = count + kFirstFolderNode;
@@ -201,7 +206,9 @@ FolderListing VolumeFolders::List(FolderRef folder, const FilterSnapshot& filter
       admit(std::move(row));
     }
   } else {
-    for (uint32_t child : x.ChildrenOf(x.NodeOf(folder))) {
+    const auto children = x.ChildrenOf(x.NodeOf(folder));
+    out.rows.reserve(out.rows.size() + children.size());
+    for (uint32_t child : children) {
       if (stopNow()) break;
       admit(MakeRowLocked(kDeletedEntriesId, child));
     }

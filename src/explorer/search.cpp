@@ -291,21 +291,30 @@ void ContentMatcher::Finish() {
 // ---- TreeFolderSource ----
 
 TreeFolderSource::TreeFolderSource(const DynList& list, const ItemTree& tree, std::mutex* listLock)
-    : list_(list), tree_(tree), listLock_(listLock) {
+    : list_(list), listLock_(listLock) {
   std::unique_lock<std::mutex> hold;
   if (listLock_ != nullptr) hold = std::unique_lock(*listLock_);
   count_ = torvane::EntryCount(list);
   children_.resize(count_);
-  std::vector<uint64_t> positions;
   for (uint64_t i = 0; i < count_; ++i) {
-    bool lost = false;
-    positions.clear();
-    if (tree.PathComponents(i, &lost, &positions).empty()) continue;
-    if (!positions.empty() && positions.back() == i) positions.pop_back();
-    if (!positions.empty() && positions.back() < count_)
-      children_[positions.back()].push_back(i);
-    else
-      (lost ? lostChildren_ : rootChildren_).push_back(i);
+    uint64_t holder = 0;
+    switch (tree.PlaceOf(i, &holder)) {
+      case ItemTree::Placement::kHeld:
+        if (holder < count_) {
+          children_[holder].push_back(i);
+          break;
+        }
+        lostChildren_.push_back(i);
+        break;
+      case ItemTree::Placement::kRoot:
+        rootChildren_.push_back(i);
+        break;
+      case ItemTree::Placement::kLost:
+        lostChildren_.push_back(i);
+        break;
+      case ItemTree::Placement::kHidden:
+        break;
+    }
   }
 }
 
@@ -316,11 +325,12 @@ FileEntry TreeFolderSource::Entry(uint64_t index) const {
 }
 
 std::u16string TreeFolderSource::Name(uint64_t index) const {
-  // The tree's names are views into the list's names: copied before the lock is let go.
+  // The entry's own name, copied from the list's names before the lock is let go (walking
+  // its whole path for the last component would cost the depth of every folder).
   std::unique_lock<std::mutex> hold;
   if (listLock_ != nullptr) hold = std::unique_lock(*listLock_);
-  const auto components = tree_.PathComponents(index);
-  return components.empty() ? std::u16string() : std::u16string(components.back());
+  if (index >= count_) return {};
+  return std::u16string(EntryName(list_, EntryAt(list_, index)));
 }
 
 void TreeFolderSource::Children(uint64_t node, std::vector<uint64_t>& out) const {

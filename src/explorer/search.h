@@ -143,7 +143,6 @@ class TreeFolderSource final : public FolderSource {
 
  private:
   const DynList& list_;
-  const ItemTree& tree_;
   std::mutex* listLock_;
   uint64_t count_;
   std::vector<std::vector<uint64_t>> children_;  // by entry index

@@ -63,4 +63,16 @@ std::vector<std::u16string_view> ClusterTree::PathComponents(uint64_t index, boo
   return names;
 }
 
+ItemTree::Placement ClusterTree::PlaceOf(uint64_t index, uint64_t* holder) const {
+  if (index >= EntryCount(list_)) return Placement::kHidden;
+  const FileEntry e = EntryAt(list_, index);
+  if (e.state == kStateDuplicate) return Placement::kHidden;
+  const uint32_t folder = HolderOf(e);
+  if (folder == 0 || folder == rootId_) return Placement::kRoot;
+  const int64_t at = FolderIndex(folder);
+  if (at < 0 || static_cast<uint64_t>(at) == index) return Placement::kLost;
+  *holder = static_cast<uint64_t>(at);
+  return Placement::kHeld;
+}
+
 }  // namespace torvane

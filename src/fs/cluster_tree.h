@@ -27,6 +27,8 @@ class ClusterTree final : public ItemTree {
   std::vector<std::u16string_view> PathComponents(uint64_t index, bool* lost = nullptr,
                                                   std::vector<uint64_t>* positions = nullptr) const override;
 
+  Placement PlaceOf(uint64_t index, uint64_t* holder) const override;
+
   // The list index of the folder entry whose first cluster is `cluster`, or -1.
   int64_t FolderIndex(uint32_t cluster) const;
 

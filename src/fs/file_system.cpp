@@ -7,6 +7,18 @@
 
 namespace torvane {
 
+ItemTree::Placement ItemTree::PlaceOf(uint64_t index, uint64_t* holder) const {
+  bool lost = false;
+  std::vector<uint64_t> positions;
+  if (PathComponents(index, &lost, &positions).empty()) return Placement::kHidden;
+  if (!positions.empty() && positions.back() == index) positions.pop_back();
+  if (!positions.empty()) {
+    *holder = positions.back();
+    return Placement::kHeld;
+  }
+  return lost ? Placement::kLost : Placement::kRoot;
+}
+
 std::unique_ptr<FileSystem> OpenFileSystem(DiskSource& source, const VolumeGeometry& geometry, ItemStore& store,
                                            std::string& error) {
   switch (geometry.fsKind) {

@@ -34,6 +34,14 @@ class ItemTree {
   // Empty for an entry that is never shown (a dropped duplicate).
   virtual std::vector<std::u16string_view> PathComponents(uint64_t index, bool* lost = nullptr,
                                                           std::vector<uint64_t>* positions = nullptr) const = 0;
+  // Where the entry at `index` is shown, from its own folder alone: inside the folder entry
+  // at list position `*holder` (the folder is found, whatever lies above it), at the root,
+  // under "Lost files" (its folder is not in the list, or is the entry itself), or never (a
+  // dropped duplicate). The explorer places every entry of a large list in one pass this
+  // way; PathComponents walks the whole chain.
+  enum class Placement : uint8_t { kHeld, kRoot, kLost, kHidden };
+  virtual Placement PlaceOf(uint64_t index, uint64_t* holder) const;
+
   // Whether the entry at `index` is file-system metadata (the NTFS $ files), which a
   // recovery of the whole volume leaves out unless asked to take it.
   virtual bool IsSystemEntry(uint64_t index) const {

@@ -78,6 +78,22 @@ std::vector<std::u16string_view> NtfsTree::PathComponents(uint64_t index, bool* 
   return names;
 }
 
+ItemTree::Placement NtfsTree::PlaceOf(uint64_t index, uint64_t* holder) const {
+  const FileEntry e = EntryAt(list_, index);
+  const uint64_t parent = e.ParentRecord();
+  if (parent == kRootFolderRecord) return Placement::kRoot;
+  // The same choice of folder as PathComponents makes for its first step.
+  int64_t at = -1;
+  if (!ParentIsStale(e)) {
+    at = FolderIndex(parent);
+  } else if (auto it = older_.find(parent); it != older_.end()) {
+    at = static_cast<int64_t>(it->second);
+  }
+  if (at < 0 || parent == e.recordNumber || static_cast<uint64_t>(at) == index) return Placement::kLost;
+  *holder = static_cast<uint64_t>(at);
+  return Placement::kHeld;
+}
+
 bool NtfsTree::IsSystemEntry(uint64_t index) const {
   bool lost = false;
   std::vector<uint64_t> positions;

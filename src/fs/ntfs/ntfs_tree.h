@@ -39,6 +39,7 @@ class NtfsTree final : public ItemTree {
   // `positions`, when given, receives the indexes of the entries along the path, root first.
   std::vector<std::u16string_view> PathComponents(uint64_t index, bool* lost = nullptr,
                                                   std::vector<uint64_t>* positions = nullptr) const override;
+  Placement PlaceOf(uint64_t index, uint64_t* holder) const override;
   // NTFS metadata: a root entry whose name starts with "$" and whose record is below 24
   // ($MFT to $Extend and the reserved records), or anything below such a folder ($Extend).
   bool IsSystemEntry(uint64_t index) const override;
