@@ -14,7 +14,11 @@ for variant in build build-asan build-tsan; do
   filter=()
   case "$variant" in
     build-asan) extra=(-DTORVANE_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug) ;;
-    build-tsan) extra=(-DTORVANE_TSAN=ON); filter=(-R "$threaded") ;;
+    # The desktop application's tests stay out of the thread-sanitizer run: Qt itself is not
+    # built for it, and its thread pool and event queues raise reports of their own. They run
+    # in the two other builds (closing with workers running is checked under the address
+    # sanitizer).
+    build-tsan) extra=(-DTORVANE_TSAN=ON -DTORVANE_GUI=OFF); filter=(-R "$threaded") ;;
   esac
   echo "== $variant"
   cmake -S "$repo" -B "$repo/$variant" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${extra[@]}" >/dev/null
