@@ -192,6 +192,8 @@ TEST_F(ExplorerFixture, RecoverCheckedFilesAndFoldersByteIdentical) {
   window->Command(kCmdRecover);
   ASSERT_TRUE(done.wait(20000));
   for (const auto& [path, sha] : expected) EXPECT_EQ(Sha256Of(temp.path() / path), sha) << path;
+  // What the run took, the folders too, is unchecked afterwards.
+  EXPECT_EQ(window->Model().CheckedCount(), 0u);
 }
 
 TEST_F(ExplorerFixture, SearchByNameAndByContentOneAtATime) {

@@ -753,10 +753,13 @@ bool ExplorerWindow::RecoverInto(const QString& folder, bool join) {
       todo.emplace_back(*row, std::vector<std::u16string>{});
   }
   if (todo.empty()) return false;
+  // The rows the run takes (files and folders): their marks are cleared when it ends.
+  std::vector<explorer::Row> taken;
+  for (const auto& item : todo) taken.push_back(item.first);
   recovery_.Join();
   recoveryAbort_ = false;
   const std::filesystem::path output = PathFromQ(folder);
-  recovery_.Start([this, todo = std::move(todo), output, join]() mutable {
+  recovery_.Start([this, todo = std::move(todo), taken = std::move(taken), output, join]() mutable {
     std::vector<recovery::RecoveryItem> list;
     while (!todo.empty() && !recoveryAbort_) {
       auto [row, folders] = std::move(todo.back());
@@ -804,8 +807,8 @@ bool ExplorerWindow::RecoverInto(const QString& folder, bool join) {
       }
       run.Finish();
     });
-    PostToUi(this, [this, ok, failed] {
-      model_->UnselectAll();
+    PostToUi(this, [this, ok, failed, taken = std::move(taken)] {
+      model_->Uncheck(taken);
       listModel_->Changed();
       miniatures_->viewport()->update();
       status_->setText(T("szRecovered", {std::to_string(ok), std::to_string(failed)}));
