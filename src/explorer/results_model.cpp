@@ -347,6 +347,22 @@ void ResultsModel::Toggle(std::span<const size_t> rows) {
   }
 }
 
+void ResultsModel::Uncheck(std::span<const Row> rows) {
+  std::lock_guard hold(listingLock_);
+  for (const Row& taken : rows) {
+    Row cleared = taken;
+    cleared.entry.mark = 0;
+    folders_.StoreMark(cleared);
+    // Rows of the store are known by their list and index; rows made by the listing itself
+    // (list 0) by what they are and the folder they open.
+    for (Row& r : listing_.rows)
+      if (r.list == taken.list && r.index == taken.index && r.entry.mark != 0 &&
+          (taken.list != 0 ||
+           (r.name == taken.name && r.opens == taken.opens && r.entry.recordNumber == taken.entry.recordNumber)))
+        r.entry.mark = 0;
+  }
+}
+
 size_t ResultsModel::CheckedCount() const {
   std::lock_guard hold(listingLock_);
   return static_cast<size_t>(std::count_if(listing_.rows.begin(), listing_.rows.end(),

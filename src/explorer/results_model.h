@@ -115,6 +115,9 @@ class ResultsModel {
   void UnselectAll();
   void InvertSelection();
   void Toggle(std::span<const size_t> rows);
+  // Clears the marks of `rows` (copies taken from a listing, folders included) in the store
+  // and in the current listing where they show: a finished recovery unchecks what it took.
+  void Uncheck(std::span<const Row> rows);
   size_t CheckedCount() const;
 
   // ---- Size editor ----

@@ -102,5 +102,20 @@ TEST(DriveWindow, NextOpensTheSelectedVolumeThroughTheHook) {
   EXPECT_FALSE(opened[0].rawMode);
 }
 
+// "Load scan session" in the explorer chose the file already: coming back, the drive selection
+// window loads that file and does not ask for one again.
+TEST(DriveWindow, SessionChosenInTheExplorerIsNotAskedAgain) {
+  ScriptedDialogs dialogs;
+  guitest::TempDirQ temp;
+  const QString session = temp.File("chosen.tqs", "not a session");
+  dialogs.files.push_back(temp.Path("asked-again.tqs"));
+  Loaded l("volumes/mbr-logical.vmdk");
+  l.window->ReturnFromExplorer(session);
+  ASSERT_TRUE(WaitFor([&] { return !dialogs.messages.empty(); }, 10000));
+  EXPECT_TRUE(dialogs.messages[0].text.startsWith(Tr("EXT_STRINGS", "szSessionFileErr")));
+  EXPECT_EQ(dialogs.files.size(), 1u);  // the file dialog was not opened
+  EXPECT_TRUE(l.window->isVisible());
+}
+
 }  // namespace
 }  // namespace torvane::gui

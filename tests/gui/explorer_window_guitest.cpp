@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -15,6 +16,7 @@
 #include <set>
 
 #include "app/gui/advanced_search_dialog.h"
+#include "app/gui/dialogs.h"
 #include "app/gui/explorer_open.h"
 #include "app/gui/explorer_window.h"
 #include "app/gui/filter_window.h"
@@ -172,6 +174,21 @@ TEST_F(ExplorerFixture, CommandsAskWhatIsMissingAndEditTheModel) {
   window->Command(kCmdUp);
   ASSERT_TRUE(window->Model().OpenFavourite(0));
   EXPECT_TRUE(Names().count("shopping list.txt"));
+  // The language dialog opens over the explorer; the activity file goes to the temporary folder.
+  window->Command(kCmdLanguage);
+  auto* language = window->findChild<LanguageDialog*>();
+  ASSERT_NE(language, nullptr);
+  EXPECT_TRUE(language->isVisible());
+  language->reject();
+  const char* tmp = std::getenv("TMPDIR");
+  const std::string savedTmp = tmp != nullptr ? tmp : "";
+  setenv("TMPDIR", temp.path().c_str(), 1);
+  window->Command(kCmdActivityFile);
+  tmp != nullptr ? setenv("TMPDIR", savedTmp.c_str(), 1) : unsetenv("TMPDIR");
+  int activityFiles = 0;
+  for (const auto& f : fs::directory_iterator(temp.path()))
+    activityFiles += f.path().filename().string().starts_with("torvane_") ? 1 : 0;
+  EXPECT_EQ(activityFiles, 1);
 }
 
 TEST_F(ExplorerFixture, RecoverCheckedFilesAndFoldersByteIdentical) {
@@ -192,6 +209,8 @@ TEST_F(ExplorerFixture, RecoverCheckedFilesAndFoldersByteIdentical) {
   window->Command(kCmdRecover);
   ASSERT_TRUE(done.wait(20000));
   for (const auto& [path, sha] : expected) EXPECT_EQ(Sha256Of(temp.path() / path), sha) << path;
+  // What the run took, the folders too, is unchecked afterwards.
+  EXPECT_EQ(window->Model().CheckedCount(), 0u);
 }
 
 TEST_F(ExplorerFixture, SearchByNameAndByContentOneAtATime) {
@@ -309,6 +328,12 @@ TEST_F(ExplorerFixture, MiniaturesOfRawPicturesAndScreenshots) {
   ASSERT_TRUE(page.wait(5000) || !window->HexView()->View()->PageLines().empty());
   EXPECT_EQ(window->HexView()->View()->PageLines().at(0).substr(12, 8), "FF D8 FF");
   Shot(window->HexView(), "explorer-hexview-jpeg.png");
+  // A JPEG without an EXIF thumbnail has no miniature to recover.
+  QSignalSpy miniature(window.get(), &ExplorerWindow::miniatureRecovered);
+  window->Command(kCmdRecoverMiniature);
+  ASSERT_TRUE(miniature.wait(10000));
+  EXPECT_TRUE(miniature.at(0).at(0).toString().isEmpty());
+  EXPECT_EQ(dialogs.messages.back().text, Tr("WINDOW_EXPLORER", "szNoMiniature"));
   AdvancedSearchDialog search(window.get());
   search.SetFields("*.jpg", "Exif", explorer::ContentKind::kAscii);
   Shot(&search, "explorer-advanced-search.png");

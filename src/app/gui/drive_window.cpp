@@ -19,6 +19,7 @@
 #include <QRadioButton>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
 #include <QVBoxLayout>
@@ -435,9 +436,15 @@ void DriveSelectionWindow::OpenImageCommand() {
   if (!file.isEmpty()) LoadImage(file);
 }
 
-void DriveSelectionWindow::OpenSessionCommand() {
+void DriveSelectionWindow::ReturnFromExplorer(const QString& session) {
+  show();
+  if (!session.isEmpty()) QTimer::singleShot(0, this, [this, session] { OpenSessionCommand(session); });
+}
+
+void DriveSelectionWindow::OpenSessionCommand(const QString& chosen) {
   if (busy_) return;
-  const QString file = AskOpenFile(this, Tr(kSection, "szLoadSessionFile"), Tr(kSection, "szSessionFilter"));
+  const QString file =
+      chosen.isEmpty() ? AskOpenFile(this, Tr(kSection, "szLoadSessionFile"), Tr(kSection, "szSessionFilter")) : chosen;
   if (file.isEmpty()) return;
   // A partition search state goes on in the search window.
   QFile f(file);

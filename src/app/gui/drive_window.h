@@ -63,7 +63,12 @@ class DriveSelectionWindow : public QMainWindow {
 
   // Commands of the menus (public: the tests drive them).
   void OpenImageCommand();
-  void OpenSessionCommand();
+  // Loads a scan session: `file` when given (chosen elsewhere, e.g. in the explorer), else
+  // the one the user picks now.
+  void OpenSessionCommand(const QString& file = {});
+  // The explorer closed: this window shows again and loads `session` when one was chosen
+  // there (without asking for the file a second time).
+  void ReturnFromExplorer(const QString& session);
   void OpenBackupCommand();
   void DriveSettingsCommand();
   void CreateImageCommand();

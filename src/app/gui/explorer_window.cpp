@@ -23,6 +23,9 @@
 #include <filesystem>
 
 #include "app/gui/advanced_search_dialog.h"
+#include "app/gui/dialogs.h"
+#include "app/gui/drive_window.h"
+#include "app/gui/explorer_files.h"
 #include "app/gui/filter_window.h"
 #include "app/gui/hex_view_window.h"
 #include "app/gui/miniature_loader.h"
@@ -177,6 +180,7 @@ QAction* ExplorerWindow::AddCommand(int id, const char* key, const QKeySequence&
   connect(action, &QAction::triggered, this, [this, id] { Command(id); });
   addAction(action);
   actions_[id] = action;
+  actionKeys_[id] = key;
   return action;
 }
 
@@ -210,6 +214,10 @@ void ExplorerWindow::BuildActions() {
   AddCommand(kCmdAddFavourite, "M#5#1", QKeySequence(Qt::CTRL | Qt::Key_D));
   AddCommand(kCmdClearFavourites, "szClearFavourites");
   AddCommand(kCmdRecoverJoin, "szRecoverJoin", QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_J));
+  AddCommand(kCmdRecoverDefrag, "szRecoverDefrag", QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_R));
+  AddCommand(kCmdRecoverMiniature, "szRecoverMiniature", QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_M));
+  AddCommand(kCmdActivityFile, "szActivityFile", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F12));
+  AddCommand(kCmdLanguage, "szLanguage");
   AddCommand(kCmdHexView, "szHexView", QKeySequence(Qt::CTRL | Qt::Key_H));
   AddCommand(kCmdEditSize, "szEditFileSize", QKeySequence(Qt::ALT | Qt::Key_S));
   AddCommand(kCmdRefresh, "szRefresh", QKeySequence(Qt::Key_F5));
@@ -239,13 +247,20 @@ void ExplorerWindow::BuildMenus() {
   view->addActions({Action(kCmdFoldersTree), Action(kCmdFilter)});
   QMenu* command = menuBar()->addMenu(T("M#4"));
   command->addActions({Action(kCmdFind), Action(kCmdAdvancedSearch), Action(kCmdPause), Action(kCmdBreakSearch)});
+  QMenu* preferences = menuBar()->addMenu(T("szPreferences"));
+  preferences->addAction(Action(kCmdLanguage));
   favouritesMenu_ = menuBar()->addMenu(T("M#5"));
   UpdateFavouritesMenu();
+  menuKeys_ = {{file, "M#1"},           {edit, "M#2"},    {view, "M#3"},
+               {explorerView, "M#3#1"}, {command, "M#4"}, {preferences, "szPreferences"},
+               {favouritesMenu_, "M#5"}};
 
   listMenu_ = new QMenu(this);
-  listMenu_->addActions({Action(kCmdRecover), Action(kCmdRecoverJoin), Action(kCmdHexView), Action(kCmdEditSize)});
+  listMenu_->addActions({Action(kCmdRecover), Action(kCmdRecoverMiniature), Action(kCmdRecoverJoin),
+                         Action(kCmdRecoverDefrag), Action(kCmdHexView), Action(kCmdEditSize)});
   listMenu_->addSeparator();
   QMenu* listView = listMenu_->addMenu(MenuText(T("szViewMenu")));
+  menuKeys_.emplace_back(listView, "szViewMenu");
   listView->addActions({Action(kCmdDetails), Action(kCmdMiniatures)});
   listMenu_->addAction(Action(kCmdRefresh));
   listMenu_->addSeparator();
@@ -553,6 +568,24 @@ void ExplorerWindow::Command(int id) {
     case kCmdRecoverJoin:
       Recover(true);
       break;
+    case kCmdRecoverDefrag:
+      // The recovery engine copies every file by its own extents already; it has no separate
+      // defragmenting copy, so this is the plain recovery.
+      Recover(false);
+      break;
+    case kCmdRecoverMiniature:
+      RecoverMiniature();
+      break;
+    case kCmdActivityFile:
+      WriteActivity();
+      break;
+    case kCmdLanguage: {
+      auto* dialog = new LanguageDialog(this);
+      dialog->setAttribute(Qt::WA_DeleteOnClose);
+      connect(dialog, &QDialog::accepted, this, &ExplorerWindow::Retranslate);
+      dialog->open();
+      break;
+    }
     case kCmdFilter:
       Filter()->setVisible(!Filter()->isVisible());
       break;
@@ -753,10 +786,13 @@ bool ExplorerWindow::RecoverInto(const QString& folder, bool join) {
       todo.emplace_back(*row, std::vector<std::u16string>{});
   }
   if (todo.empty()) return false;
+  // The rows the run takes (files and folders): their marks are cleared when it ends.
+  std::vector<explorer::Row> taken;
+  for (const auto& item : todo) taken.push_back(item.first);
   recovery_.Join();
   recoveryAbort_ = false;
   const std::filesystem::path output = PathFromQ(folder);
-  recovery_.Start([this, todo = std::move(todo), output, join]() mutable {
+  recovery_.Start([this, todo = std::move(todo), taken = std::move(taken), output, join]() mutable {
     std::vector<recovery::RecoveryItem> list;
     while (!todo.empty() && !recoveryAbort_) {
       auto [row, folders] = std::move(todo.back());
@@ -804,8 +840,8 @@ bool ExplorerWindow::RecoverInto(const QString& folder, bool join) {
       }
       run.Finish();
     });
-    PostToUi(this, [this, ok, failed] {
-      model_->UnselectAll();
+    PostToUi(this, [this, ok, failed, taken = std::move(taken)] {
+      model_->Uncheck(taken);
       listModel_->Changed();
       miniatures_->viewport()->update();
       status_->setText(T("szRecovered", {std::to_string(ok), std::to_string(failed)}));
@@ -813,6 +849,87 @@ bool ExplorerWindow::RecoverInto(const QString& folder, bool join) {
     });
   });
   return true;
+}
+
+// ---- Miniature and activity files ----
+
+void ExplorerWindow::RecoverMiniature() {
+  const auto row = FocusedRow();
+  if (!row || row->IsFolderRow() || row->entry.size == 0) {
+    QApplication::beep();
+    return;
+  }
+  if (recovery_.Running()) return;
+  const FileEntry entry = row->entry;
+  const std::u16string name = row->name;
+  recoveryAbort_ = false;
+  // The picture's first bytes are read on the worker; the folder is asked only when there is
+  // a miniature to write.
+  recovery_.Start([this, entry, name] {
+    ReaderContext ctx = ws_.Reader();
+    ctx.cancel = &recoveryAbort_;
+    std::vector<std::byte> bytes, miniature;
+    const uint64_t size = entry.size;  // a packed field: copied, not bound by reference
+    const uint64_t limit = std::min(size, kMiniatureSearchBytes);
+    if (recovery::ReadItemToMemory(ctx, entry, limit, bytes)) {
+      const ByteSpan found = FindJpegMiniature(bytes);
+      miniature.assign(found.begin(), found.end());
+    }
+    PostToUi(this, [this, name, miniature = std::move(miniature)]() mutable {
+      if (!closing_) SaveMiniature(name, std::move(miniature));
+    });
+  });
+}
+
+void ExplorerWindow::SaveMiniature(const std::u16string& name, std::vector<std::byte> miniature) {
+  if (miniature.empty()) {
+    ShowMessage(this, QString::fromLatin1(kProductName), T("szNoMiniature"), MessageIcon::kInformation);
+    emit miniatureRecovered(QString());
+    return;
+  }
+  const QString folder = AskFolder(this, T("szSelectOutputPath"), QString());
+  if (folder.isEmpty()) {
+    emit miniatureRecovered(QString());
+    return;
+  }
+  const size_t dot = name.rfind(u'.');
+  const std::u16string fileName =
+      (dot == std::u16string::npos || dot == 0 ? name : name.substr(0, dot)) + u"_miniature.jpg";
+  const OutputGuard guard = SourceOutputGuard(ws_.source);
+  const std::filesystem::path output = PathFromQ(folder);
+  recovery_.Start([this, guard, output, fileName, miniature = std::move(miniature)] {
+    std::string error;
+    const auto written = WriteNewFile(guard, output, fileName, miniature, error);
+    const QString path = written ? QFromPath(*written) : QString();
+    PostToUi(this, [this, path, error] {
+      if (path.isEmpty())
+        ShowMessage(this, QString::fromLatin1(recovery::kOverwriteProtectionTitle), QString::fromStdString(error),
+                    MessageIcon::kWarning);
+      else
+        status_->setText(T("szMiniatureSaved", {FromQ(path)}));
+      emit miniatureRecovered(path);
+    });
+  });
+}
+
+void ExplorerWindow::WriteActivity() {
+  // A few bytes into the temporary folder: written here, as the key is pressed.
+  std::string error;
+  std::error_code ec;
+  const auto written =
+      WriteActivityFile(SourceOutputGuard(ws_.source), std::filesystem::temp_directory_path(ec), error);
+  if (written)
+    status_->setText(T("szActivityWritten", {written->string()}));
+  else
+    ShowMessage(this, QString::fromLatin1(kProductName), QString::fromStdString(error), MessageIcon::kError);
+}
+
+void ExplorerWindow::Retranslate() {
+  for (const auto& [id, key] : actionKeys_) actions_[id]->setText(MenuText(T(key)));
+  for (const auto& [menu, key] : menuKeys_) menu->setTitle(MenuText(T(key)));
+  UpdateFavouritesMenu();
+  // The drive selection window, hidden meanwhile, shows the new language when it comes back.
+  if (auto* drives = qobject_cast<DriveSelectionWindow*>(choice_.from)) drives->Retranslate();
 }
 
 // ---- Sessions ----

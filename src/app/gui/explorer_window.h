@@ -56,14 +56,18 @@ enum ExplorerCommand : int {
   kCmdMiniatures = 52,
   kCmdAdvancedSearch = 62,
   kCmdHexView = 81,
+  kCmdRecoverDefrag = 82,
   kCmdRecoverJoin = 84,
+  kCmdRecoverMiniature = 85,
   kCmdBreakSearch = 111,
   kCmdProperties = 990,
+  kCmdActivityFile = 888,
   kCmdRefresh = 1000,
   kCmdToggleView = 1111,
   kCmdPause = 5555,
   kCmdAddFavourite = 40023,
   kCmdEditSize = 40027,
+  kCmdLanguage = 40040,
   kCmdClearFavourites = 699,
 };
 
@@ -115,6 +119,8 @@ class ExplorerWindow : public QMainWindow {
   void searchFinished(int matches);
   void recoveryFinished(int ok, int failed);
   void sessionSaved(bool ok, QString error);
+  // "Recover Miniature" ended: the file written, or empty (none to extract, or not written).
+  void miniatureRecovered(QString path);
   void scanEnded();
   // The window closed: the drive selection window comes back (or loads SessionToLoad()).
   void explorerClosed();
@@ -138,6 +144,10 @@ class ExplorerWindow : public QMainWindow {
   void Recover(bool join);
   void SaveSession();
   void LoadSession();
+  void RecoverMiniature();
+  void SaveMiniature(const std::u16string& name, std::vector<std::byte> miniature);
+  void WriteActivity();
+  void Retranslate();
   void ShowProperties();
   void EditSize();
   void OpenHexView();
@@ -166,6 +176,8 @@ class ExplorerWindow : public QMainWindow {
   QMenu* listMenu_ = nullptr;
   QMenu* treeMenu_ = nullptr;
   std::map<int, QAction*> actions_;
+  std::map<int, std::string> actionKeys_;                 // the language key of each command
+  std::vector<std::pair<QMenu*, std::string>> menuKeys_;  // and of each menu title
   HexViewWindow* hexView_ = nullptr;
   FilterWindow* filter_ = nullptr;
 

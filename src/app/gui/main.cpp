@@ -77,10 +77,8 @@ int main(int argc, char** argv) {
     // when the explorer closes (asking for the session file when one is to be loaded).
     app.openExplorer = [&window](Workspace& w, const gui::VolumeChoice& choice) {
       window.hide();
-      if (gui::OpenExplorerWindow(w, choice, [&window](const QString& session) {
-            window.show();
-            if (!session.isEmpty()) QTimer::singleShot(0, &window, [&window] { window.OpenSessionCommand(); });
-          }) == nullptr)
+      if (gui::OpenExplorerWindow(w, choice,
+                                  [&window](const QString& session) { window.ReturnFromExplorer(session); }) == nullptr)
         window.show();
     };
     if (!screenshot.isEmpty()) {
