@@ -78,6 +78,8 @@ int ExplorerTreeModel::rowCount(const QModelIndex& parent) const {
 bool ExplorerTreeModel::hasChildren(const QModelIndex& parent) const {
   if (!parent.isValid()) return true;
   Node* n = NodeOf(parent);
+  // A "RAW files" type folder holds files only: no expand arrow before it is opened.
+  if (n != nullptr && explorer::IsRawTypeFolderRef(n->ref)) return false;
   return n != nullptr && (!n->fetched || !n->children.empty());
 }
 
