@@ -9,6 +9,7 @@
 #include "disk/disk_source.h"
 #include "fs/file_system.h"
 #include "fs/volume_geometry.h"
+#include "session/session.h"
 #include "store/item_store.h"
 
 namespace torvane {
@@ -29,5 +30,16 @@ struct Workspace {
     return ctx;
   }
 };
+
+// The identity of the open volume as a session records it: the disk, the volume's row of the
+// drive list (the first row starting where the volume starts) and its geometry.
+inline session::SessionState DescribeOpenVolume(const Workspace& ws) {
+  session::SessionState state;
+  const PartitionRecord* row = nullptr;
+  for (const PartitionRecord& r : ws.driveList.rows)
+    if (r.startSector == ws.source.volumeStart && row == nullptr) row = &r;
+  session::DescribeVolume(ws.source, ws.geometry, row, state);
+  return state;
+}
 
 }  // namespace torvane

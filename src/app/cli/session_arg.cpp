@@ -63,15 +63,6 @@ bool OpenVolumeOrSession(Workspace& ws, const ParsedArgs& p, WalkSummary& summar
   return true;
 }
 
-session::SessionState DescribeOpenVolume(const Workspace& ws) {
-  session::SessionState state;
-  const PartitionRecord* row = nullptr;
-  for (const PartitionRecord& r : ws.driveList.rows)
-    if (r.startSector == ws.source.volumeStart && row == nullptr) row = &r;
-  session::DescribeVolume(ws.source, ws.geometry, row, state);
-  return state;
-}
-
 bool SaveEndedScan(Workspace& ws, const std::string& path, const VolumeScanResult& scan) {
   session::SessionState state = DescribeOpenVolume(ws);
   session::RecordScanEnd(state, scan);

@@ -24,9 +24,6 @@ bool OpenVolumeOrSession(Workspace& ws, const ParsedArgs& p, WalkSummary& summar
 // Whether `args` hold the option `name` (before parsing, to tell which options are needed).
 bool HasOption(const Args& args, std::string_view name);
 
-// Fills the identity of the open volume into a session state.
-session::SessionState DescribeOpenVolume(const Workspace& ws);
-
 // Saves the store with the position where a scan ended (`scan`) to `path`. False with the
 // reason printed.
 bool SaveEndedScan(Workspace& ws, const std::string& path, const VolumeScanResult& scan);

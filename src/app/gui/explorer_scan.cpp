@@ -5,15 +5,6 @@
 
 namespace torvane::gui {
 
-session::SessionState DescribeWorkspaceVolume(const Workspace& ws) {
-  session::SessionState state;
-  const PartitionRecord* row = nullptr;
-  for (const PartitionRecord& r : ws.driveList.rows)
-    if (r.startSector == ws.source.volumeStart && row == nullptr) row = &r;
-  session::DescribeVolume(ws.source, ws.geometry, row, state);
-  return state;
-}
-
 ExplorerScan::ExplorerScan(Workspace& ws, std::function<void(const ScanEvent&)> events)
     : ws_(ws), events_(std::move(events)) {}
 

@@ -22,9 +22,6 @@
 
 namespace torvane::gui {
 
-// The identity and position fields of a session of the open volume.
-session::SessionState DescribeWorkspaceVolume(const Workspace& ws);
-
 class ExplorerScan {
  public:
   // `events` is called on the scan's threads (the window marshals it).

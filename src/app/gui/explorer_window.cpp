@@ -965,7 +965,7 @@ bool ExplorerWindow::SaveSessionTo(const QString& chosen) {
                 MessageIcon::kWarning);
     return false;
   }
-  session::SessionState state = DescribeWorkspaceVolume(ws_);
+  session::SessionState state = DescribeOpenVolume(ws_);
   // The explorer's navigation goes with the scan.
   const auto& entries = model_->History().Entries();
   for (size_t i = 0; i < entries.size() && i < session::kHistorySlots; ++i) {
